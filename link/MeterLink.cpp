@@ -1,0 +1,237 @@
+#include "link/MeterLink.h"
+
+#include "link/Protocol.h"
+#include "records/RecordDecoder.h"
+
+namespace talviren {
+
+using namespace protocol;
+
+MeterLink::MeterLink(SerialPort& port, LinkTimers timers, RecordTable& table)
+    : port_(port), timers_(timers), table_(table) {
+    port_.setDataHandler([this] { MSComm1_OnComm(); });
+    timers_.Findcomtim.setTickHandler([this] { Findcomtim_Timer(); });
+    timers_.comtim.setTickHandler([this] { comtim_Timer(); });
+    timers_.comcontim.setTickHandler([this] { comcontim_Timer(); });
+    timers_.readtim.setTickHandler([this] { readtim_Timer(); });
+}
+
+void MeterLink::startUp() {
+    linkUp_ = false;
+    scanPort_ = 1;
+    timers_.readtim.setEnabled(false);
+    timers_.Findcomtim.setEnabled(true);
+}
+
+void MeterLink::shutDown() {
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+void MeterLink::SendCommand(std::int16_t code) {
+    if (!port_.isOpen()) {
+        return;
+    }
+    switch (code) {
+    case kHandshake:
+        receiveThreshold_ = kHandshakeReplySize;
+        break;
+    case kCountRequest:
+        timers_.comtim.setEnabled(false);
+        receiveThreshold_ = kCountReplySize;
+        break;
+    case kRealtimeRequest:
+        receiveThreshold_ = kRealtimeReplySize;
+        break;
+    default: // the block request keeps the threshold the count reply armed
+        break;
+    }
+    // Any other command while a download is under way means the download was given up
+    // (the scan's handshake after "Read" during the search, for instance).
+    if (downloadActive_ && code != kBlockRequest) {
+        endDownload(false);
+    }
+    if (code == kCountRequest) {
+        downloadActive_ = true;
+    }
+    lastCommand_ = code;
+    const std::uint8_t byte = static_cast<std::uint8_t>(code);
+    port_.write(std::span(&byte, 1));
+    port_.discardInput();
+    port_.discardOutput();
+    blockBytesSeen_ = 0;
+}
+
+void MeterLink::MSComm1_OnComm() {
+    if (!port_.isOpen()) {
+        return;
+    }
+    const std::size_t waiting = port_.bytesWaiting();
+    if (receiveThreshold_ > 0 && waiting >= static_cast<std::size_t>(receiveThreshold_)) {
+        onReceive();
+        return;
+    }
+    // A long record block takes minutes at 9600 baud: while it streams in, every new byte
+    // is link activity, so the watchdog only fires when the line really falls silent.
+    if (lastCommand_ == kBlockRequest && downloadActive_ && waiting > blockBytesSeen_) {
+        blockBytesSeen_ = waiting;
+        rxIdleTicks_ = 0;
+        if (observer_) {
+            observer_->downloadProgress(static_cast<int>(waiting), receiveThreshold_);
+        }
+    }
+}
+
+void MeterLink::onReceive() {
+    rxBuffer_ = port_.readAll();
+    port_.discardInput();
+    port_.discardOutput();
+    rxIdleTicks_ = 0;
+
+    if (!linkUp_ && lastCommand_ == kHandshake) {
+        if (isHandshakeReply(rxBuffer_)) {
+            setLinkStatus(kLinkStatusConnected);
+            linkUp_ = true;
+        }
+    } else if (lastCommand_ == kCountRequest) {
+        onCountReply();
+    } else if (lastCommand_ == kBlockRequest) {
+        onRecordBlock();
+        receiveThreshold_ = kHandshakeReplySize;
+    } else if (lastCommand_ == kRealtimeRequest) {
+        OnRealtimeReply();
+    }
+}
+
+void MeterLink::onCountReply() {
+    const auto count = decodeCountReply(rxBuffer_);
+    if (!count) {
+        // Wrong markers: the download stalls until the watchdog gives the link up.
+        timers_.readtim.setEnabled(false);
+        receiveThreshold_ = kCountReplySize;
+        endDownload(false);
+        return;
+    }
+    recordCount_ = *count;
+    if (recordCount_ == 0) {
+        // An empty meter: there is no block to ask for, so lay the table out empty and
+        // go back to polling with the link kept up.
+        table_.ResetRecordTable();
+        receiveThreshold_ = kHandshakeReplySize;
+        timers_.comtim.setEnabled(true);
+        endDownload(true);
+        return;
+    }
+    receiveThreshold_ = recordCount_ * static_cast<int>(kReadingSize);
+    timers_.readtim.setEnabled(true);
+    if (observer_) {
+        observer_->downloadProgress(0, receiveThreshold_);
+    }
+}
+
+void MeterLink::onRecordBlock() {
+    const auto result = ShowRecordBlock(table_, rxBuffer_, recordCount_, decimalSeparator_);
+    if (result.lastFunction) {
+        measureFunction_ = *result.lastFunction;
+    }
+    timers_.comtim.setEnabled(true);
+    if (downloadActive_ && observer_) {
+        observer_->downloadProgress(receiveThreshold_, receiveThreshold_);
+    }
+    endDownload(true);
+}
+
+void MeterLink::OnRealtimeReply() {
+    // A reply shorter than a reading is ignored whole, function code included.
+    if (rxBuffer_.size() < kReadingSize) {
+        return;
+    }
+    measureFunction_ = rxBuffer_[0];
+    if (display_.ShowRealtimeReading(rxBuffer_, decimalSeparator_) && observer_) {
+        observer_->realtimeChanged();
+    }
+}
+
+void MeterLink::comopen(std::int16_t port) {
+    if (port_.isOpen()) {
+        port_.close();
+    }
+    const OpenResult result = port_.open(port);
+    // Every failed open reads "Unviable": a port that did not open cannot be "Open".
+    setPortStatus("COM" + std::to_string(port) +
+                  (result == OpenResult::Opened ? " Open" : "Unviable"));
+}
+
+void MeterLink::Findcomtim_Timer() {
+    if (linkUp_) {
+        timers_.Findcomtim.setEnabled(false);
+        timers_.comtim.setEnabled(true);
+        return;
+    }
+    comopen(scanPort_);
+    SendCommand(kHandshake);
+    scanPort_ = scanPort_ >= kPortCount ? 1 : static_cast<std::int16_t>(scanPort_ + 1);
+}
+
+void MeterLink::comtim_Timer() {
+    if (linkUp_ && viewMode_ == kRecordView) {
+        SendCommand(kHandshake);
+    } else if (linkUp_ && viewMode_ == kRealtimeView) {
+        SendCommand(kRealtimeRequest);
+    }
+}
+
+void MeterLink::comcontim_Timer() {
+    if (rxIdleTicks_ < kWatchdogTicks) {
+        ++rxIdleTicks_;
+        return;
+    }
+    rxIdleTicks_ = 0;
+    setLinkStatus(kLinkStatusLost);
+    linkUp_ = false;
+    timers_.Findcomtim.setEnabled(true);
+    if (downloadActive_) {
+        endDownload(false);
+    }
+}
+
+void MeterLink::readtim_Timer() {
+    SendCommand(kBlockRequest);
+    timers_.readtim.setEnabled(false);
+    if (observer_ && downloadActive_ && lastCommand_ == kBlockRequest) {
+        observer_->downloadProgress(0, receiveThreshold_);
+    }
+}
+
+void MeterLink::Button_read_Click() {
+    if (viewMode_ == kRecordView) {
+        SendCommand(kCountRequest);
+    }
+}
+
+void MeterLink::endDownload(bool completed) {
+    if (!downloadActive_) {
+        return;
+    }
+    downloadActive_ = false;
+    if (observer_) {
+        observer_->downloadEnded(completed);
+    }
+}
+
+void MeterLink::setPortStatus(std::string caption) {
+    portStatus_ = std::move(caption);
+    if (observer_) {
+        observer_->portStatusChanged(portStatus_, port_.lastOpenDetail());
+    }
+}
+
+void MeterLink::setLinkStatus(std::string caption) {
+    linkStatus_ = std::move(caption);
+    if (observer_) {
+        observer_->linkStatusChanged(linkStatus_);
+    }
+}
+
+} // namespace talviren

@@ -1,0 +1,144 @@
+#include "link/QtSerialPort.h"
+
+#include "link/PortNaming.h"
+#include "link/Protocol.h"
+
+#include <QSerialPortInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace talviren {
+
+namespace fs = std::filesystem;
+
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, [this] { notifyData(); });
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort() { close(); }
+
+OpenResult QtSerialPort::fail(OpenResult result, std::string reason) {
+    lastDetail_.failureReason = std::move(reason);
+    return result;
+}
+
+OpenResult QtSerialPort::open(int portNumber) {
+    // The device list is taken afresh each time the scan starts over, so a cable plugged
+    // in later is found on the next round.
+    if (portNumber == 1 || !devicesListed_) {
+        std::vector<std::string> found;
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            found.push_back(info.systemLocation().toStdString());
+        }
+        systemDevices_ = ports::orderSerialDevices(std::move(found));
+        devicesListed_ = true;
+    }
+    lastDetail_ = {};
+    const std::string path = ports::devicePathForPort(portNumber, systemDevices_);
+    lastDetail_.devicePath = path;
+    if (path.empty()) {
+        return fail(OpenResult::NoSuchPort, "no serial device has this number");
+    }
+    std::error_code code;
+    const fs::path device = fs::canonical(path, code);
+    if (code) {
+        return fail(OpenResult::NoSuchPort, code.message());
+    }
+    lastDetail_.devicePath = device.string();
+    // QSerialPort reports a busy device and a forbidden one alike; ask the system first.
+    if (::access(device.c_str(), R_OK | W_OK) != 0) {
+        const int error = errno;
+        std::string reason = std::strerror(error);
+        if (error == EACCES || error == EPERM) {
+            reason += " (join the group that owns the device, usually dialout, and log in again)";
+            return fail(OpenResult::OtherFailure, reason);
+        }
+        return fail(error == ENOENT ? OpenResult::NoSuchPort : OpenResult::OtherFailure, reason);
+    }
+    port_.setPortName(QString::fromStdString(device.string()));
+    port_.setBaudRate(protocol::kBaudRate);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    port_.setReadBufferSize(0); // a record block can be 180 kB: never cap the input
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const auto error = port_.error();
+        const std::string reason = port_.errorString().toStdString();
+        port_.clearError();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return fail(OpenResult::NoSuchPort, reason);
+        case QSerialPort::PermissionError: // access() passed, so the device is locked or busy
+            return fail(OpenResult::InUse, reason);
+        default:
+            return fail(OpenResult::OtherFailure, reason);
+        }
+    }
+    // Many meter cables draw their power from DTR and RTS. A pseudo-terminal refuses both;
+    // that is no reason to give the port up.
+    port_.setDataTerminalReady(true);
+    port_.setRequestToSend(true);
+    port_.clearError();
+    // Bytes from before the open are no reply to anything we sent.
+    port_.clear(QSerialPort::Input);
+    return OpenResult::Opened;
+}
+
+bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+
+void QtSerialPort::close() {
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+QString QtSerialPort::devicePath() const { return port_.isOpen() ? port_.portName() : QString(); }
+
+void QtSerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (!port_.isOpen()) {
+        return;
+    }
+    port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    // QSerialPort only queues; hand the command to the device now so that no later
+    // buffer clearing can drop it.
+    port_.flush();
+}
+
+std::size_t QtSerialPort::bytesWaiting() const {
+    return port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0;
+}
+
+std::vector<std::uint8_t> QtSerialPort::readAll() {
+    const QByteArray data = port_.readAll();
+    return {data.begin(), data.end()};
+}
+
+void QtSerialPort::discardInput() {
+    if (port_.isOpen()) {
+        port_.clear(QSerialPort::Input);
+    }
+}
+
+void QtSerialPort::discardOutput() {
+    // The only output is commands, and every command must reach the meter: rather than
+    // drop what is still queued, push it out.
+    if (port_.isOpen() && port_.bytesToWrite() > 0) {
+        port_.flush();
+    }
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    // A vanished device (USB cable pulled, the far end of a terminal closed) reports
+    // ResourceError or, in Qt 6.4, an endless stream of ReadError. Close at once; the
+    // watchdog then declares the loss and the scan takes over.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
+        close();
+    }
+}
+
+} // namespace talviren

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "link/SerialPort.h"
+
+#include <QObject>
+#include <QTimer>
+
+namespace talviren {
+
+// A link timer over QTimer, ticking on the user-interface thread.
+class QtTimer : public QObject, public Timer {
+    Q_OBJECT
+
+public:
+    explicit QtTimer(int intervalMs, QObject* parent = nullptr);
+
+    void setEnabled(bool enabled) override;
+    bool isEnabled() const override { return timer_.isActive(); }
+
+private:
+    QTimer timer_;
+};
+
+} // namespace talviren

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace talviren {
+
+// Bytes in one reading, live or stored.
+inline constexpr std::size_t kReadingSize = 7;
+
+// Measuring function codes carried in byte 0 of a reading.
+enum MeasureFunction : std::uint8_t {
+    kAcCurrentAcVoltage = 1,
+    kAcCurrentDcVoltage = 2,
+    kAcCurrentResistance = 3,
+};
+
+// One 7-byte reading of the meter, as sent live and as stored.
+struct MeterReading {
+    std::uint8_t function = 0;
+    int currentCount = 0; // byte 1 * 100 + byte 2, no check on the low part: 0 to 25755
+    std::uint8_t currentRange = 0;
+    int secondCount = 0; // byte 4 * 100 + byte 5
+    std::uint8_t secondSign = 0; // 1 = negative DC voltage
+
+    // Reads the first seven bytes; nothing when fewer arrived.
+    static std::optional<MeterReading> fromBytes(std::span<const std::uint8_t> bytes);
+};
+
+// Two base-100 digits, high part first, added without any check.
+constexpr int countFromDigits(std::uint8_t high, std::uint8_t low) {
+    return static_cast<int>(high) * 100 + static_cast<int>(low);
+}
+
+} // namespace talviren

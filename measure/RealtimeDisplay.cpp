@@ -1,0 +1,39 @@
+#include "measure/RealtimeDisplay.h"
+
+#include "measure/ValueText.h"
+
+namespace talviren {
+
+RealtimeDisplay::RealtimeDisplay()
+    : names_{std::string(kInitialNames[0]), std::string(kInitialNames[1])},
+      values_{std::string(kInitialValues[0]), std::string(kInitialValues[1])} {}
+
+bool RealtimeDisplay::ShowQuantityNames(std::uint8_t function) {
+    const auto symbols = quantitySymbols(function);
+    if (!symbols) {
+        return false;
+    }
+    names_[0] = quantityCaption(symbols->current);
+    names_[1] = quantityCaption(symbols->second);
+    return true;
+}
+
+bool RealtimeDisplay::ShowRealtimeReading(std::span<const std::uint8_t> reply,
+                                          std::string_view decimalSeparator) {
+    const auto reading = MeterReading::fromBytes(reply);
+    if (!reading) {
+        return false;
+    }
+    if (!ShowQuantityNames(reading->function)) {
+        return false; // unknown function: the view keeps the previous reading
+    }
+    if (auto text = currentText(*reading, decimalSeparator)) {
+        values_[0] = std::move(*text);
+    }
+    if (auto text = secondText(*reading, decimalSeparator)) {
+        values_[1] = std::move(*text);
+    }
+    return true;
+}
+
+} // namespace talviren

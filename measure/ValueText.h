@@ -1,0 +1,51 @@
+#pragma once
+
+#include "measure/MeterReading.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace talviren {
+
+// Units and overload texts exactly as the meter program shows them (UTF-8).
+inline constexpr std::string_view kUnitMilliAmpere = "mA";
+inline constexpr std::string_view kUnitAmpere = "A";
+inline constexpr std::string_view kUnitVolt = "V";
+inline constexpr std::string_view kUnitKiloOhm = "k\u03A9"; // Greek capital omega, not the ohm sign
+inline constexpr std::string_view kOverload = "OL";
+
+// Overload limits: a count above the limit reads "OL"; the limit itself is a number.
+inline constexpr int kCurrentOverloadLimit = 10000; // range 5 only
+inline constexpr int kAcVoltageOverloadLimit = 7500;
+inline constexpr int kDcVoltageOverloadLimit = 10000;
+inline constexpr int kResistanceOverloadLimit = 2000;
+
+// A count in plain decimal digits ("0", "85", "25755").
+std::string integerText(int count);
+
+// count / divisor (10, 100 or 1000) as its exact shortest decimal text, computed on integers
+// so that no binary rounding can creep in: "12.34", "12", "0.05".
+std::string quotientText(int count, int divisor, std::string_view decimalSeparator);
+
+// Text of the current by its range code; nothing for range codes 6 and above.
+std::optional<std::string> currentText(const MeterReading& reading,
+                                       std::string_view decimalSeparator);
+
+// Text of the second quantity by the function code; nothing for codes other than 1 to 3.
+std::optional<std::string> secondText(const MeterReading& reading,
+                                      std::string_view decimalSeparator);
+
+// The two quantity symbols of a function code.
+struct QuantitySymbols {
+    std::string_view current;
+    std::string_view second;
+};
+
+// "AC I" with "AC U", "DC U" or "R"; nothing for codes other than 1 to 3.
+std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function);
+
+// Symbol as a caption of the live view: "AC I" becomes "AC I: ".
+std::string quantityCaption(std::string_view symbol);
+
+} // namespace talviren

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "records/RecordTable.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace talviren {
+
+// What decoding a record block did.
+struct RecordBlockResult {
+    int decoded = 0;                          // complete readings written to the table
+    std::optional<std::uint8_t> lastFunction; // function code of the last reading decoded
+};
+
+// Fills the table from a downloaded block of recordCount readings: 2 * recordCount rows,
+// a heading row and a value row per reading. Cells that a reading's codes do not cover keep
+// what they held.
+RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
+                                  int recordCount, std::string_view decimalSeparator);
+
+} // namespace talviren

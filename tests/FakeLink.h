@@ -1,0 +1,114 @@
+#pragma once
+
+#include "link/MeterLink.h"
+#include "link/SerialPort.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace talviren::testing {
+
+// A scripted serial port: tests decide which numbers open and hand it reply bytes.
+class FakePort : public SerialPort {
+public:
+    OpenResult open(int portNumber) override {
+        ++openCalls;
+        const auto it = outcomes.find(portNumber);
+        const OpenResult result = it == outcomes.end() ? OpenResult::NoSuchPort : it->second;
+        if (result == OpenResult::Opened) {
+            if (openPort != 0) {
+                ++doubleOpens; // the engine must close before opening another
+            }
+            openPort = portNumber;
+        }
+        return result;
+    }
+    bool isOpen() const override { return openPort != 0; }
+    void close() override {
+        openPort = 0;
+        inbox.clear();
+    }
+    void write(std::span<const std::uint8_t> bytes) override {
+        for (auto b : bytes) {
+            sent.push_back({openPort, b});
+        }
+    }
+    std::size_t bytesWaiting() const override { return inbox.size(); }
+    std::vector<std::uint8_t> readAll() override { return std::exchange(inbox, {}); }
+    void discardInput() override { inbox.clear(); }
+    void discardOutput() override {}
+    PortDetail lastOpenDetail() const override { return {"/dev/fake", ""}; }
+
+    // Bytes from the meter arrive on the open port.
+    void deliver(std::vector<std::uint8_t> bytes) {
+        if (!isOpen()) {
+            return;
+        }
+        inbox.insert(inbox.end(), bytes.begin(), bytes.end());
+        notifyData();
+    }
+
+    struct Sent {
+        int port;
+        std::uint8_t byte;
+    };
+    std::map<int, OpenResult> outcomes;
+    std::vector<std::uint8_t> inbox;
+    std::vector<Sent> sent;
+    int openPort = 0;
+    int openCalls = 0;
+    int doubleOpens = 0;
+};
+
+// A timer ticked by hand.
+class FakeTimer : public Timer {
+public:
+    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    bool isEnabled() const override { return enabled_; }
+    // One tick, delivered only while the timer runs.
+    void tick() {
+        if (enabled_) {
+            notifyTick();
+        }
+    }
+
+private:
+    bool enabled_ = true; // every timer runs from creation, as the window's do
+};
+
+// Records what the window would be told.
+class RecordingObserver : public LinkObserver {
+public:
+    void portStatusChanged(const std::string& caption, const PortDetail&) override {
+        portCaptions.push_back(caption);
+    }
+    void linkStatusChanged(const std::string& caption) override { linkCaptions.push_back(caption); }
+    void realtimeChanged() override { ++realtimeUpdates; }
+    void downloadProgress(int received, int expected) override {
+        progress.push_back({received, expected});
+    }
+    void downloadEnded(bool completed) override { ended.push_back(completed); }
+
+    std::vector<std::string> portCaptions;
+    std::vector<std::string> linkCaptions;
+    int realtimeUpdates = 0;
+    std::vector<std::pair<int, int>> progress;
+    std::vector<bool> ended;
+};
+
+// The engine on fakes, started up as the window does.
+struct LinkRig {
+    FakePort port;
+    FakeTimer scan, poll, watchdog, blockDelay;
+    RecordTable table;
+    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+    RecordingObserver observer;
+
+    LinkRig() {
+        link.setObserver(&observer);
+        link.startUp();
+    }
+};
+
+} // namespace talviren::testing

@@ -1,0 +1,167 @@
+#include "measure/RealtimeDisplay.h"
+#include "measure/ValueText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+using namespace talviren;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+MeterReading reading(std::uint8_t function, int current, std::uint8_t range, int second,
+                     std::uint8_t sign = 0) {
+    return {function, current, range, second, sign};
+}
+
+struct TextCase {
+    MeterReading reading;
+    const char* current; // nullptr: not written
+    const char* second;
+};
+
+class ReadingTexts : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(ReadingTexts, MatchTheDisplayRules) {
+    const TextCase& c = GetParam();
+    const auto current = currentText(c.reading, ".");
+    const auto second = secondText(c.reading, ".");
+    if (c.current) {
+        ASSERT_TRUE(current.has_value());
+        EXPECT_EQ(*current, c.current);
+    } else {
+        EXPECT_FALSE(current.has_value());
+    }
+    if (c.second) {
+        ASSERT_TRUE(second.has_value());
+        EXPECT_EQ(*second, c.second);
+    } else {
+        EXPECT_FALSE(second.has_value());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllRangesFunctionsAndLimits, ReadingTexts,
+    ::testing::Values(
+        // range 0: milliamperes, no overload test
+        TextCase{reading(1, 0, 0, 0), "0mA", "0V"},
+        TextCase{reading(1, 25755, 0, 2313), "25755mA", "231.3V"},
+        // range 1: hundredths
+        TextCase{reading(1, 1200, 1, 7500), "12A", "750V"},
+        TextCase{reading(1, 1230, 1, 7501), "12.3A", "OLV"},
+        TextCase{reading(1, 1234, 1, 1), "12.34A", "0.1V"},
+        TextCase{reading(1, 5, 1, 10), "0.05A", "1V"},
+        TextCase{reading(1, 0, 1, 25755), "0A", "OLV"},
+        // range 2: tenths
+        TextCase{reading(3, 144, 2, 1228), "14.4A", "1.228k\u03A9"},
+        TextCase{reading(3, 10, 2, 2000), "1A", "2k\u03A9"},
+        TextCase{reading(3, 1, 2, 2001), "0.1A", "OLk\u03A9"},
+        TextCase{reading(3, 0, 2, 1), "0A", "0.001k\u03A9"},
+        TextCase{reading(3, 0, 2, 1500), "0A", "1.5k\u03A9"},
+        TextCase{reading(3, 0, 2, 10), "0A", "0.01k\u03A9"},
+        // ranges 3 and 4: whole amperes, no overload test
+        TextCase{reading(2, 10001, 3, 310, 1), "10001A", "-31V"},
+        TextCase{reading(2, 25755, 4, 10000, 1), "25755A", "-1000V"},
+        // range 5: overload above 10000, sign ignored on overload
+        TextCase{reading(2, 10000, 5, 10001, 1), "10000A", "OLV"},
+        TextCase{reading(2, 10001, 5, 0, 1), "OLA", "-0V"},
+        TextCase{reading(2, 5, 5, 125, 2), "5A", "12.5V"},
+        TextCase{reading(2, 5, 5, 125, 0), "5A", "12.5V"},
+        // range codes 6 and above, function codes outside 1 to 3
+        TextCase{reading(1, 100, 6, 100), nullptr, "10V"},
+        TextCase{reading(1, 100, 255, 100), nullptr, "10V"},
+        TextCase{reading(0, 85, 0, 100), "85mA", nullptr},
+        TextCase{reading(4, 85, 0, 100), "85mA", nullptr},
+        TextCase{reading(255, 85, 0, 100), "85mA", nullptr}));
+
+TEST(QuotientText, IsExactForEveryCountAndDivisor) {
+    // Every count the meter can send, against a decimal text made independently.
+    for (int divisor : {10, 100, 1000}) {
+        for (int count = 0; count <= 25755; ++count) {
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "%.*f", divisor == 10 ? 1 : divisor == 100 ? 2 : 3,
+                          count / static_cast<double>(divisor));
+            std::string trimmed = expected;
+            trimmed.erase(trimmed.find_last_not_of('0') + 1);
+            if (trimmed.back() == '.') {
+                trimmed.pop_back();
+            }
+            ASSERT_EQ(quotientText(count, divisor, "."), trimmed) << count << " / " << divisor;
+        }
+    }
+}
+
+TEST(QuotientText, UsesTheGivenSeparator) {
+    EXPECT_EQ(quotientText(1234, 100, ","), "12,34");
+    EXPECT_EQ(quotientText(1200, 100, ","), "12");
+    EXPECT_EQ(currentText(reading(1, 5, 1, 0), ",").value(), "0,05A");
+    EXPECT_EQ(secondText(reading(3, 0, 0, 1228), ",").value(), "1,228k\u03A9");
+}
+
+TEST(ValueText, KiloOhmIsGreekCapitalOmegaInUtf8) {
+    EXPECT_EQ(std::string(kUnitKiloOhm), std::string("k\xCE\xA9"));
+}
+
+TEST(MeterReadingBytes, LowPartsAboveNinetyNineAddUnchecked) {
+    const Bytes bytes = {1, 1, 150, 0, 0, 150, 0};
+    const auto r = MeterReading::fromBytes(bytes);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->currentCount, 250);
+    EXPECT_EQ(r->secondCount, 150);
+    EXPECT_EQ(currentText(*r, ".").value(), "250mA");
+    const Bytes maximum = {1, 255, 255, 0, 255, 255, 0};
+    EXPECT_EQ(MeterReading::fromBytes(maximum)->currentCount, 25755);
+}
+
+TEST(MeterReadingBytes, ShortBlockGivesNoReading) {
+    const Bytes six = {1, 2, 3, 4, 5, 6};
+    EXPECT_FALSE(MeterReading::fromBytes(six));
+    EXPECT_FALSE(MeterReading::fromBytes({}));
+}
+
+struct DisplayStep {
+    Bytes reply;
+    const char* names[2];
+    const char* values[2];
+};
+
+TEST(RealtimeDisplay, FollowsASequenceOfReplies) {
+    RealtimeDisplay display;
+    EXPECT_EQ(display.name(0), "AC I:");
+    EXPECT_EQ(display.name(1), "AC U:");
+    EXPECT_EQ(display.value(0), "0mA");
+    EXPECT_EQ(display.value(1), "000.0V");
+    const std::vector<DisplayStep> steps = {
+        {{1, 12, 34, 1, 23, 13, 0}, {"AC I: ", "AC U: "}, {"12.34A", "231.3V"}},
+        {{2, 0, 85, 0, 3, 10, 1}, {"AC I: ", "DC U: "}, {"85mA", "-31V"}},
+        {{3, 1, 44, 2, 12, 28, 0}, {"AC I: ", "R: "}, {"14.4A", "1.228k\u03A9"}},
+        {{1, 100, 50, 5, 80, 0, 0, 99, 99}, {"AC I: ", "AC U: "}, {"OLA", "OLV"}},
+        // range code 6 keeps the current text while the second is updated
+        {{1, 1, 1, 6, 0, 50, 0}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
+        // unknown function codes change nothing at all
+        {{0, 1, 1, 0, 1, 1, 0}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
+        {{4, 1, 1, 0, 1, 1, 0}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
+        // a short reply is ignored
+        {{3, 1, 1, 0, 1, 1}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
+    };
+    for (const auto& step : steps) {
+        display.ShowRealtimeReading(step.reply, ".");
+        EXPECT_EQ(display.name(0), step.names[0]);
+        EXPECT_EQ(display.name(1), step.names[1]);
+        EXPECT_EQ(display.value(0), step.values[0]);
+        EXPECT_EQ(display.value(1), step.values[1]);
+    }
+}
+
+TEST(RealtimeDisplay, ReportsWhetherItWroteAnything) {
+    RealtimeDisplay display;
+    EXPECT_FALSE(display.ShowRealtimeReading(Bytes{0, 1, 1, 0, 1, 1, 0}, "."));
+    EXPECT_FALSE(display.ShowRealtimeReading(Bytes{1, 1}, "."));
+    EXPECT_TRUE(display.ShowRealtimeReading(Bytes{1, 1, 1, 0, 1, 1, 0}, "."));
+}
+
+} // namespace
