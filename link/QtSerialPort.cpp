@@ -31,8 +31,12 @@ OpenResult QtSerialPort::open(int portNumber) {
     // in later is found on the next round.
     if (portNumber == 1 || !devicesListed_) {
         std::vector<std::string> found;
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-            found.push_back(info.systemLocation().toStdString());
+        if (deviceLister_) {
+            found = deviceLister_();
+        } else {
+            for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+                found.push_back(info.systemLocation().toStdString());
+            }
         }
         systemDevices_ = ports::orderSerialDevices(std::move(found));
         devicesListed_ = true;

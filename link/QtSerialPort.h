@@ -32,6 +32,11 @@ public:
     // Device path of the open port, empty when closed.
     QString devicePath() const;
 
+    // Replaces the source of the system's serial devices (tests keep real ports out).
+    void setDeviceLister(std::function<std::vector<std::string>()> lister) {
+        deviceLister_ = std::move(lister);
+    }
+
 private:
     void onError(QSerialPort::SerialPortError error);
     OpenResult fail(OpenResult result, std::string reason);
@@ -39,6 +44,7 @@ private:
     QSerialPort port_;
     std::vector<std::string> systemDevices_;
     bool devicesListed_ = false;
+    std::function<std::vector<std::string>()> deviceLister_;
     PortDetail lastDetail_;
 };
 

@@ -1,0 +1,226 @@
+#include "export/AtomicFile.h"
+#include "export/TextFiles.h"
+#include "export/Workbook.h"
+#include "export/XlsWriter.h"
+#include "records/RecordDecoder.h"
+#include "sim/MeterSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace talviren;
+namespace fs = std::filesystem;
+
+namespace {
+
+RecordTable tableOf(const std::vector<std::vector<std::string>>& rows) {
+    RecordTable table;
+    table.setRows(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        for (int c = 0; c < static_cast<int>(rows[static_cast<std::size_t>(r)].size()); ++c) {
+            table.setCell(r, c, rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]);
+        }
+    }
+    return table;
+}
+
+std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
+struct TextCase {
+    const char* name;
+    std::vector<std::vector<std::string>> rows;
+    std::string expected;
+};
+
+class RecordText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(RecordText, FollowsTheTabRuleByteForByte) {
+    EXPECT_EQ(recordTableText(tableOf(GetParam().rows)), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecordText,
+    ::testing::Values(
+        TextCase{"OneRowNoLineBreak", {{"NO.", "", "", ""}}, "NO." + blanks(56)},
+        TextCase{"EvenThenOdd",
+                 {{"abcd", "efgh", "ijkl", ""}, {"", "12345", "123456", ""}},
+                 "abcd" + blanks(15) + "efgh" + blanks(16) + "ijkl" + blanks(16) + "\r\n" +
+                     blanks(18) + "12345" + blanks(15) + "123456" + blanks(14)},
+        TextCase{"OddNineCharactersJoinsDirectly",
+                 {{"", "", "", ""}, {"123456789", "X", "", ""}},
+                 blanks(59) + "\r\n123456789X" + blanks(19) + blanks(20)},
+        TextCase{"OddTenCharactersBreaksTheLine",
+                 {{"", "", "", ""}, {"1234567890", "X", "", ""}},
+                 blanks(59) + "\r\n1234567890\r\n" + blanks(8) + "X" + blanks(19) + blanks(20)},
+        TextCase{"EvenNineteenCharactersJoinsDirectly",
+                 {{"1234567890123456789", "X", "", "Z"}},
+                 "1234567890123456789X" + blanks(19) + blanks(20) + "Z"},
+        TextCase{"ColumnsBeyondThreeNeverReachTheFile",
+                 {{"a", "b", "c", "d", "e", "f", "g"}},
+                 "a" + blanks(18) + "b" + blanks(19) + "c" + blanks(19) + "d"},
+        TextCase{"OmegaCountsAsOneColumn",
+                 {{"", "", "", ""}, {"", "1.5k\u03A9", "OLk\u03A9", ""}},
+                 blanks(59) + "\r\n" + blanks(18) + "1.5k\u03A9" + blanks(15) + "OLk\u03A9" +
+                     blanks(16)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RealtimeText, TwoLinesWithFiveBlankGaps) {
+    const std::string names[2] = {"AC I:", "R: "};
+    const std::string values[2] = {"0mA", "1.228k\u03A9"};
+    EXPECT_EQ(realtimeText(names, values),
+              "     AC I:     0mA\r\n     R:      1.228k\xCE\xA9\r\n");
+}
+
+class TempFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("talviren-export-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        fs::permissions(folder_, fs::perms::owner_all);
+        fs::remove_all(folder_);
+    }
+    static std::string readFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    fs::path folder_;
+};
+
+TEST_F(TempFolder, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
+    const fs::path target = folder_ / "a.txt";
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(target, "old", error)) << error;
+    ASSERT_TRUE(writeFileAtomically(target, "new content", error)) << error;
+    EXPECT_EQ(readFile(target), "new content");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+TEST_F(TempFolder, FailedWriteKeepsTheOldFileAndSaysWhy) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    }
+    const fs::path target = folder_ / "a.txt";
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(target, "old", error));
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_FALSE(writeFileAtomically(target, "new", error));
+    EXPECT_NE(error.find("a.txt"), std::string::npos);
+    EXPECT_EQ(readFile(target), "old");
+}
+
+TEST_F(TempFolder, MissingFolderFailsWithAReason) {
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(folder_ / "none" / "a.txt", "x", error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    RecordTable table;
+    EXPECT_FALSE(ExportRecordWorkbook(table, folder_ / "none" / "a.xls", error));
+    EXPECT_FALSE(ExportRecordWorkbook(table, folder_ / "none" / "a.xlsx", error));
+}
+
+// Reads a workbook back with Debian's Python readers: "size\trows\tcols" then one line per cell.
+std::vector<std::string> readBack(const fs::path& path) {
+    const std::string command =
+        "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) + "/tests/read_workbook.py '" +
+        path.string() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::vector<std::string> lines;
+    if (!pipe) {
+        return lines;
+    }
+    char buffer[4096];
+    std::string current;
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        current += buffer;
+        if (!current.empty() && current.back() == '\n') {
+            current.pop_back();
+            lines.push_back(current);
+            current.clear();
+        }
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << "reader failed on " << path;
+    return lines;
+}
+
+std::vector<std::string> expectedCells(const RecordTable& table) {
+    std::vector<std::string> lines = {"size\t" + std::to_string(table.rows()) + "\t7"};
+    for (int r = 0; r < table.rows(); ++r) {
+        for (int c = 0; c < 7; ++c) {
+            lines.push_back(std::to_string(r + 1) + "\t" + std::to_string(c + 1) + "\tcenter\t" +
+                            table.cell(r, c));
+        }
+    }
+    return lines;
+}
+
+RecordTable downloadedTable(int readings) {
+    RecordTable table;
+    ShowRecordBlock(table, sim::MeterSimulator::makeStoredBlock(readings, 3), readings, ".");
+    return table;
+}
+
+TEST_F(TempFolder, WorkbooksReadBackCellForCellCentred) {
+    const RecordTable table = downloadedTable(40);
+    for (const char* name : {"t.xls", "t.xlsx"}) {
+        const fs::path path = folder_ / name;
+        std::string error;
+        ASSERT_TRUE(ExportRecordWorkbook(table, path, error)) << error;
+        EXPECT_EQ(readBack(path), expectedCells(table)) << name;
+    }
+}
+
+TEST_F(TempFolder, XlsIsACompoundFileNotZip) {
+    std::string error;
+    ASSERT_TRUE(ExportRecordWorkbook(RecordTable(), folder_ / "x.xls", error));
+    ASSERT_TRUE(ExportRecordWorkbook(RecordTable(), folder_ / "x.XLSX", error));
+    EXPECT_EQ(readFile(folder_ / "x.xls").substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    EXPECT_EQ(readFile(folder_ / "x.XLSX").substr(0, 2), "PK");
+}
+
+TEST_F(TempFolder, LongAndWideStringsCrossContinueRecords) {
+    // Strings longer than a record, wide characters among them, and many unique strings.
+    RecordTable table;
+    table.setRows(3000);
+    std::string longText;
+    for (int i = 0; i < 9000; ++i) {
+        longText += static_cast<char>('a' + i % 26);
+    }
+    std::string wideText;
+    for (int i = 0; i < 5000; ++i) {
+        wideText += "\u03A9";
+    }
+    table.setCell(0, 0, longText);
+    table.setCell(0, 1, wideText);
+    for (int r = 1; r < 3000; ++r) {
+        table.setCell(r, r % 7, "NO:" + std::to_string(r) + "k\u03A9");
+    }
+    const fs::path path = folder_ / "long.xls";
+    std::string error;
+    ASSERT_TRUE(ExportRecordWorkbook(table, path, error)) << error;
+    EXPECT_EQ(readBack(path), expectedCells(table));
+}
+
+TEST_F(TempFolder, LargestTableRoundTripsInBothFormats) {
+    const RecordTable table = downloadedTable(25755);
+    for (const char* name : {"big.xls", "big.xlsx"}) {
+        const fs::path path = folder_ / name;
+        std::string error;
+        ASSERT_TRUE(ExportRecordWorkbook(table, path, error)) << error;
+        const auto lines = readBack(path);
+        const auto expected = expectedCells(table);
+        ASSERT_EQ(lines.size(), expected.size()) << name;
+        EXPECT_TRUE(lines == expected) << name;
+    }
+}
+
+} // namespace
