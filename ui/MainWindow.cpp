@@ -1,0 +1,290 @@
+#include "ui/MainWindow.h"
+
+#include "ui/Fonts.h"
+#include "ui/RecordTableModel.h"
+#include "measure/MeterReading.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QTableView>
+#include <QToolButton>
+
+namespace talviren {
+
+namespace {
+
+QRect place(int left, int top, int width, int height) {
+    return {twips(left), twips(top), twips(width), twips(height)};
+}
+
+QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+// The window icon, drawn so that it needs no image plugin: a clamp meter.
+QIcon drawnWindowIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(size / 64.0, size / 64.0);
+        painter.setPen(QPen(QColor(0xd3, 0x33, 0x33), 6, Qt::SolidLine, Qt::RoundCap));
+        painter.drawArc(QRectF(14, 4, 36, 36), 0, 180 * 16);
+        painter.setPen(QPen(QColor(0x33, 0x33, 0x33), 2));
+        painter.setBrush(QColor(0xf2, 0xb7, 0x05));
+        painter.drawRoundedRect(QRectF(14, 22, 36, 38), 5, 5);
+        painter.setBrush(QColor(0xcf, 0xe8, 0xcf));
+        painter.drawRoundedRect(QRectF(20, 28, 24, 12), 2, 2);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
+MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, QWidget* parent)
+    : QWidget(parent), readtim_(MeterLink::kTickMs), comtim_(MeterLink::kTickMs),
+      comcontim_(MeterLink::kTickMs), Findcomtim_(MeterLink::kTickMs),
+      dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)) {
+    link_ = std::make_unique<MeterLink>(port_, LinkTimers{Findcomtim_, comtim_, comcontim_, readtim_},
+                                        table_);
+    link_->setObserver(this);
+    link_->setDecimalSeparator(QLocale().decimalPoint().toStdString());
+    save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
+        QMessageBox::warning(this, tr("Save"),
+                             tr("Could not save %1:\n%2").arg(outcome.path, outcome.error));
+    });
+    buildControls();
+    // Every timer runs from the window's creation; the start-up steps then set them.
+    for (QtTimer* timer : {&readtim_, &comtim_, &comcontim_, &Findcomtim_}) {
+        timer->setEnabled(true);
+    }
+    Form_Load();
+}
+
+MainWindow::~MainWindow() {
+    link_->setObserver(nullptr);
+    link_->shutDown();
+}
+
+QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon,
+                                    int standardIcon, int top) {
+    auto* button = new QToolButton(this);
+    button->setText(caption);
+    button->setObjectName(caption);
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setIcon(QIcon::fromTheme(QString::fromLatin1(themeIcon),
+                                     style()->standardIcon(
+                                         static_cast<QStyle::StandardPixmap>(standardIcon))));
+    button->setIconSize(QSize(32, 32));
+    button->setGeometry(place(9960, top, 1095, 855));
+    return button;
+}
+
+void MainWindow::buildControls() {
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowIcon(drawnWindowIcon());
+    setFixedSize(twips(11745), twips(10050));
+    setFont(windowFont(9));
+
+    // Created back to front: where controls overlap, the later one lies on top.
+    Lab_consta = new QLabel(QString::fromLatin1(MeterLink::kLinkStatusInitial), this);
+    Lab_consta->setGeometry(place(9720, 8040, 1455, 375));
+    Lab_consta->setFont(windowFont(12));
+    Lab_comsta = new QLabel(QString::fromLatin1(MeterLink::kPortStatusInitial), this);
+    Lab_comsta->setGeometry(place(9720, 7440, 1455, 375));
+    Lab_comsta->setFont(windowFont(12));
+
+    downloadProgressBar = new QProgressBar(this);
+    downloadProgressBar->setGeometry(place(9720, 8640, 1455, 375));
+    downloadProgressBar->setFormat(QStringLiteral("%v/%m"));
+    downloadProgressBar->setAccessibleName(tr("Download progress"));
+    downloadProgressBar->hide();
+
+    // The tab strip with its pane: the views lie on top of it.
+    auto* pane = new QFrame(this);
+    pane->setFrameShape(QFrame::StyledPanel);
+    pane->setGeometry(place(840, 600, 8535, 8246).adjusted(0, 24, 0, 0));
+    TabStrip1 = new QTabBar(this);
+    TabStrip1->setFont(windowFont(12, true));
+    TabStrip1->addTab(tr("Realtime"));
+    TabStrip1->addTab(tr("Record"));
+    TabStrip1->setGeometry(place(840, 600, 8535, 8246).adjusted(0, 0, 0, -(twips(8246) - 26)));
+    TabStrip1->setExpanding(false);
+    TabStrip1->setDrawBase(false);
+
+    Button_close = makeButton(tr("Close"), "window-close", QStyle::SP_DialogCloseButton, 6120);
+    Button_help = makeButton(tr("Help"), "help-about", QStyle::SP_MessageBoxInformation, 4800);
+    Button_help->setIconSize(QSize(24, 24));
+    Button_clear = makeButton(tr("Clear"), "edit-clear", QStyle::SP_DialogResetButton, 3480);
+    Button_clear->setEnabled(false);
+    Button_save = makeButton(tr("Save"), "document-save", QStyle::SP_DialogSaveButton, 2160);
+    Button_read = makeButton(tr("Read"), "go-down", QStyle::SP_ArrowDown, 840);
+
+    DataGrid = new QTableView(this);
+    DataGrid->setObjectName(QStringLiteral("DataGrid"));
+    DataGrid->setAccessibleName(tr("Record table"));
+    model_ = new RecordTableModel(table_, this);
+    DataGrid->setModel(model_);
+    DataGrid->setFont(windowFont(10.5));
+    DataGrid->horizontalHeader()->hide();
+    DataGrid->verticalHeader()->hide();
+    DataGrid->horizontalHeader()->setDefaultSectionSize(twips(RecordTableLayout::kColumnWidth));
+    DataGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Fixed row heights let the view skip measuring rows: 51,510 rows scroll smoothly.
+    DataGrid->verticalHeader()->setDefaultSectionSize(twips(RecordTableLayout::kRowHeight));
+    DataGrid->verticalHeader()->setMinimumSectionSize(1);
+    DataGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    DataGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DataGrid->setGeometry(place(RecordTableLayout::kLeft, RecordTableLayout::kTop,
+                                RecordTableLayout::kWidth, RecordTableLayout::kHeight));
+
+    Frame_realtime = new QFrame(this);
+    Frame_realtime->setObjectName(QStringLiteral("Frame_realtime"));
+    Frame_realtime->setAutoFillBackground(true); // it covers the record table
+    Frame_realtime->setGeometry(place(960, 1200, 8295, 7422));
+    const QFont big = windowFont(36, true);
+    const struct {
+        int left;
+        int top;
+        int width;
+    } names[2] = {{240, 1680, 2505}, {240, 4920, 2505}}, values[2] = {{3120, 1680, 5055},
+                                                                         {3000, 4920, 5055}};
+    for (int k = 0; k < 2; ++k) {
+        Lab_testpro[k] =
+            new QLabel(QString::fromLatin1(RealtimeDisplay::kInitialNames[k].data()), Frame_realtime);
+        Lab_testpro[k]->setGeometry(place(names[k].left, names[k].top, names[k].width, 795));
+        Lab_value[k] =
+            new QLabel(QString::fromLatin1(RealtimeDisplay::kInitialValues[k].data()), Frame_realtime);
+        Lab_value[k]->setGeometry(place(values[k].left, values[k].top, values[k].width, 795));
+        for (QLabel* label : {Lab_testpro[k], Lab_value[k]}) {
+            label->setFont(big);
+        }
+    }
+
+    // A click on a tab applies its view, also a click on the tab already shown.
+    connect(TabStrip1, &QTabBar::tabBarClicked, this, [this](int index) {
+        if (index >= 0) {
+            TabStrip1_Click(index);
+        }
+    });
+    connect(TabStrip1, &QTabBar::currentChanged, this, &MainWindow::TabStrip1_Click);
+    connect(Button_read, &QToolButton::clicked, this, &MainWindow::Button_read_Click);
+    connect(Button_save, &QToolButton::clicked, this, &MainWindow::Button_save_Click);
+    connect(Button_clear, &QToolButton::clicked, this, &MainWindow::Button_clear_Click);
+    connect(Button_help, &QToolButton::clicked, this, &MainWindow::Button_help_Click);
+    connect(Button_close, &QToolButton::clicked, this, &MainWindow::Button_close_Click);
+}
+
+void MainWindow::Form_Load() {
+    link_->startUp();
+    Frame_realtime->show();
+    link_->setViewMode(MeterLink::kRealtimeView);
+    table_.ResetRecordTable();
+}
+
+void MainWindow::TabStrip1_Click(int index) {
+    if (index == 0) {
+        Frame_realtime->show();
+        Button_clear->setEnabled(false);
+        Button_read->setEnabled(false);
+        link_->setViewMode(MeterLink::kRealtimeView);
+    } else {
+        Frame_realtime->hide();
+        link_->setViewMode(MeterLink::kRecordView);
+        Button_clear->setEnabled(true);
+        Button_read->setEnabled(true);
+    }
+}
+
+void MainWindow::Button_read_Click() { link_->Button_read_Click(); }
+
+void MainWindow::Button_save_Click() {
+    SaveCommand::Sources sources;
+    sources.grabWindow = [this] { return grab().toImage(); };
+    sources.captions = [this] { return realtimeCaptions(); };
+    sources.table = &table_;
+    save_->Button_save_Click(link_->viewMode(), sources);
+}
+
+void MainWindow::Button_clear_Click() { table_.ResetRecordTable(); }
+
+std::unique_ptr<QMessageBox> MainWindow::createHelpBox() {
+    // The message separates its lines by carriage returns; a label breaks lines on '\n'.
+    QString text = QString::fromLatin1(kHelpText);
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Information,
+                                             QString::fromLatin1(kHelpTitle), text.trimmed(),
+                                             QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+void MainWindow::Button_help_Click() { createHelpBox()->exec(); }
+
+void MainWindow::Button_close_Click() {
+    link_->shutDown();
+    for (QtTimer* timer : {&readtim_, &comtim_, &comcontim_, &Findcomtim_}) {
+        timer->setEnabled(false);
+    }
+    hide();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    link_->shutDown();
+    event->accept();
+}
+
+RealtimeCaptions MainWindow::realtimeCaptions() const {
+    RealtimeCaptions captions;
+    for (int k = 0; k < 2; ++k) {
+        captions.names[k] = Lab_testpro[k]->text().toStdString();
+        captions.values[k] = Lab_value[k]->text().toStdString();
+    }
+    return captions;
+}
+
+void MainWindow::portStatusChanged(const std::string& caption, const PortDetail& detail) {
+    Lab_comsta->setText(fromUtf8(caption));
+    QString tip = detail.devicePath.empty() ? tr("No serial device has this number")
+                                            : fromUtf8(detail.devicePath);
+    if (!detail.failureReason.empty()) {
+        tip += QLatin1Char('\n') + fromUtf8(detail.failureReason);
+    }
+    Lab_comsta->setToolTip(tip);
+}
+
+void MainWindow::linkStatusChanged(const std::string& caption) {
+    Lab_consta->setText(fromUtf8(caption));
+}
+
+void MainWindow::realtimeChanged() {
+    const RealtimeDisplay& display = link_->display();
+    for (int k = 0; k < 2; ++k) {
+        Lab_testpro[k]->setText(fromUtf8(display.name(k)));
+        Lab_value[k]->setText(fromUtf8(display.value(k)));
+    }
+}
+
+void MainWindow::downloadProgress(int bytesReceived, int bytesExpected) {
+    const int readings = bytesExpected / static_cast<int>(kReadingSize);
+    downloadProgressBar->setRange(0, readings);
+    downloadProgressBar->setValue(bytesReceived / static_cast<int>(kReadingSize));
+    downloadProgressBar->show();
+}
+
+void MainWindow::downloadEnded(bool) { downloadProgressBar->hide(); }
+
+} // namespace talviren

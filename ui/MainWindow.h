@@ -1,0 +1,105 @@
+#pragma once
+
+#include "export/SaveCommand.h"
+#include "export/SaveDialog.h"
+#include "link/MeterLink.h"
+#include "link/QtSerialPort.h"
+#include "link/QtTimer.h"
+#include "records/RecordTable.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QMessageBox;
+class QProgressBar;
+class QTabBar;
+class QTableView;
+class QToolButton;
+
+namespace talviren {
+
+class RecordTableModel;
+
+// The one window: the Realtime and Record views, the five buttons and the two status labels,
+// over the link engine and the record table it fills.
+class MainWindow : public QWidget, private LinkObserver {
+    Q_OBJECT
+
+public:
+    // Captions and texts of the window.
+    static constexpr const char* kTitle = "TALVIREN";
+    static constexpr const char* kHelpText =
+        "Quorvane V1.0 20230203\r Please contact us for more information!\r";
+    static constexpr const char* kHelpTitle = "Thank you for using our product.";
+
+    // `dialog` answers the save dialog; by default the real one.
+    explicit MainWindow(std::unique_ptr<SaveDialog> dialog = nullptr, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up steps, run once before the window is shown.
+    void Form_Load();
+    // Applies the view of tab `index` (0 Realtime, 1 Record).
+    void TabStrip1_Click(int index);
+    void Button_read_Click();
+    void Button_save_Click();
+    void Button_clear_Click();
+    void Button_help_Click();
+    void Button_close_Click();
+
+    // The information box of "Help", ready to be shown.
+    std::unique_ptr<QMessageBox> createHelpBox();
+
+    MeterLink& link() { return *link_; }
+    QtSerialPort& serialPort() { return port_; }
+    const RecordTable& recordTable() const { return table_; }
+    SaveCommand& saveCommand() { return *save_; }
+    std::int16_t viewMode() const { return link_->viewMode(); }
+    // True while the port scan runs (the link is not handed over to polling).
+    bool scanning() const { return Findcomtim_.isEnabled(); }
+
+    // Controls, named as the tests and the screen reader know them.
+    QTabBar* TabStrip1 = nullptr;
+    QFrame* Frame_realtime = nullptr;
+    QLabel* Lab_testpro[2] = {};
+    QLabel* Lab_value[2] = {};
+    QTableView* DataGrid = nullptr;
+    QToolButton* Button_read = nullptr;
+    QToolButton* Button_save = nullptr;
+    QToolButton* Button_clear = nullptr;
+    QToolButton* Button_help = nullptr;
+    QToolButton* Button_close = nullptr;
+    QLabel* Lab_comsta = nullptr;
+    QLabel* Lab_consta = nullptr;
+    QProgressBar* downloadProgressBar = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    QToolButton* makeButton(const QString& caption, const char* themeIcon, int standardIcon,
+                            int top);
+    RealtimeCaptions realtimeCaptions() const;
+
+    void portStatusChanged(const std::string& caption, const PortDetail& detail) override;
+    void linkStatusChanged(const std::string& caption) override;
+    void realtimeChanged() override;
+    void downloadProgress(int bytesReceived, int bytesExpected) override;
+    void downloadEnded(bool completed) override;
+
+    QtSerialPort port_;
+    QtTimer readtim_;
+    QtTimer comtim_;
+    QtTimer comcontim_;
+    QtTimer Findcomtim_;
+    RecordTable table_;
+    std::unique_ptr<MeterLink> link_;
+    RecordTableModel* model_ = nullptr;
+    std::unique_ptr<SaveDialog> dialog_;
+    std::unique_ptr<SaveCommand> save_;
+};
+
+} // namespace talviren
