@@ -2,9 +2,9 @@
 
 #include <QDir>
 
-#include <algorithm>
 #include <QFileDialog>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace talviren {
 

@@ -12,7 +12,9 @@ namespace {
 
 // ---- little-endian bytes -------------------------------------------------------------
 
-void put8(std::string& out, unsigned value) { out += static_cast<char>(value & 0xFF); }
+void put8(std::string& out, unsigned value) {
+    out += static_cast<char>(value & 0xFF);
+}
 void put16(std::string& out, unsigned value) {
     put8(out, value);
     put8(out, value >> 8);
@@ -118,14 +120,14 @@ void font(std::string& out) {
 
 void xf(std::string& out, bool styleXf, unsigned horizontal) {
     std::string d;
-    put16(d, 0);                         // font 0
-    put16(d, 0);                         // "General" number format
-    put16(d, styleXf ? 0xFFF5 : 0x0001); // locked; style XFs have no parent
-    put8(d, 0x20 | horizontal);          // vertical bottom, horizontal as given
-    put8(d, 0);                          // no rotation
-    put8(d, 0);                          // no indent
+    put16(d, 0);                                          // font 0
+    put16(d, 0);                                          // "General" number format
+    put16(d, styleXf ? 0xFFF5 : 0x0001);                  // locked; style XFs have no parent
+    put8(d, 0x20 | horizontal);                           // vertical bottom, horizontal as given
+    put8(d, 0);                                           // no rotation
+    put8(d, 0);                                           // no indent
     put8(d, styleXf ? 0xF4 : (horizontal ? 0x10 : 0x00)); // alignment differs from the style
-    put32(d, 0);                         // no borders
+    put32(d, 0);                                          // no borders
     put32(d, 0);
     put16(d, 0x20C0); // default pattern colours
     record(out, kXf, d);
@@ -171,7 +173,8 @@ void sharedStringTable(std::string& out, std::size_t streamBase, const SharedStr
 
     for (std::uint32_t i = 0; i < unique; ++i) {
         const std::u16string chars = toUtf16(*strings.texts[i]);
-        const bool wide = std::any_of(chars.begin(), chars.end(), [](char16_t c) { return c > 0xFF; });
+        const bool wide =
+            std::any_of(chars.begin(), chars.end(), [](char16_t c) { return c > 0xFF; });
         const std::size_t charSize = wide ? 2 : 1;
         // The header and the first character stay in one record.
         if (data.size() + 3 + charSize > kMaxRecordData) {
@@ -179,8 +182,9 @@ void sharedStringTable(std::string& out, std::size_t streamBase, const SharedStr
             recordId = kContinue;
         }
         if (i % bucketSize == 0) {
-            buckets.push_back({static_cast<std::uint32_t>(streamBase + recordStart + 4 + data.size()),
-                               static_cast<unsigned>(4 + data.size())});
+            buckets.push_back(
+                {static_cast<std::uint32_t>(streamBase + recordStart + 4 + data.size()),
+                 static_cast<unsigned>(4 + data.size())});
         }
         put16(data, static_cast<unsigned>(chars.size()));
         put8(data, wide ? 0x01 : 0x00);
@@ -221,8 +225,8 @@ constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::size_t kHeaderDifat = 109;
 constexpr std::size_t kEntriesPerFatSector = kSector / 4;
 
-void directoryEntry(std::string& out, std::u16string_view name, unsigned type,
-                    std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+void directoryEntry(std::string& out, std::u16string_view name, unsigned type, std::uint32_t child,
+                    std::uint32_t start, std::uint32_t size) {
     std::string e;
     for (char16_t c : name) {
         put16(e, c);
@@ -320,8 +324,8 @@ std::string compoundFile(std::string stream) {
             put32(out, fatIndex < fatSectors ? static_cast<std::uint32_t>(fatStart + fatIndex)
                                              : kFreeSect);
         }
-        put32(out, d + 1 < difatSectors ? static_cast<std::uint32_t>(difatStart + d + 1)
-                                        : kEndOfChain);
+        put32(out,
+              d + 1 < difatSectors ? static_cast<std::uint32_t>(difatStart + d + 1) : kEndOfChain);
     }
     return out;
 }

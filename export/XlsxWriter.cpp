@@ -26,9 +26,9 @@ bool writeXlsxWorkbook(const RecordTable& table, const std::string& path, std::s
     for (int r = 0; r < table.rows() && status == LXW_NO_ERROR; ++r) {
         for (int c = 0; c < table.columns() && status == LXW_NO_ERROR; ++c) {
             // libxlsxwriter writes an empty text as a formatted blank cell.
-            status = worksheet_write_string(sheet, static_cast<lxw_row_t>(r),
-                                            static_cast<lxw_col_t>(c),
-                                            table.cell(r, c).c_str(), centred);
+            status =
+                worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                       table.cell(r, c).c_str(), centred);
         }
     }
     // Nothing reaches the file before the close, whose result is the only report.

@@ -56,6 +56,7 @@ void MeterLink::SendCommand(std::int16_t code) {
         downloadActive_ = true;
     }
     lastCommand_ = code;
+    replyOutstanding_ = true;
     const std::uint8_t byte = static_cast<std::uint8_t>(code);
     port_.write(std::span(&byte, 1));
     port_.discardInput();
@@ -84,6 +85,7 @@ void MeterLink::MSComm1_OnComm() {
 }
 
 void MeterLink::onReceive() {
+    replyOutstanding_ = false;
     rxBuffer_ = port_.readAll();
     port_.discardInput();
     port_.discardOutput();
@@ -101,6 +103,16 @@ void MeterLink::onReceive() {
         receiveThreshold_ = kHandshakeReplySize;
     } else if (lastCommand_ == kRealtimeRequest) {
         OnRealtimeReply();
+    }
+    sendPendingRead();
+}
+
+void MeterLink::sendPendingRead() {
+    if (readRequested_) {
+        readRequested_ = false;
+        if (viewMode_ == kRecordView) {
+            SendCommand(kCountRequest);
+        }
     }
 }
 
@@ -154,6 +166,8 @@ void MeterLink::OnRealtimeReply() {
 }
 
 void MeterLink::comopen(std::int16_t port) {
+    readRequested_ = false;
+    replyOutstanding_ = false;
     if (port_.isOpen()) {
         port_.close();
     }
@@ -175,6 +189,10 @@ void MeterLink::Findcomtim_Timer() {
 }
 
 void MeterLink::comtim_Timer() {
+    if (readRequested_) {
+        sendPendingRead(); // the reply "Read" waited for never came: ask for the count now
+        return;
+    }
     if (linkUp_ && viewMode_ == kRecordView) {
         SendCommand(kHandshake);
     } else if (linkUp_ && viewMode_ == kRealtimeView) {
@@ -188,6 +206,7 @@ void MeterLink::comcontim_Timer() {
         return;
     }
     rxIdleTicks_ = 0;
+    readRequested_ = false;
     setLinkStatus(kLinkStatusLost);
     linkUp_ = false;
     timers_.Findcomtim.setEnabled(true);
@@ -205,9 +224,18 @@ void MeterLink::readtim_Timer() {
 }
 
 void MeterLink::Button_read_Click() {
-    if (viewMode_ == kRecordView) {
-        SendCommand(kCountRequest);
+    if (viewMode_ != kRecordView) {
+        return;
     }
+    // A reply to the last poll may still be on the wire; were the count request sent now,
+    // those bytes would be taken for the count reply and the download would stall. Wait for
+    // that reply (at most until the next poll tick) and ask then.
+    if (linkUp_ && port_.isOpen() && replyOutstanding_ &&
+        (lastCommand_ == kHandshake || lastCommand_ == kRealtimeRequest)) {
+        readRequested_ = true;
+        return;
+    }
+    SendCommand(kCountRequest);
 }
 
 void MeterLink::endDownload(bool completed) {

@@ -47,7 +47,8 @@ public:
     static constexpr const char* kPortStatusInitial = "COM status";
     static constexpr const char* kLinkStatusInitial = "unconnected";
     static constexpr const char* kLinkStatusConnected = "Connected";
-    static constexpr const char* kLinkStatusLost = "\u901A\u4FE1\u5931\u8D25"; // communication failed
+    static constexpr const char* kLinkStatusLost =
+        "\u901A\u4FE1\u5931\u8D25"; // communication failed
 
     MeterLink(SerialPort& port, LinkTimers timers, RecordTable& table);
     MeterLink(const MeterLink&) = delete;
@@ -86,6 +87,7 @@ public:
     std::int16_t viewMode() const { return viewMode_; }
     int receiveThreshold() const { return receiveThreshold_; }
     bool downloadActive() const { return downloadActive_; }
+    bool readRequested() const { return readRequested_; }
     const std::string& portStatus() const { return portStatus_; }
     const std::string& linkStatus() const { return linkStatus_; }
     const RealtimeDisplay& display() const { return display_; }
@@ -96,6 +98,7 @@ private:
     void onCountReply();
     void onRecordBlock();
     void endDownload(bool completed);
+    void sendPendingRead();
     void setPortStatus(std::string caption);
     void setLinkStatus(std::string caption);
 
@@ -116,6 +119,8 @@ private:
     std::int16_t viewMode_ = kRealtimeView;
     int receiveThreshold_ = 0; // 0 switches receive events off
     bool downloadActive_ = false;
+    bool replyOutstanding_ = false; // a command went out and nothing came back yet
+    bool readRequested_ = false;    // "Read" waits for the reply in flight
     std::size_t blockBytesSeen_ = 0;
     std::string portStatus_ = kPortStatusInitial;
     std::string linkStatus_ = kLinkStatusInitial;

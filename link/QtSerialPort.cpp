@@ -19,7 +19,9 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
-QtSerialPort::~QtSerialPort() { close(); }
+QtSerialPort::~QtSerialPort() {
+    close();
+}
 
 OpenResult QtSerialPort::fail(OpenResult result, std::string reason) {
     lastDetail_.failureReason = std::move(reason);
@@ -93,7 +95,9 @@ OpenResult QtSerialPort::open(int portNumber) {
     return OpenResult::Opened;
 }
 
-bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+bool QtSerialPort::isOpen() const {
+    return port_.isOpen();
+}
 
 void QtSerialPort::close() {
     if (port_.isOpen()) {
@@ -101,7 +105,9 @@ void QtSerialPort::close() {
     }
 }
 
-QString QtSerialPort::devicePath() const { return port_.isOpen() ? port_.portName() : QString(); }
+QString QtSerialPort::devicePath() const {
+    return port_.isOpen() ? port_.portName() : QString();
+}
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!port_.isOpen()) {

@@ -22,7 +22,7 @@ struct MeterReading {
     std::uint8_t function = 0;
     int currentCount = 0; // byte 1 * 100 + byte 2, no check on the low part: 0 to 25755
     std::uint8_t currentRange = 0;
-    int secondCount = 0; // byte 4 * 100 + byte 5
+    int secondCount = 0;         // byte 4 * 100 + byte 5
     std::uint8_t secondSign = 0; // 1 = negative DC voltage
 
     // Reads the first seven bytes; nothing when fewer arrived.

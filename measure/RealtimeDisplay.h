@@ -21,7 +21,8 @@ public:
     // Shows one live reply: names first, then values. A reply shorter than a reading is
     // ignored whole; unknown function and range codes leave their captions alone.
     // Returns whether any caption was written.
-    bool ShowRealtimeReading(std::span<const std::uint8_t> reply, std::string_view decimalSeparator);
+    bool ShowRealtimeReading(std::span<const std::uint8_t> reply,
+                             std::string_view decimalSeparator);
 
     // Quantity name k (0 current, 1 second quantity), as on the label.
     const std::string& name(int k) const { return names_.at(static_cast<std::size_t>(k)); }

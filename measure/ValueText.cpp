@@ -2,7 +2,9 @@
 
 namespace talviren {
 
-std::string integerText(int count) { return std::to_string(count); }
+std::string integerText(int count) {
+    return std::to_string(count);
+}
 
 std::string quotientText(int count, int divisor, std::string_view decimalSeparator) {
     std::string text = std::to_string(count / divisor);
@@ -28,7 +30,9 @@ std::string withUnit(std::string number, std::string_view unit) {
     return number;
 }
 
-std::string overload(std::string_view unit) { return withUnit(std::string(kOverload), unit); }
+std::string overload(std::string_view unit) {
+    return withUnit(std::string(kOverload), unit);
+}
 
 } // namespace
 

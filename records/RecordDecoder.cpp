@@ -19,7 +19,8 @@ RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8
     const int readings =
         static_cast<std::size_t>(recordCount) < complete ? recordCount : static_cast<int>(complete);
     for (int n = 1; n <= readings; ++n) {
-        const auto bytes = block.subspan(static_cast<std::size_t>(n - 1) * kReadingSize, kReadingSize);
+        const auto bytes =
+            block.subspan(static_cast<std::size_t>(n - 1) * kReadingSize, kReadingSize);
         const MeterReading reading = *MeterReading::fromBytes(bytes);
         result.lastFunction = reading.function;
         table.ShowRecordHeading(n, reading.function);

@@ -8,10 +8,16 @@ namespace {
 const std::string kNoText;
 }
 
-RecordTable::Batch::Batch(RecordTable& table) : table_(table) { table_.beginChange(); }
-RecordTable::Batch::~Batch() { table_.endChange(); }
+RecordTable::Batch::Batch(RecordTable& table) : table_(table) {
+    table_.beginChange();
+}
+RecordTable::Batch::~Batch() {
+    table_.endChange();
+}
 
-RecordTable::RecordTable() { ResetRecordTable(); }
+RecordTable::RecordTable() {
+    ResetRecordTable();
+}
 
 void RecordTable::beginChange() {
     if (batchDepth_++ == 0 && listener_) {

@@ -26,8 +26,8 @@ void appendCount(std::vector<std::uint8_t>& out, int count) {
 
 MeterSimulator::MeterSimulator(SimulatorOptions options)
     : options_(options),
-      stored_(makeStoredBlock(std::clamp(options.records, 0, protocol::kMaxRecordCount),
-                              options.seed)),
+      stored_(
+          makeStoredBlock(std::clamp(options.records, 0, protocol::kMaxRecordCount), options.seed)),
       garbageState_(options.seed == 0 ? 0x9E3779B9u : options.seed) {}
 
 std::vector<std::uint8_t> MeterSimulator::liveReading(double seconds) const {

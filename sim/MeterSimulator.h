@@ -7,13 +7,13 @@ namespace talviren::sim {
 
 // How the simulated meter behaves.
 struct SimulatorOptions {
-    int function = 0;           // 1, 2 or 3 for a fixed function; 0 cycles through all three
-    int records = 0;            // stored readings, 0 to 25755
-    std::uint32_t seed = 1;     // makes the stored readings repeatable
-    double silentAfter = -1;    // fall silent after this many seconds (negative: never)
-    bool garbage = false;       // answer every command with bytes of the right length but no sense
-    bool badCount = false;      // answer the count request with wrong markers
-    bool cutBlock = false;      // send only the first half of the record block
+    int function = 0;        // 1, 2 or 3 for a fixed function; 0 cycles through all three
+    int records = 0;         // stored readings, 0 to 25755
+    std::uint32_t seed = 1;  // makes the stored readings repeatable
+    double silentAfter = -1; // fall silent after this many seconds (negative: never)
+    bool garbage = false;    // answer every command with bytes of the right length but no sense
+    bool badCount = false;   // answer the count request with wrong markers
+    bool cutBlock = false;   // send only the first half of the record block
 };
 
 // The meter's side of the protocol: one command byte in, the reply bytes out.

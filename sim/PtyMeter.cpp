@@ -17,8 +17,7 @@ namespace talviren::sim {
 namespace fs = std::filesystem;
 
 PtyMeter::PtyMeter(MeterSimulator& meter, bool paced)
-    : meter_(meter), paced_(paced), start_(std::chrono::steady_clock::now()),
-      sendClock_(start_) {}
+    : meter_(meter), paced_(paced), start_(std::chrono::steady_clock::now()), sendClock_(start_) {}
 
 PtyMeter::~PtyMeter() {
     unpin();
@@ -89,8 +88,8 @@ void PtyMeter::sendDue() {
     std::size_t due = pending_.size();
     const auto now = std::chrono::steady_clock::now();
     if (paced_) {
-        sendCredit_ += std::chrono::duration<double>(now - sendClock_).count() *
-                       protocol::kBytesPerSecond;
+        sendCredit_ +=
+            std::chrono::duration<double>(now - sendClock_).count() * protocol::kBytesPerSecond;
         sendCredit_ = std::min(sendCredit_, 16.0); // no bursts after an idle spell
         due = std::min(due, static_cast<std::size_t>(sendCredit_));
     }

@@ -14,8 +14,12 @@ namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 volatile std::sig_atomic_t toggleSilence = 0;
 
-void onStop(int) { stopRequested = 1; }
-void onToggle(int) { toggleSilence = 1; }
+void onStop(int) {
+    stopRequested = 1;
+}
+void onToggle(int) {
+    toggleSilence = 1;
+}
 
 const char* kUsage =
     "Usage: talviren-sim [OPTIONS]\n"

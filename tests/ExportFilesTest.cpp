@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace talviren;
@@ -30,7 +31,9 @@ RecordTable tableOf(const std::vector<std::vector<std::string>>& rows) {
     return table;
 }
 
-std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+std::string blanks(int n) {
+    return std::string(static_cast<std::size_t>(n), ' ');
+}
 
 struct TextCase {
     const char* name;
@@ -73,8 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RealtimeText, TwoLinesWithFiveBlankGaps) {
     const std::string names[2] = {"AC I:", "R: "};
     const std::string values[2] = {"0mA", "1.228k\u03A9"};
-    EXPECT_EQ(realtimeText(names, values),
-              "     AC I:     0mA\r\n     R:      1.228k\xCE\xA9\r\n");
+    EXPECT_EQ(realtimeText(names, values), "     AC I:     0mA\r\n     R:      1.228k\xCE\xA9\r\n");
 }
 
 class TempFolder : public ::testing::Test {
@@ -107,16 +109,31 @@ TEST_F(TempFolder, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(TempFolder, FailedWriteKeepsTheOldFileAndSaysWhy) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root writes into read-only folders";
-    }
     const fs::path target = folder_ / "a.txt";
     std::string error;
     ASSERT_TRUE(writeFileAtomically(target, "old", error));
-    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(writeFileAtomically(target, "new", error));
-    EXPECT_NE(error.find("a.txt"), std::string::npos);
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                 fs::perms::group_exec | fs::perms::others_read |
+                                 fs::perms::others_exec);
+    fs::permissions(folder_.parent_path(), fs::perms::others_exec, fs::perm_options::add);
+    // Root writes into read-only folders: try as an unprivileged user in a child process.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(3);
+        }
+        std::string childError;
+        const bool written = writeFileAtomically(target, "new", childError);
+        const bool named = childError.find("a.txt") != std::string::npos;
+        ::_exit(written ? 1 : named ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: written anyway, 2: error without the file's name";
     EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
 }
 
 TEST_F(TempFolder, MissingFolderFailsWithAReason) {
@@ -130,9 +147,8 @@ TEST_F(TempFolder, MissingFolderFailsWithAReason) {
 
 // Reads a workbook back with Debian's Python readers: "size\trows\tcols" then one line per cell.
 std::vector<std::string> readBack(const fs::path& path) {
-    const std::string command =
-        "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) + "/tests/read_workbook.py '" +
-        path.string() + "'";
+    const std::string command = "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
+                                "/tests/read_workbook.py '" + path.string() + "'";
     FILE* pipe = ::popen(command.c_str(), "r");
     std::vector<std::string> lines;
     if (!pipe) {

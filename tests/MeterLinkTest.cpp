@@ -355,6 +355,32 @@ TEST(MeterLink, CountOfZeroEmptiesTheTableAndKeepsTheLink) {
     EXPECT_TRUE(rig.link.linkUp());
 }
 
+TEST(MeterLink, ReadWaitsForTheReplyInFlight) {
+    LinkRig rig;
+    connectOn(rig, 1);
+    rig.poll.tick(); // realtime request, its reply still on the wire
+    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.link.Button_read_Click();
+    EXPECT_EQ(rig.link.lastCommand(), 35);
+    EXPECT_TRUE(rig.link.readRequested());
+    rig.port.deliver({1, 12, 34, 1, 23, 13, 0});
+    EXPECT_EQ(rig.link.lastCommand(), 15) << "asked as soon as the reply is in";
+    EXPECT_FALSE(rig.poll.isEnabled());
+    rig.port.deliver({5, 5, 0, 1});
+    EXPECT_EQ(rig.link.recordCount(), 1);
+
+    // A keep-alive that is never answered: the request goes out at the next poll tick.
+    LinkRig silent;
+    connectOn(silent, 1);
+    silent.link.setViewMode(MeterLink::kRecordView);
+    silent.poll.tick();
+    silent.link.Button_read_Click();
+    EXPECT_EQ(silent.link.lastCommand(), 5);
+    silent.poll.tick();
+    EXPECT_EQ(silent.link.lastCommand(), 15);
+    EXPECT_FALSE(silent.link.readRequested());
+}
+
 TEST(MeterLink, ReadDoesNothingInTheRealtimeViewOrWithoutAPort) {
     LinkRig rig;
     connectOn(rig, 1);
@@ -417,13 +443,27 @@ TEST(MeterLink, RandomEventSequencesKeepTheInvariants) {
         }
         for (int step = 0; step < 400; ++step) {
             switch (random() % 9) {
-            case 0: rig.scan.tick(); break;
-            case 1: rig.poll.tick(); break;
-            case 2: rig.watchdog.tick(); break;
-            case 3: rig.blockDelay.tick(); break;
-            case 4: rig.link.Button_read_Click(); break;
-            case 5: rig.table.ResetRecordTable(); break;
-            case 6: rig.link.setViewMode(static_cast<std::int16_t>(1 + random() % 2)); break;
+            case 0:
+                rig.scan.tick();
+                break;
+            case 1:
+                rig.poll.tick();
+                break;
+            case 2:
+                rig.watchdog.tick();
+                break;
+            case 3:
+                rig.blockDelay.tick();
+                break;
+            case 4:
+                rig.link.Button_read_Click();
+                break;
+            case 5:
+                rig.table.ResetRecordTable();
+                break;
+            case 6:
+                rig.link.setViewMode(static_cast<std::int16_t>(1 + random() % 2));
+                break;
             default: {
                 Bytes bytes(random() % 12);
                 for (auto& b : bytes) {

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(PortNaming, UsbAdaptersFirstThenNaturalOrder) {
-    const std::vector<std::string> devices = {"/dev/ttyS10", "/dev/ttyS2",   "/dev/ttyACM0",
+    const std::vector<std::string> devices = {"/dev/ttyS10",   "/dev/ttyS2",   "/dev/ttyACM0",
                                               "/dev/ttyUSB10", "/dev/ttyUSB2", "/dev/ttyS0",
                                               "/dev/ttyUSB2"};
     EXPECT_EQ(orderSerialDevices(devices),

@@ -1,5 +1,5 @@
-#include "records/RecordDecoder.h"
 #include "records/RecordTable.h"
+#include "records/RecordDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ TEST(RecordTable, ListenerHearsOncePerBatch) {
 struct BlockCase {
     const char* name;
     Bytes reading;
-    int number;      // position of the reading in the block
+    int number; // position of the reading in the block
     Row heading;
     Row values;
 };
@@ -114,28 +114,53 @@ TEST_P(RecordBlockReadings, DecodeIntoHeadingAndValueRows) {
     expectRow(table, 2 * c.number - 1, c.values);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StoredReadings, RecordBlockReadings,
-    ::testing::Values(
-        BlockCase{"AcVoltage", {0x01, 0x01, 0x17, 0x01, 0x17, 0x05, 0x00}, 1,
-                  {"NO:1", "AC I", "AC U", "", "", "", ""}, {"", "1.23A", "230.5V", "", "", "", ""}},
-        BlockCase{"NegativeDc", {0x02, 0x00, 0x32, 0x00, 0x01, 0x19, 0x01}, 3,
-                  {"NO:3", "AC I", "DC U", "", "", "", ""}, {"", "50mA", "-12.5V", "", "", "", ""}},
-        BlockCase{"NegativeZero", {0x02, 0x00, 0x00, 0x03, 0x00, 0x00, 0x01}, 1,
-                  {"NO:1", "AC I", "DC U", "", "", "", ""}, {"", "0A", "-0V", "", "", "", ""}},
-        BlockCase{"DcOverloadHasNoSign", {0x02, 0x00, 0x05, 0x03, 0x64, 0x01, 0x01}, 1,
-                  {"NO:1", "AC I", "DC U", "", "", "", ""}, {"", "5A", "OLV", "", "", "", ""}},
-        BlockCase{"BothOverloads", {0x03, 0x64, 0x01, 0x05, 0x14, 0x01, 0x00}, 2,
-                  {"NO:2", "AC I", "R", "", "", "", ""}, {"", "OLA", "OLk\u03A9", "", "", "", ""}},
-        BlockCase{"ResistanceLimit", {0x03, 0x64, 0x00, 0x05, 0x14, 0x00, 0x00}, 1,
-                  {"NO:1", "AC I", "R", "", "", "", ""}, {"", "10000A", "2k\u03A9", "", "", "", ""}},
-        BlockCase{"AcLimitPlusOne", {0x01, 0xFF, 0xFF, 0x00, 75, 0x01, 0x00}, 1,
-                  {"NO:1", "AC I", "AC U", "", "", "", ""}, {"", "25755mA", "OLV", "", "", "", ""}},
-        BlockCase{"UnknownFunction", {0x04, 0x00, 0x07, 0x04, 0x01, 0x01, 0x00}, 2,
-                  {"NO:2", "", "", "", "", "", ""}, {"", "7A", "", "", "", "", ""}},
-        BlockCase{"RangeSix", {0x01, 0x00, 0x07, 0x06, 0x01, 0x01, 0x00}, 1,
-                  {"NO:1", "AC I", "AC U", "", "", "", ""}, {"", "", "10.1V", "", "", "", ""}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(StoredReadings, RecordBlockReadings,
+                         ::testing::Values(BlockCase{"AcVoltage",
+                                                     {0x01, 0x01, 0x17, 0x01, 0x17, 0x05, 0x00},
+                                                     1,
+                                                     {"NO:1", "AC I", "AC U", "", "", "", ""},
+                                                     {"", "1.23A", "230.5V", "", "", "", ""}},
+                                           BlockCase{"NegativeDc",
+                                                     {0x02, 0x00, 0x32, 0x00, 0x01, 0x19, 0x01},
+                                                     3,
+                                                     {"NO:3", "AC I", "DC U", "", "", "", ""},
+                                                     {"", "50mA", "-12.5V", "", "", "", ""}},
+                                           BlockCase{"NegativeZero",
+                                                     {0x02, 0x00, 0x00, 0x03, 0x00, 0x00, 0x01},
+                                                     1,
+                                                     {"NO:1", "AC I", "DC U", "", "", "", ""},
+                                                     {"", "0A", "-0V", "", "", "", ""}},
+                                           BlockCase{"DcOverloadHasNoSign",
+                                                     {0x02, 0x00, 0x05, 0x03, 0x64, 0x01, 0x01},
+                                                     1,
+                                                     {"NO:1", "AC I", "DC U", "", "", "", ""},
+                                                     {"", "5A", "OLV", "", "", "", ""}},
+                                           BlockCase{"BothOverloads",
+                                                     {0x03, 0x64, 0x01, 0x05, 0x14, 0x01, 0x00},
+                                                     2,
+                                                     {"NO:2", "AC I", "R", "", "", "", ""},
+                                                     {"", "OLA", "OLk\u03A9", "", "", "", ""}},
+                                           BlockCase{"ResistanceLimit",
+                                                     {0x03, 0x64, 0x00, 0x05, 0x14, 0x00, 0x00},
+                                                     1,
+                                                     {"NO:1", "AC I", "R", "", "", "", ""},
+                                                     {"", "10000A", "2k\u03A9", "", "", "", ""}},
+                                           BlockCase{"AcLimitPlusOne",
+                                                     {0x01, 0xFF, 0xFF, 0x00, 75, 0x01, 0x00},
+                                                     1,
+                                                     {"NO:1", "AC I", "AC U", "", "", "", ""},
+                                                     {"", "25755mA", "OLV", "", "", "", ""}},
+                                           BlockCase{"UnknownFunction",
+                                                     {0x04, 0x00, 0x07, 0x04, 0x01, 0x01, 0x00},
+                                                     2,
+                                                     {"NO:2", "", "", "", "", "", ""},
+                                                     {"", "7A", "", "", "", "", ""}},
+                                           BlockCase{"RangeSix",
+                                                     {0x01, 0x00, 0x07, 0x06, 0x01, 0x01, 0x00},
+                                                     1,
+                                                     {"NO:1", "AC I", "AC U", "", "", "", ""},
+                                                     {"", "", "10.1V", "", "", "", ""}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordBlock, SecondDownloadWithoutClearKeepsUnwrittenCells) {
     RecordTable table;

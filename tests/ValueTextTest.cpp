@@ -1,5 +1,5 @@
-#include "measure/RealtimeDisplay.h"
 #include "measure/ValueText.h"
+#include "measure/RealtimeDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -44,46 +44,48 @@ TEST_P(ReadingTexts, MatchTheDisplayRules) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllRangesFunctionsAndLimits, ReadingTexts,
-    ::testing::Values(
-        // range 0: milliamperes, no overload test
-        TextCase{reading(1, 0, 0, 0), "0mA", "0V"},
-        TextCase{reading(1, 25755, 0, 2313), "25755mA", "231.3V"},
-        // range 1: hundredths
-        TextCase{reading(1, 1200, 1, 7500), "12A", "750V"},
-        TextCase{reading(1, 1230, 1, 7501), "12.3A", "OLV"},
-        TextCase{reading(1, 1234, 1, 1), "12.34A", "0.1V"},
-        TextCase{reading(1, 5, 1, 10), "0.05A", "1V"},
-        TextCase{reading(1, 0, 1, 25755), "0A", "OLV"},
-        // range 2: tenths
-        TextCase{reading(3, 144, 2, 1228), "14.4A", "1.228k\u03A9"},
-        TextCase{reading(3, 10, 2, 2000), "1A", "2k\u03A9"},
-        TextCase{reading(3, 1, 2, 2001), "0.1A", "OLk\u03A9"},
-        TextCase{reading(3, 0, 2, 1), "0A", "0.001k\u03A9"},
-        TextCase{reading(3, 0, 2, 1500), "0A", "1.5k\u03A9"},
-        TextCase{reading(3, 0, 2, 10), "0A", "0.01k\u03A9"},
-        // ranges 3 and 4: whole amperes, no overload test
-        TextCase{reading(2, 10001, 3, 310, 1), "10001A", "-31V"},
-        TextCase{reading(2, 25755, 4, 10000, 1), "25755A", "-1000V"},
-        // range 5: overload above 10000, sign ignored on overload
-        TextCase{reading(2, 10000, 5, 10001, 1), "10000A", "OLV"},
-        TextCase{reading(2, 10001, 5, 0, 1), "OLA", "-0V"},
-        TextCase{reading(2, 5, 5, 125, 2), "5A", "12.5V"},
-        TextCase{reading(2, 5, 5, 125, 0), "5A", "12.5V"},
-        // range codes 6 and above, function codes outside 1 to 3
-        TextCase{reading(1, 100, 6, 100), nullptr, "10V"},
-        TextCase{reading(1, 100, 255, 100), nullptr, "10V"},
-        TextCase{reading(0, 85, 0, 100), "85mA", nullptr},
-        TextCase{reading(4, 85, 0, 100), "85mA", nullptr},
-        TextCase{reading(255, 85, 0, 100), "85mA", nullptr}));
+INSTANTIATE_TEST_SUITE_P(AllRangesFunctionsAndLimits, ReadingTexts,
+                         ::testing::Values(
+                             // range 0: milliamperes, no overload test
+                             TextCase{reading(1, 0, 0, 0), "0mA", "0V"},
+                             TextCase{reading(1, 25755, 0, 2313), "25755mA", "231.3V"},
+                             // range 1: hundredths
+                             TextCase{reading(1, 1200, 1, 7500), "12A", "750V"},
+                             TextCase{reading(1, 1230, 1, 7501), "12.3A", "OLV"},
+                             TextCase{reading(1, 1234, 1, 1), "12.34A", "0.1V"},
+                             TextCase{reading(1, 5, 1, 10), "0.05A", "1V"},
+                             TextCase{reading(1, 0, 1, 25755), "0A", "OLV"},
+                             // range 2: tenths
+                             TextCase{reading(3, 144, 2, 1228), "14.4A", "1.228k\u03A9"},
+                             TextCase{reading(3, 10, 2, 2000), "1A", "2k\u03A9"},
+                             TextCase{reading(3, 1, 2, 2001), "0.1A", "OLk\u03A9"},
+                             TextCase{reading(3, 0, 2, 1), "0A", "0.001k\u03A9"},
+                             TextCase{reading(3, 0, 2, 1500), "0A", "1.5k\u03A9"},
+                             TextCase{reading(3, 0, 2, 10), "0A", "0.01k\u03A9"},
+                             // ranges 3 and 4: whole amperes, no overload test
+                             TextCase{reading(2, 10001, 3, 310, 1), "10001A", "-31V"},
+                             TextCase{reading(2, 25755, 4, 10000, 1), "25755A", "-1000V"},
+                             // range 5: overload above 10000, sign ignored on overload
+                             TextCase{reading(2, 10000, 5, 10001, 1), "10000A", "OLV"},
+                             TextCase{reading(2, 10001, 5, 0, 1), "OLA", "-0V"},
+                             TextCase{reading(2, 5, 5, 125, 2), "5A", "12.5V"},
+                             TextCase{reading(2, 5, 5, 125, 0), "5A", "12.5V"},
+                             // range codes 6 and above, function codes outside 1 to 3
+                             TextCase{reading(1, 100, 6, 100), nullptr, "10V"},
+                             TextCase{reading(1, 100, 255, 100), nullptr, "10V"},
+                             TextCase{reading(0, 85, 0, 100), "85mA", nullptr},
+                             TextCase{reading(4, 85, 0, 100), "85mA", nullptr},
+                             TextCase{reading(255, 85, 0, 100), "85mA", nullptr}));
 
 TEST(QuotientText, IsExactForEveryCountAndDivisor) {
     // Every count the meter can send, against a decimal text made independently.
     for (int divisor : {10, 100, 1000}) {
         for (int count = 0; count <= 25755; ++count) {
             char expected[32];
-            std::snprintf(expected, sizeof expected, "%.*f", divisor == 10 ? 1 : divisor == 100 ? 2 : 3,
+            std::snprintf(expected, sizeof expected, "%.*f",
+                          divisor == 10    ? 1
+                          : divisor == 100 ? 2
+                                           : 3,
                           count / static_cast<double>(divisor));
             std::string trimmed = expected;
             trimmed.erase(trimmed.find_last_not_of('0') + 1);

@@ -8,9 +8,8 @@ namespace talviren {
 QString windowFontFamily() {
     static const QString family = [] {
         const QStringList installed = QFontDatabase::families();
-        for (const char* candidate :
-             {"SimSun", "\u5B8B\u4F53", "Noto Serif CJK SC", "Noto Sans CJK SC", "AR PL UMing CN",
-              "WenQuanYi Zen Hei"}) {
+        for (const char* candidate : {"SimSun", "\u5B8B\u4F53", "Noto Serif CJK SC",
+                                      "Noto Sans CJK SC", "AR PL UMing CN", "WenQuanYi Zen Hei"}) {
             if (installed.contains(QString::fromUtf8(candidate))) {
                 return QString::fromUtf8(candidate);
             }

@@ -12,6 +12,8 @@ QString windowFontFamily();
 QFont windowFont(double points, bool bold = false);
 
 // Twips (1440 to the inch) to pixels at 96 dpi; Qt scales pixels on high-dpi screens.
-constexpr int twips(int value) { return (value + 7) / 15; }
+constexpr int twips(int value) {
+    return (value + 7) / 15;
+}
 
 } // namespace talviren

@@ -1,8 +1,8 @@
 #include "ui/MainWindow.h"
 
+#include "measure/MeterReading.h"
 #include "ui/Fonts.h"
 #include "ui/RecordTableModel.h"
-#include "measure/MeterReading.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -27,7 +27,9 @@ QRect place(int left, int top, int width, int height) {
     return {twips(left), twips(top), twips(width), twips(height)};
 }
 
-QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
+QString fromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // The window icon, drawn so that it needs no image plugin: a clamp meter.
 QIcon drawnWindowIcon() {
@@ -57,8 +59,8 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, QWidget* parent)
     : QWidget(parent), readtim_(MeterLink::kTickMs), comtim_(MeterLink::kTickMs),
       comcontim_(MeterLink::kTickMs), Findcomtim_(MeterLink::kTickMs),
       dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)) {
-    link_ = std::make_unique<MeterLink>(port_, LinkTimers{Findcomtim_, comtim_, comcontim_, readtim_},
-                                        table_);
+    link_ = std::make_unique<MeterLink>(
+        port_, LinkTimers{Findcomtim_, comtim_, comcontim_, readtim_}, table_);
     link_->setObserver(this);
     link_->setDecimalSeparator(QLocale().decimalPoint().toStdString());
     save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
@@ -78,15 +80,15 @@ MainWindow::~MainWindow() {
     link_->shutDown();
 }
 
-QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon,
-                                    int standardIcon, int top) {
+QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon, int standardIcon,
+                                    int top) {
     auto* button = new QToolButton(this);
     button->setText(caption);
     button->setObjectName(caption);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setIcon(QIcon::fromTheme(QString::fromLatin1(themeIcon),
-                                     style()->standardIcon(
-                                         static_cast<QStyle::StandardPixmap>(standardIcon))));
+    button->setIcon(
+        QIcon::fromTheme(QString::fromLatin1(themeIcon),
+                         style()->standardIcon(static_cast<QStyle::StandardPixmap>(standardIcon))));
     button->setIconSize(QSize(32, 32));
     button->setGeometry(place(9960, top, 1095, 855));
     return button;
@@ -143,8 +145,8 @@ void MainWindow::buildControls() {
     DataGrid->horizontalHeader()->setDefaultSectionSize(twips(RecordTableLayout::kColumnWidth));
     DataGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // Fixed row heights let the view skip measuring rows: 51,510 rows scroll smoothly.
-    DataGrid->verticalHeader()->setDefaultSectionSize(twips(RecordTableLayout::kRowHeight));
     DataGrid->verticalHeader()->setMinimumSectionSize(1);
+    DataGrid->verticalHeader()->setDefaultSectionSize(twips(RecordTableLayout::kRowHeight));
     DataGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     DataGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DataGrid->setGeometry(place(RecordTableLayout::kLeft, RecordTableLayout::kTop,
@@ -159,14 +161,14 @@ void MainWindow::buildControls() {
         int left;
         int top;
         int width;
-    } names[2] = {{240, 1680, 2505}, {240, 4920, 2505}}, values[2] = {{3120, 1680, 5055},
-                                                                         {3000, 4920, 5055}};
+    } names[2] = {{240, 1680, 2505}, {240, 4920, 2505}},
+      values[2] = {{3120, 1680, 5055}, {3000, 4920, 5055}};
     for (int k = 0; k < 2; ++k) {
-        Lab_testpro[k] =
-            new QLabel(QString::fromLatin1(RealtimeDisplay::kInitialNames[k].data()), Frame_realtime);
+        Lab_testpro[k] = new QLabel(QString::fromLatin1(RealtimeDisplay::kInitialNames[k].data()),
+                                    Frame_realtime);
         Lab_testpro[k]->setGeometry(place(names[k].left, names[k].top, names[k].width, 795));
-        Lab_value[k] =
-            new QLabel(QString::fromLatin1(RealtimeDisplay::kInitialValues[k].data()), Frame_realtime);
+        Lab_value[k] = new QLabel(QString::fromLatin1(RealtimeDisplay::kInitialValues[k].data()),
+                                  Frame_realtime);
         Lab_value[k]->setGeometry(place(values[k].left, values[k].top, values[k].width, 795));
         for (QLabel* label : {Lab_testpro[k], Lab_value[k]}) {
             label->setFont(big);
@@ -208,7 +210,9 @@ void MainWindow::TabStrip1_Click(int index) {
     }
 }
 
-void MainWindow::Button_read_Click() { link_->Button_read_Click(); }
+void MainWindow::Button_read_Click() {
+    link_->Button_read_Click();
+}
 
 void MainWindow::Button_save_Click() {
     SaveCommand::Sources sources;
@@ -218,20 +222,24 @@ void MainWindow::Button_save_Click() {
     save_->Button_save_Click(link_->viewMode(), sources);
 }
 
-void MainWindow::Button_clear_Click() { table_.ResetRecordTable(); }
+void MainWindow::Button_clear_Click() {
+    table_.ResetRecordTable();
+}
 
 std::unique_ptr<QMessageBox> MainWindow::createHelpBox() {
     // The message separates its lines by carriage returns; a label breaks lines on '\n'.
     QString text = QString::fromLatin1(kHelpText);
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    auto box = std::make_unique<QMessageBox>(QMessageBox::Information,
-                                             QString::fromLatin1(kHelpTitle), text.trimmed(),
-                                             QMessageBox::Ok, this);
+    auto box =
+        std::make_unique<QMessageBox>(QMessageBox::Information, QString::fromLatin1(kHelpTitle),
+                                      text.trimmed(), QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     return box;
 }
 
-void MainWindow::Button_help_Click() { createHelpBox()->exec(); }
+void MainWindow::Button_help_Click() {
+    createHelpBox()->exec();
+}
 
 void MainWindow::Button_close_Click() {
     link_->shutDown();
@@ -285,6 +293,8 @@ void MainWindow::downloadProgress(int bytesReceived, int bytesExpected) {
     downloadProgressBar->show();
 }
 
-void MainWindow::downloadEnded(bool) { downloadProgressBar->hide(); }
+void MainWindow::downloadEnded(bool) {
+    downloadProgressBar->hide();
+}
 
 } // namespace talviren

@@ -7,7 +7,9 @@ RecordTableModel::RecordTableModel(RecordTable& table, QObject* parent)
     table_.setListener(this);
 }
 
-RecordTableModel::~RecordTableModel() { table_.setListener(nullptr); }
+RecordTableModel::~RecordTableModel() {
+    table_.setListener(nullptr);
+}
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : table_.rows();

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "export/SaveDialog.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talviren::testing {
+
+// Runs the event loop until the condition holds or the time is up.
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+// talviren-sim in its own process, posing as a port of a private ports folder.
+class SimProcess {
+public:
+    explicit SimProcess(const QString& configHome) : configHome_(configHome) {}
+    ~SimProcess() { stop(); }
+
+    // Starts the simulator with the given options; false when it did not come up.
+    bool start(const QStringList& arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome_);
+        process_.setProcessEnvironment(env);
+        process_.start(QStringLiteral(TALVIREN_SIM_PATH), arguments);
+        if (!process_.waitForStarted(5000)) {
+            return false;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (!output_.contains("\nlink ") && clock.elapsed() < 5000) {
+            process_.waitForReadyRead(100);
+            output_ += process_.readAllStandardOutput();
+        }
+        return output_.contains("\nlink ");
+    }
+    // Makes the meter fall silent, or answer again.
+    void toggleSilence() { ::kill(static_cast<pid_t>(process_.processId()), SIGUSR1); }
+    // Ends the simulator at once, as when the cable is pulled: the terminal goes away.
+    void kill() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    void stop() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                kill();
+            }
+        }
+    }
+    QString devicePath() const {
+        for (const QByteArray& line : output_.split('\n')) {
+            if (line.startsWith("pty ")) {
+                return QString::fromLocal8Bit(line.mid(4));
+            }
+        }
+        return {};
+    }
+    QProcess& process() { return process_; }
+
+private:
+    QString configHome_;
+    QProcess process_;
+    QByteArray output_;
+};
+
+// A save dialog answered by the test: each exec takes the next answer.
+class ScriptedDialog : public SaveDialog {
+public:
+    struct Answer {
+        std::optional<QString> path; // nothing: Cancel
+        int typeIndex = 1;
+    };
+    std::optional<QString> exec(const SaveDialogRequest& request) override {
+        requests.push_back(request);
+        typeIndexBefore.push_back(selectedTypeIndex());
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        Answer answer = answers.front();
+        answers.pop_front();
+        if (answer.path) {
+            setSelectedTypeIndex(answer.typeIndex);
+        }
+        return answer.path;
+    }
+    std::deque<Answer> answers;
+    std::vector<SaveDialogRequest> requests;
+    std::vector<int> typeIndexBefore;
+};
+
+} // namespace talviren::testing

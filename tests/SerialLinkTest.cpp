@@ -1,0 +1,131 @@
+// The link over the real QSerialPort adapter against talviren-sim on a pseudo-terminal.
+
+#include "FakeLink.h"
+#include "QtTestSupport.h"
+
+#include "link/QtSerialPort.h"
+#include "link/QtTimer.h"
+#include "records/RecordDecoder.h"
+#include "sim/MeterSimulator.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+using namespace talviren;
+using namespace talviren::testing;
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The engine on the real port and real 500 ms timers, with ports from a private folder.
+struct SerialRig {
+    SerialRig() {
+        ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+        port.setDeviceLister([] { return std::vector<std::string>{}; });
+        link.setObserver(&observer);
+        link.startUp();
+        for (QtTimer* t : {&poll, &watchdog}) {
+            t->setEnabled(true);
+        }
+    }
+    bool connected(int timeoutMs = 12000) {
+        return waitFor([this] { return link.linkUp() && !scan.isEnabled(); }, timeoutMs);
+    }
+
+    QTemporaryDir config;
+    SimProcess sim{config.path()};
+    QtSerialPort port;
+    QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
+    RecordTable table;
+    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+    RecordingObserver observer;
+};
+
+TEST(SerialLink, ComesUpOnThePinnedPortAndShowsLiveReadings) {
+    SerialRig rig;
+    ASSERT_TRUE(rig.sim.start({"--port", "3", "--function", "3"}));
+    ASSERT_TRUE(rig.connected());
+    ASSERT_GE(rig.observer.portCaptions.size(), 3u);
+    EXPECT_EQ(rig.observer.portCaptions[0], "COM1Unviable");
+    EXPECT_EQ(rig.observer.portCaptions[1], "COM2Unviable");
+    EXPECT_EQ(rig.observer.portCaptions[2], "COM3 Open");
+    EXPECT_EQ(rig.link.linkStatus(), "Connected");
+    EXPECT_EQ(rig.link.scanPort(), 4);
+    EXPECT_EQ(rig.port.lastOpenDetail().devicePath, rig.sim.devicePath().toStdString());
+    ASSERT_TRUE(waitFor([&] { return rig.observer.realtimeUpdates >= 2; }, 3000));
+    EXPECT_EQ(rig.link.display().name(1), "R: ");
+    EXPECT_TRUE(rig.link.display().value(1).ends_with("k\u03A9"));
+    EXPECT_TRUE(rig.link.display().value(0).ends_with("A"));
+}
+
+TEST(SerialLink, PacedDownloadOfFiveHundredReadingsCompletes) {
+    SerialRig rig;
+    ASSERT_TRUE(rig.sim.start({"--port", "2", "--records", "500", "--seed", "9"}));
+    ASSERT_TRUE(rig.connected());
+    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.link.Button_read_Click();
+    // 3,500 bytes take 3.6 s at 960 bytes/s: longer than the watchdog's two seconds.
+    ASSERT_TRUE(waitFor([&] { return rig.table.rows() == 1000; }, 15000))
+        << "rows " << rig.table.rows() << " last command " << rig.link.lastCommand() << " up "
+        << rig.link.linkUp() << " waiting " << rig.port.bytesWaiting() << " threshold "
+        << rig.link.receiveThreshold() << " ended " << rig.observer.ended.size();
+    EXPECT_TRUE(rig.link.linkUp());
+    RecordTable expected;
+    ShowRecordBlock(expected, sim::MeterSimulator::makeStoredBlock(500, 9), 500, ".");
+    for (int r = 0; r < 1000; ++r) {
+        for (int c = 0; c < 7; ++c) {
+            ASSERT_EQ(rig.table.cell(r, c), expected.cell(r, c)) << r << "," << c;
+        }
+    }
+    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{true}));
+    EXPECT_TRUE(rig.poll.isEnabled());
+}
+
+TEST(SerialLink, SilenceLosesTheLinkAndTheRescanFindsTheMeterAgain) {
+    SerialRig rig;
+    ASSERT_TRUE(rig.sim.start({"--port", "1"}));
+    ASSERT_TRUE(rig.connected());
+    rig.sim.toggleSilence();
+    ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 4000));
+    EXPECT_EQ(rig.link.linkStatus(), "\u901A\u4FE1\u5931\u8D25");
+    EXPECT_TRUE(rig.scan.isEnabled());
+    rig.sim.toggleSilence();
+    ASSERT_TRUE(rig.connected(12000));
+    EXPECT_EQ(rig.link.linkStatus(), "Connected");
+}
+
+TEST(SerialLink, PulledDeviceIsClosedWithoutABusyLoop) {
+    SerialRig rig;
+    ASSERT_TRUE(rig.sim.start({"--port", "1"}));
+    ASSERT_TRUE(rig.connected());
+    rig.sim.kill();
+    ASSERT_TRUE(waitFor([&] { return !rig.port.isOpen(); }, 3000));
+    const double before = cpuSeconds();
+    waitFor([] { return false; }, 1000);
+    EXPECT_LT(cpuSeconds() - before, 0.3) << "the event loop must idle";
+    ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 4000));
+    EXPECT_TRUE(rig.scan.isEnabled());
+}
+
+TEST(SerialLink, CountReplyWithWrongMarkersEndsInARescan) {
+    SerialRig rig;
+    ASSERT_TRUE(rig.sim.start({"--port", "1", "--records", "5", "--bad-count"}));
+    ASSERT_TRUE(rig.connected());
+    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.link.Button_read_Click();
+    ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 5000));
+    EXPECT_EQ(rig.table.rows(), 2);
+    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{false}));
+    ASSERT_TRUE(rig.connected(12000));
+}
+
+} // namespace
