@@ -79,7 +79,7 @@ private:
 class ScriptedDialog : public SaveDialog {
 public:
     struct Answer {
-        std::optional<QString> path; // nothing: Cancel
+        QString path; // empty: Cancel
         int typeIndex = 1;
     };
     std::optional<QString> exec(const SaveDialogRequest& request) override {
@@ -88,11 +88,12 @@ public:
         if (answers.empty()) {
             return std::nullopt;
         }
-        Answer answer = answers.front();
+        const Answer answer = answers.front();
         answers.pop_front();
-        if (answer.path) {
-            setSelectedTypeIndex(answer.typeIndex);
+        if (answer.path.isEmpty()) {
+            return std::nullopt;
         }
+        setSelectedTypeIndex(answer.typeIndex);
         return answer.path;
     }
     std::deque<Answer> answers;

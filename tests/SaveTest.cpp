@@ -38,7 +38,7 @@ struct SaveRig {
         sources.table = &table;
     }
     QString path(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
-    void answer(std::optional<QString> path, int type) { dialog.answers.push_back({path, type}); }
+    void answer(const QString& path, int type) { dialog.answers.push_back({path, type}); }
 
     QTemporaryDir folder;
     ScriptedDialog dialog;
@@ -80,8 +80,8 @@ TEST(Save, RealtimeTextIsTwoLinesByteForByte) {
 
 TEST(Save, CancelWritesNothingAndSaysNothing) {
     SaveRig rig;
-    rig.answer(std::nullopt, 2);
-    rig.answer(std::nullopt, 2);
+    rig.answer(QString(), 2);
+    rig.answer(QString(), 2);
     EXPECT_EQ(rig.save.Button_save_Click(1, rig.sources).result, SaveOutcome::Cancelled);
     EXPECT_EQ(rig.save.Button_save_Click(2, rig.sources).result, SaveOutcome::Cancelled);
     EXPECT_TRUE(QDir(rig.folder.path()).isEmpty());
