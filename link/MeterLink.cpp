@@ -18,7 +18,7 @@ MeterLink::MeterLink(SerialPort& port, LinkTimers timers, RecordTable& table)
 
 void MeterLink::startUp() {
     linkUp_ = false;
-    scanPort_ = 1;
+    scanPort_ = onlyPort_ > 0 ? onlyPort_ : 1;
     timers_.readtim.setEnabled(false);
     timers_.Findcomtim.setEnabled(true);
 }
@@ -160,6 +160,7 @@ void MeterLink::OnRealtimeReply() {
         return;
     }
     measureFunction_ = rxBuffer_[0];
+    lastReading_ = *MeterReading::fromBytes(rxBuffer_);
     if (display_.ShowRealtimeReading(rxBuffer_, decimalSeparator_) && observer_) {
         observer_->realtimeChanged();
     }
@@ -185,7 +186,11 @@ void MeterLink::Findcomtim_Timer() {
     }
     comopen(scanPort_);
     SendCommand(kHandshake);
-    scanPort_ = scanPort_ >= kPortCount ? 1 : static_cast<std::int16_t>(scanPort_ + 1);
+    if (onlyPort_ > 0) {
+        scanPort_ = onlyPort_;
+    } else {
+        scanPort_ = scanPort_ >= kPortCount ? 1 : static_cast<std::int16_t>(scanPort_ + 1);
+    }
 }
 
 void MeterLink::comtim_Timer() {

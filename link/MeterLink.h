@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/SerialPort.h"
+#include "measure/MeterReading.h"
 #include "measure/RealtimeDisplay.h"
 #include "records/RecordTable.h"
 
@@ -58,6 +59,8 @@ public:
     // Separator of the quotient texts, from the user's locale.
     void setDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
     void setViewMode(std::int16_t mode) { viewMode_ = mode; }
+    // Limits the scan to one port (0: all ports 1 to 16).
+    void setOnlyPort(std::int16_t port) { onlyPort_ = port; }
 
     // Start-up: link down, scan from port 1, block timer off, scan timer on.
     void startUp();
@@ -91,6 +94,8 @@ public:
     const std::string& portStatus() const { return portStatus_; }
     const std::string& linkStatus() const { return linkStatus_; }
     const RealtimeDisplay& display() const { return display_; }
+    // The last live reading shown.
+    const MeterReading& lastReading() const { return lastReading_; }
 
 private:
     void onReceive();
@@ -106,6 +111,8 @@ private:
     LinkTimers timers_;
     RecordTable& table_;
     RealtimeDisplay display_;
+    MeterReading lastReading_;
+    std::int16_t onlyPort_ = 0;
     LinkObserver* observer_ = nullptr;
     std::string decimalSeparator_ = ".";
 

@@ -87,6 +87,51 @@ std::optional<std::string> secondText(const MeterReading& reading,
     }
 }
 
+std::optional<std::string> currentInBaseUnit(const MeterReading& reading) {
+    const int count = reading.currentCount;
+    switch (reading.currentRange) {
+    case 0:
+        return quotientText(count, 1000, ".");
+    case 1:
+        return quotientText(count, 100, ".");
+    case 2:
+        return quotientText(count, 10, ".");
+    case 3:
+    case 4:
+        return integerText(count);
+    case 5:
+        if (count > kCurrentOverloadLimit) {
+            return std::nullopt;
+        }
+        return integerText(count);
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> secondInBaseUnit(const MeterReading& reading) {
+    const int count = reading.secondCount;
+    switch (reading.function) {
+    case kAcCurrentAcVoltage:
+        if (count > kAcVoltageOverloadLimit) {
+            return std::nullopt;
+        }
+        return quotientText(count, 10, ".");
+    case kAcCurrentDcVoltage:
+        if (count > kDcVoltageOverloadLimit) {
+            return std::nullopt;
+        }
+        return (reading.secondSign == 1 && count != 0 ? "-" : "") + quotientText(count, 10, ".");
+    case kAcCurrentResistance:
+        if (count > kResistanceOverloadLimit) {
+            return std::nullopt;
+        }
+        return integerText(count); // kilo-ohms in thousandths are ohms
+    default:
+        return std::nullopt;
+    }
+}
+
 std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function) {
     switch (function) {
     case kAcCurrentAcVoltage:

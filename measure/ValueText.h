@@ -36,6 +36,14 @@ std::optional<std::string> currentText(const MeterReading& reading,
 std::optional<std::string> secondText(const MeterReading& reading,
                                       std::string_view decimalSeparator);
 
+// The current as a plain number in amperes ("0.085", "12.34"); nothing on overload or for
+// range codes 6 and above.
+std::optional<std::string> currentInBaseUnit(const MeterReading& reading);
+
+// The second quantity as a plain number in volts or ohms ("-31", "1228"); nothing on overload
+// or for function codes other than 1 to 3.
+std::optional<std::string> secondInBaseUnit(const MeterReading& reading);
+
 // The two quantity symbols of a function code.
 struct QuantitySymbols {
     std::string_view current;

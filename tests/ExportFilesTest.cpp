@@ -41,6 +41,10 @@ struct TextCase {
     std::string expected;
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RecordText : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(RecordText, FollowsTheTabRuleByteForByte) {

@@ -1,4 +1,5 @@
 #include "FakeLink.h"
+#include "LinkEventDriver.h"
 
 #include "link/Protocol.h"
 
@@ -433,61 +434,22 @@ TEST(MeterLink, SendCommandWithoutAnOpenPortChangesNothing) {
     EXPECT_EQ(rig.link.receiveThreshold(), 0);
 }
 
-// Random events against the engine's invariants: fast, and the same every run.
+// Random event sequences against the engine's invariants: the fuzz target's checks, fast and
+// the same every run.
 TEST(MeterLink, RandomEventSequencesKeepTheInvariants) {
     std::mt19937 random(20261207);
-    for (int round = 0; round < 200; ++round) {
-        LinkRig rig;
-        for (int p = 1; p <= 16; ++p) {
-            rig.port.outcomes[p] = static_cast<OpenResult>(random() % 4);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> events(2000);
+        for (auto& b : events) {
+            b = static_cast<std::uint8_t>(random());
         }
-        for (int step = 0; step < 400; ++step) {
-            switch (random() % 9) {
-            case 0:
-                rig.scan.tick();
-                break;
-            case 1:
-                rig.poll.tick();
-                break;
-            case 2:
-                rig.watchdog.tick();
-                break;
-            case 3:
-                rig.blockDelay.tick();
-                break;
-            case 4:
-                rig.link.Button_read_Click();
-                break;
-            case 5:
-                rig.table.ResetRecordTable();
-                break;
-            case 6:
-                rig.link.setViewMode(static_cast<std::int16_t>(1 + random() % 2));
-                break;
-            default: {
-                Bytes bytes(random() % 12);
-                for (auto& b : bytes) {
-                    b = static_cast<std::uint8_t>(random() % 4 == 0 ? 5 : random());
-                }
-                if (random() % 3 == 0 && !bytes.empty()) {
-                    bytes[0] = 0xD5;
-                }
-                rig.port.deliver(bytes);
-            }
-            }
-            ASSERT_GE(rig.link.rxIdleTicks(), 0);
-            ASSERT_LE(rig.link.rxIdleTicks(), 4);
-            ASSERT_GE(rig.link.scanPort(), 1);
-            ASSERT_LE(rig.link.scanPort(), 16);
-            ASSERT_EQ(rig.port.doubleOpens, 0);
+        LinkEventDriver driver;
+        std::span<const std::uint8_t> input(events);
+        while (driver.step(input)) {
+            const std::string broken = driver.violation();
+            ASSERT_TRUE(broken.empty()) << "round " << round << ": " << broken;
         }
-        // Silence brings the engine back to scanning within five watchdog ticks.
-        for (int i = 0; i < 5; ++i) {
-            rig.watchdog.tick();
-        }
-        EXPECT_FALSE(rig.link.linkUp());
-        EXPECT_TRUE(rig.scan.isEnabled());
-        EXPECT_FALSE(rig.link.downloadActive());
+        ASSERT_EQ(driver.silenceViolation(), "") << "round " << round;
     }
 }
 

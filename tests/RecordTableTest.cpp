@@ -95,6 +95,10 @@ struct BlockCase {
     Row values;
 };
 
+void PrintTo(const BlockCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RecordBlockReadings : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(RecordBlockReadings, DecodeIntoHeadingAndValueRows) {

@@ -24,6 +24,11 @@ struct TextCase {
     const char* second;
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << "function " << int(c.reading.function) << " range " << int(c.reading.currentRange)
+        << " counts " << c.reading.currentCount << "/" << c.reading.secondCount;
+}
+
 class ReadingTexts : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(ReadingTexts, MatchTheDisplayRules) {

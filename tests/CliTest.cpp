@@ -1,0 +1,164 @@
+// talviren-cli against talviren-sim on a pseudo-terminal.
+
+#include "QtTestSupport.h"
+
+#include "export/TextFiles.h"
+#include "export/XlsWriter.h"
+#include "records/RecordDecoder.h"
+#include "sim/MeterSimulator.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace talviren;
+using namespace talviren::testing;
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QStringList lines; // standard output
+    QString errors;    // standard error
+};
+
+CliRun runCli(const QString& configHome, const QStringList& arguments, int timeoutMs) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TALVIREN_CLI_PATH), arguments);
+    CliRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(Cli, WatchWritesTimestampedDecodedLines) {
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "4", "--function", "2"}));
+    const QString csv = config.filePath("log.csv");
+    const CliRun run =
+        runCli(config.path(), {"watch", "--port", "4", "--duration", "3", "--output", csv}, 15000);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    ASSERT_GE(run.lines.size(), 6) << run.errors.toStdString();
+    EXPECT_EQ(run.lines[0], "time,function,name1,text1,name2,text2,value1,value2");
+    const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}),2,AC I,"
+                       "(\\d+(\\.\\d+)?)A,DC U,(-?\\d+(\\.\\d+)?)V,([\\d.]+),(-?[\\d.]+)$"));
+    for (int i = 1; i < run.lines.size(); ++i) {
+        const auto match = pattern.match(run.lines[i]);
+        ASSERT_TRUE(match.hasMatch()) << run.lines[i].toStdString();
+        EXPECT_TRUE(QDateTime::fromString(match.captured(1), Qt::ISODateWithMs).isValid());
+        EXPECT_EQ(match.captured(2), match.captured(6)) << "amperes in both forms";
+    }
+    EXPECT_TRUE(run.errors.contains("connected (COM4 Open)"));
+    const QStringList logged = QString::fromUtf8(readAll(csv)).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(logged, run.lines) << "the file holds the same lines";
+}
+
+TEST(Cli, WatchReportsALossAndResumes) {
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "2", "--function", "1"}));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(TALVIREN_CLI_PATH), {"watch", "--port", "2", "--duration", "9"});
+    QByteArray out;
+    QByteArray err;
+    auto collect = [&] {
+        out += cli.readAllStandardOutput();
+        err += cli.readAllStandardError();
+    };
+    ASSERT_TRUE(waitFor(
+        [&] {
+            collect();
+            return out.count('\n') >= 3;
+        },
+        5000));
+    sim.toggleSilence();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            collect();
+            return err.contains("link lost");
+        },
+        4000));
+    const qsizetype before = out.count('\n');
+    sim.toggleSilence();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            collect();
+            return out.count('\n') >= before + 2;
+        },
+        5000))
+        << err.toStdString();
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    collect();
+    EXPECT_EQ(cli.exitCode(), 0);
+    EXPECT_EQ(err.count("connected"), 2) << err.toStdString();
+}
+
+TEST(Cli, DownloadWritesEveryFormat) {
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "1", "--records", "500", "--seed", "5"}));
+    RecordTable expected;
+    const auto block = sim::MeterSimulator::makeStoredBlock(500, 5);
+    ShowRecordBlock(expected, block, 500, ".");
+    for (const char* name : {"r.txt", "r.csv", "r.xls", "r.xlsx"}) {
+        const QString path = config.filePath(QString::fromLatin1(name));
+        const CliRun run = runCli(config.path(), {"download", "--output", path}, 30000);
+        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.errors.toStdString();
+        const QByteArray bytes = readAll(path);
+        if (QString(name).endsWith(".txt")) {
+            EXPECT_EQ(bytes.toStdString(), recordTableText(expected)) << "the window's text file";
+        } else if (QString(name).endsWith(".csv")) {
+            const QStringList lines = QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+            ASSERT_EQ(lines.size(), 501);
+            EXPECT_EQ(lines[0], "number,function,name1,text1,name2,text2,value1,value2");
+            for (int n = 1; n <= 500; ++n) {
+                const QStringList fields = lines[n].split(',');
+                ASSERT_EQ(fields.size(), 8) << lines[n].toStdString();
+                EXPECT_EQ(fields[0].toInt(), n);
+                EXPECT_EQ(fields[3].toStdString(), expected.cell(2 * n - 1, 1));
+                EXPECT_EQ(fields[5].toStdString(), expected.cell(2 * n - 1, 2));
+                EXPECT_EQ(fields[6].isEmpty(), fields[3].startsWith("OL"));
+            }
+        } else if (QString(name).endsWith(".xls")) {
+            EXPECT_EQ(bytes.toStdString(), xlsWorkbook(expected).value());
+        } else {
+            EXPECT_TRUE(bytes.startsWith("PK"));
+        }
+    }
+}
+
+TEST(Cli, NoMeterEndsWithItsExitCodeWithinTheTimeout) {
+    QTemporaryDir config;
+    const CliRun run = runCli(
+        config.path(),
+        {"download", "--port", "7", "--timeout", "2", "--output", config.filePath("x.txt")}, 10000);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.errors.contains("no meter answered"));
+    EXPECT_FALSE(QFile::exists(config.filePath("x.txt")));
+    EXPECT_EQ(runCli(config.path(), {"download"}, 5000).exitCode, 2);
+    EXPECT_EQ(runCli(config.path(), {"--help"}, 5000).exitCode, 0);
+}
+
+} // namespace
