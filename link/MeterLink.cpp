@@ -39,6 +39,9 @@ void MeterLink::SendCommand(std::int16_t code) {
         break;
     case kCountRequest:
         timers_.comtim.setEnabled(false);
+        // A new count request supersedes a block request still waiting for its tick: that
+        // request would go out with the old count and read the new count reply as a block.
+        timers_.readtim.setEnabled(false);
         receiveThreshold_ = kCountReplySize;
         break;
     case kRealtimeRequest:
@@ -131,6 +134,7 @@ void MeterLink::onCountReply() {
         // go back to polling with the link kept up.
         table_.ResetRecordTable();
         receiveThreshold_ = kHandshakeReplySize;
+        timers_.readtim.setEnabled(false);
         timers_.comtim.setEnabled(true);
         endDownload(true);
         return;

@@ -382,6 +382,19 @@ TEST(MeterLink, ReadWaitsForTheReplyInFlight) {
     EXPECT_FALSE(silent.link.readRequested());
 }
 
+TEST(MeterLink, ANewCountRequestCancelsTheBlockRequestStillPending) {
+    Download d({0x05, 0x05, 0x00, 0x03});
+    ASSERT_TRUE(d.rig.blockDelay.isEnabled());
+    d.rig.link.Button_read_Click(); // "Read" again during the block delay
+    EXPECT_FALSE(d.rig.blockDelay.isEnabled());
+    d.rig.port.deliver({0x05, 0x05, 0x00, 0x00}); // the meter was emptied meanwhile
+    EXPECT_FALSE(d.rig.blockDelay.isEnabled());
+    d.rig.blockDelay.tick();
+    EXPECT_EQ(d.rig.link.lastCommand(), 15) << "no block request for an empty meter";
+    EXPECT_EQ(d.rig.table.rows(), 2);
+    EXPECT_EQ(d.rig.table.cell(0, 0), "NO.");
+}
+
 TEST(MeterLink, ReadDoesNothingInTheRealtimeViewOrWithoutAPort) {
     LinkRig rig;
     connectOn(rig, 1);
