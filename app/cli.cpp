@@ -77,19 +77,24 @@ std::string csvField(const std::string& text) {
             quoted += '"';
         }
     }
-    return quoted + "\"";
+    quoted += '"';
+    return quoted;
 }
 
 // The CSV fields of one reading: function, names, texts, numbers.
 std::string readingFields(const MeterReading& reading, const std::string& separator) {
     const auto symbols = quantitySymbols(reading.function);
     std::string line = std::to_string(reading.function);
-    line += "," + csvField(symbols ? std::string(symbols->current) : "");
-    line += "," + csvField(currentText(reading, separator).value_or(""));
-    line += "," + csvField(symbols ? std::string(symbols->second) : "");
-    line += "," + csvField(secondText(reading, separator).value_or(""));
-    line += "," + currentInBaseUnit(reading).value_or("");
-    line += "," + secondInBaseUnit(reading).value_or("");
+    const auto add = [&line](const std::string& field) {
+        line += ',';
+        line += field;
+    };
+    add(csvField(symbols ? std::string(symbols->current) : std::string()));
+    add(csvField(currentText(reading, separator).value_or("")));
+    add(csvField(symbols ? std::string(symbols->second) : std::string()));
+    add(csvField(secondText(reading, separator).value_or("")));
+    add(currentInBaseUnit(reading).value_or(""));
+    add(secondInBaseUnit(reading).value_or(""));
     return line;
 }
 

@@ -121,7 +121,11 @@ std::optional<std::string> secondInBaseUnit(const MeterReading& reading) {
         if (count > kDcVoltageOverloadLimit) {
             return std::nullopt;
         }
-        return (reading.secondSign == 1 && count != 0 ? "-" : "") + quotientText(count, 10, ".");
+        {
+            std::string text = reading.secondSign == 1 && count != 0 ? "-" : "";
+            text += quotientText(count, 10, ".");
+            return text;
+        }
     case kAcCurrentResistance:
         if (count > kResistanceOverloadLimit) {
             return std::nullopt;

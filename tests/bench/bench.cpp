@@ -1,0 +1,484 @@
+// talviren-bench: the measurements behind docs/performance.md, run by ./scripts/bench.
+// Each command prints "name<TAB>value<TAB>unit" lines; every value is a median of several runs.
+
+#include "FakeLink.h"
+
+#include "export/AtomicFile.h"
+#include "export/TextFiles.h"
+#include "export/Workbook.h"
+#include "link/PortNaming.h"
+#include "link/QtSerialPort.h"
+#include "link/QtTimer.h"
+#include "records/RecordDecoder.h"
+#include "sim/MeterSimulator.h"
+#include "ui/MainWindow.h"
+#include "ui/RecordTableModel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTabBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace talviren;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Runs a real event loop (as the program does, without the test helpers' naps between
+// rounds) until the condition holds or the time is up.
+template <typename Condition> bool waitUntil(Condition condition, int timeoutMs) {
+    if (condition()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition()) {
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return condition();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void report(const char* name, double value, const char* unit) {
+    std::printf("%s\t%.3f\t%s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atof(line.c_str() + 6) / 1024.0;
+        }
+    }
+    return 0;
+}
+
+std::vector<std::uint8_t> block(int readings) {
+    return sim::MeterSimulator::makeStoredBlock(readings, 11);
+}
+
+RecordTable largestTable() {
+    RecordTable table;
+    ShowRecordBlock(table, block(25755), 25755, ".");
+    return table;
+}
+
+int decode() {
+    for (int readings : {4681, 25755}) {
+        const auto bytes = block(readings);
+        std::vector<double> times;
+        for (int run = 0; run < 15; ++run) {
+            RecordTable table;
+            RecordTableModel model(table);
+            const auto start = Clock::now();
+            ShowRecordBlock(table, bytes, readings, ".");
+            times.push_back(msSince(start));
+        }
+        report(("decode_" + std::to_string(readings)).c_str(), median(times), "ms");
+    }
+    return 0;
+}
+
+int save(const char* folder) {
+    const RecordTable table = largestTable();
+    struct Format {
+        const char* name;
+        const char* file;
+    };
+    for (const Format& f : {Format{"save_txt", "t.txt"}, Format{"save_xls", "t.xls"},
+                            Format{"save_xlsx", "t.xlsx"}}) {
+        std::vector<double> times;
+        for (int run = 0; run < 7; ++run) {
+            const std::string path = std::string(folder) + "/" + f.file;
+            std::string error;
+            const auto start = Clock::now();
+            const bool ok = std::string(f.file).ends_with(".txt")
+                                ? writeFileAtomically(path, recordTableText(table), error)
+                                : ExportRecordWorkbook(table, path, error);
+            times.push_back(msSince(start));
+            if (!ok) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return 1;
+            }
+        }
+        report(f.name, median(times), "ms");
+    }
+    return 0;
+}
+
+int dump(const char* path) {
+    const RecordTable table = largestTable();
+    std::ofstream out(path, std::ios::binary);
+    for (int r = 0; r < table.rows(); ++r) {
+        for (int c = 0; c < table.columns(); ++c) {
+            out << (c ? "\t" : "") << table.cell(r, c);
+        }
+        out << '\n';
+    }
+    return 0;
+}
+
+// A pseudo-terminal whose far end this process answers itself, pinned as COM1.
+struct OwnTerminal {
+    OwnTerminal() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::grantpt(master);
+        ::unlockpt(master);
+        slavePath = ::ptsname(master);
+        slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+        termios settings{};
+        ::tcgetattr(slave, &settings);
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
+        std::filesystem::create_directories(ports::pinnedPortsFolder());
+        std::filesystem::remove(ports::pinnedPortLink(1));
+        std::filesystem::create_symlink(slavePath, ports::pinnedPortLink(1));
+    }
+    ~OwnTerminal() {
+        ::close(slave);
+        ::close(master);
+    }
+    int master = -1;
+    int slave = -1;
+    std::string slavePath;
+};
+
+// From the last byte of a live reply written to the line to the label showing it.
+class LatencyObserver : public testing::RecordingObserver {
+public:
+    explicit LatencyObserver(MeterLink& link) : link_(link) {}
+    void realtimeChanged() override {
+        label.setText(QString::fromStdString(link_.display().value(0)));
+        if (waiting) {
+            samples.push_back(msSince(lastByte));
+            waiting = false;
+        }
+    }
+    QLabel label;
+    Clock::time_point lastByte;
+    bool waiting = false;
+    std::vector<double> samples;
+
+private:
+    MeterLink& link_;
+};
+
+int latency() {
+    QTemporaryDir config;
+    ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+    OwnTerminal terminal;
+    QtSerialPort port;
+    port.setDeviceLister([] { return std::vector<std::string>{}; });
+    QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
+    RecordTable table;
+    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+    LatencyObserver observer(link);
+    link.setObserver(&observer);
+    std::vector<double> arrival;
+    port.setDataHandler([&] {
+        if (observer.waiting && port.bytesWaiting() >= 7) {
+            arrival.push_back(msSince(observer.lastByte));
+        }
+        link.MSComm1_OnComm();
+    });
+    poll.setEnabled(true);
+    watchdog.setEnabled(true);
+    link.startUp();
+    int count = 0;
+    QSocketNotifier notifier(terminal.master, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        std::uint8_t commands[16];
+        const ssize_t n = ::read(terminal.master, commands, sizeof commands);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (commands[i] == 5) {
+                (void)!::write(terminal.master, "\xD5\x55\x55", 3);
+            } else if (commands[i] == 35) {
+                ++count;
+                const std::uint8_t reply[7] = {1, static_cast<std::uint8_t>(10 + count % 50), 34,
+                                               1, 23, 13, 0};
+                (void)!::write(terminal.master, reply, 6);
+                ::usleep(2000); // the last byte comes on its own, as on the wire
+                (void)!::write(terminal.master, reply + 6, 1);
+                observer.lastByte = Clock::now();
+                observer.waiting = true;
+            }
+        }
+    });
+    waitUntil([&] { return observer.samples.size() >= 25; }, 30000);
+    if (observer.samples.size() < 25) {
+        std::fprintf(stderr, "only %zu live replies\n", observer.samples.size());
+        return 1;
+    }
+    if (std::getenv("TALVIREN_BENCH_DEBUG")) {
+        report("arrival_median", median(arrival), "ms");
+    }
+    report("latency_median", median(observer.samples), "ms");
+    report("latency_max", *std::max_element(observer.samples.begin(), observer.samples.end()),
+           "ms");
+    return 0;
+}
+
+// Child: prints the wall clock at the window's first paint, then the memory figures.
+class FirstPaint : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !seen) {
+            seen = true;
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::printf("painted\t%lld\n",
+                        static_cast<long long>(
+                            std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+            std::fflush(stdout);
+        }
+        return false;
+    }
+    bool seen = false;
+};
+
+int startupChild() {
+    int argc = 1;
+    char name[] = "talviren-bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    MainWindow window;
+    window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
+    FirstPaint paint;
+    window.installEventFilter(&paint);
+    window.show();
+    waitUntil([&] { return paint.seen; }, 5000);
+    waitUntil([] { return false; }, 300);
+    report("rss_startup", residentMegabytes(), "MB");
+    window.TabStrip1->setCurrentIndex(1);
+    auto& table = const_cast<RecordTable&>(window.recordTable());
+    ShowRecordBlock(table, block(25755), 25755, ".");
+    window.DataGrid->scrollToBottom();
+    waitUntil([] { return false; }, 300);
+    window.DataGrid->scrollToTop();
+    waitUntil([] { return false; }, 300);
+    report("rss_largest_table", residentMegabytes(), "MB");
+    return 0;
+}
+
+int startup(const char* self) {
+    std::vector<double> times;
+    std::vector<double> rssStart;
+    std::vector<double> rssLarge;
+    for (int run = 0; run < 9; ++run) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        const auto wall = std::chrono::system_clock::now().time_since_epoch();
+        const long long startUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(wall).count();
+        child.start(QString::fromLocal8Bit(self), {QStringLiteral("startup-child")});
+        child.waitForFinished(30000);
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() >= 2 && fields[0] == "painted") {
+                times.push_back(static_cast<double>(fields[1].toLongLong() - startUs) / 1000.0);
+            } else if (fields.size() >= 2 && fields[0] == "rss_startup") {
+                rssStart.push_back(fields[1].toDouble());
+            } else if (fields.size() >= 2 && fields[0] == "rss_largest_table") {
+                rssLarge.push_back(fields[1].toDouble());
+            }
+        }
+    }
+    if (times.empty() || rssStart.empty() || rssLarge.empty()) {
+        std::fprintf(stderr, "the start-up child reported nothing\n");
+        return 1;
+    }
+    report("startup_to_first_paint", median(times), "ms");
+    report("rss_startup", median(rssStart), "MB");
+    report("rss_largest_table", median(rssLarge), "MB");
+    return 0;
+}
+
+// From "Read" to the filled table over a paced pseudo-terminal (talviren-sim at 960 bytes/s).
+int download(int readings, int runs) {
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        QTemporaryDir config;
+        ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+        QProcess sim;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        sim.setProcessEnvironment(env);
+        sim.start(QStringLiteral(TALVIREN_SIM_PATH),
+                  {"--port", "1", "--records", QString::number(readings)});
+        waitUntil([&] { return QFile::exists(config.filePath("talviren/ports/COM1")); },
+                        5000);
+        QtSerialPort port;
+        port.setDeviceLister([] { return std::vector<std::string>{}; });
+        QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
+        RecordTable table;
+        MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+        testing::RecordingObserver observer;
+        link.setObserver(&observer);
+        poll.setEnabled(true);
+        watchdog.setEnabled(true);
+        link.startUp();
+        waitUntil([&] { return link.linkUp() && !scan.isEnabled(); }, 15000);
+        link.setViewMode(MeterLink::kRecordView);
+        // Press "Read" right after a keep-alive answer, as a person would between polls.
+        waitUntil([&] { return link.lastCommand() == 5 && link.rxIdleTicks() == 0; }, 2000);
+        waitUntil([] { return false; }, 100);
+        const auto start = Clock::now();
+        link.Button_read_Click();
+        waitUntil([&] { return !observer.ended.empty(); },
+                        static_cast<int>(20000 + readings * 7 * 1000 / 900));
+        const double seconds = msSince(start) / 1000.0;
+        if (observer.ended != std::vector<bool>{true} || table.rows() != 2 * readings) {
+            std::fprintf(stderr, "download of %d failed\n", readings);
+            return 1;
+        }
+        times.push_back(seconds);
+        sim.terminate();
+        sim.waitForFinished();
+    }
+    const double limit = 0.5 + (4.0 + 7.0 * readings) / 960.0;
+    report(("download_" + std::to_string(readings)).c_str(), median(times), "s");
+    report(("download_" + std::to_string(readings) + "_limit").c_str(), limit, "s");
+    return 0;
+}
+
+// The window against the simulator for MINUTES: live readings, then a download in the Record
+// view, over and over. Reports memory after the first round and at the end, and every fault.
+int soak(double minutes) {
+    QTemporaryDir config;
+    ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+    constexpr int kReadings = 400;
+    QProcess sim;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    sim.setProcessEnvironment(env);
+    sim.start(QStringLiteral(TALVIREN_SIM_PATH),
+              {"--port", "2", "--records", QString::number(kReadings), "--seed", "21"});
+    RecordTable expected;
+    ShowRecordBlock(expected, sim::MeterSimulator::makeStoredBlock(kReadings, 21), kReadings, ".");
+
+    MainWindow window;
+    window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
+    window.show();
+    const auto end = Clock::now() + std::chrono::duration<double, std::ratio<60>>(minutes);
+    int rounds = 0;
+    int liveReadings = 0;
+    int faults = 0;
+    double rssFirst = 0;
+    while (Clock::now() < end) {
+        if (!waitUntil([&] { return window.link().linkUp() && !window.scanning(); }, 20000)) {
+            std::printf("fault\tno link in round %d\n", rounds);
+            ++faults;
+            continue;
+        }
+        window.TabStrip1->setCurrentIndex(0);
+        QString last = window.Lab_value[0]->text();
+        const auto liveEnd = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < liveEnd) {
+            waitUntil([&] { return window.Lab_value[0]->text() != last; }, 1500);
+            if (window.Lab_value[0]->text() != last) {
+                ++liveReadings;
+                last = window.Lab_value[0]->text();
+            }
+        }
+        window.Button_clear_Click();
+        window.TabStrip1->setCurrentIndex(1);
+        window.Button_read_Click();
+        const bool filled = waitUntil(
+            [&] { return window.recordTable().rows() == 2 * kReadings && !window.link().downloadActive(); },
+            15000);
+        bool same = filled;
+        for (int r = 0; same && r < 2 * kReadings; ++r) {
+            for (int c = 0; c < 7; ++c) {
+                same = same && window.recordTable().cell(r, c) == expected.cell(r, c);
+            }
+        }
+        if (!same) {
+            std::printf("fault\tdownload of round %d incomplete or wrong\n", rounds);
+            ++faults;
+        }
+        ++rounds;
+        if (rounds == 1) {
+            rssFirst = residentMegabytes();
+        }
+    }
+    report("soak_rounds", rounds, "rounds");
+    report("soak_live_readings", liveReadings, "readings");
+    report("soak_downloaded_readings", static_cast<double>(rounds) * kReadings, "readings");
+    report("soak_faults", faults, "faults");
+    report("soak_rss_after_first_round", rssFirst, "MB");
+    report("soak_rss_end", residentMegabytes(), "MB");
+    sim.terminate();
+    sim.waitForFinished();
+    return faults == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "startup-child") {
+        return startupChild();
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    if (command == "decode") {
+        return decode();
+    }
+    if (command == "save" && argc > 2) {
+        return save(argv[2]);
+    }
+    if (command == "dump" && argc > 2) {
+        return dump(argv[2]);
+    }
+    if (command == "latency") {
+        return latency();
+    }
+    if (command == "startup") {
+        return startup(argv[0]);
+    }
+    if (command == "soak" && argc > 2) {
+        return soak(std::atof(argv[2]));
+    }
+    if (command == "download" && argc > 2) {
+        return download(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 3);
+    }
+    std::fprintf(stderr, "usage: talviren-bench decode | save DIR | dump FILE | latency | "
+                         "startup | download READINGS [RUNS] | soak MINUTES\n");
+    return 2;
+}
