@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace talviren;
 using namespace talviren::testing;
@@ -126,6 +130,40 @@ TEST(SerialLink, CountReplyWithWrongMarkersEndsInARescan) {
     EXPECT_EQ(rig.table.rows(), 2);
     EXPECT_EQ(rig.observer.ended, (std::vector<bool>{false}));
     ASSERT_TRUE(rig.connected(12000));
+}
+
+TEST(SerialLink, DeniedDeviceIsUnviableWithTheGroupHint) {
+    // Root is never denied: the open is tried by an unprivileged user in a child process.
+    QTemporaryDir config;
+    const std::filesystem::path folder =
+        std::filesystem::path(config.path().toStdString()) / "talviren" / "ports";
+    std::filesystem::create_directories(folder);
+    const auto device = folder / "denied-device";
+    { std::ofstream(device.string()) << ""; }
+    std::filesystem::permissions(device, std::filesystem::perms::none);
+    std::filesystem::create_symlink(device, folder / "COM1");
+    for (auto p = folder; p != p.parent_path() && p.string().size() > 1; p = p.parent_path()) {
+        std::filesystem::permissions(p, std::filesystem::perms::others_exec |
+                                            std::filesystem::perms::others_read,
+                                     std::filesystem::perm_options::add);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(3);
+        }
+        ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+        QtSerialPort port;
+        port.setDeviceLister([] { return std::vector<std::string>{}; });
+        const OpenResult result = port.open(1);
+        const bool hinted = port.lastOpenDetail().failureReason.find("dialout") != std::string::npos;
+        ::_exit(result == OpenResult::OtherFailure && hinted ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused with the hint, 3: could not drop root";
 }
 
 } // namespace

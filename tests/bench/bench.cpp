@@ -17,13 +17,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTabBar>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -229,8 +229,8 @@ int latency() {
                 (void)!::write(terminal.master, "\xD5\x55\x55", 3);
             } else if (commands[i] == 35) {
                 ++count;
-                const std::uint8_t reply[7] = {1, static_cast<std::uint8_t>(10 + count % 50), 34,
-                                               1, 23, 13, 0};
+                const std::uint8_t reply[7] = {
+                    1, static_cast<std::uint8_t>(10 + count % 50), 34, 1, 23, 13, 0};
                 (void)!::write(terminal.master, reply, 6);
                 ::usleep(2000); // the last byte comes on its own, as on the wire
                 (void)!::write(terminal.master, reply + 6, 1);
@@ -341,8 +341,7 @@ int download(int readings, int runs) {
         sim.setProcessEnvironment(env);
         sim.start(QStringLiteral(TALVIREN_SIM_PATH),
                   {"--port", "1", "--records", QString::number(readings)});
-        waitUntil([&] { return QFile::exists(config.filePath("talviren/ports/COM1")); },
-                        5000);
+        waitUntil([&] { return QFile::exists(config.filePath("talviren/ports/COM1")); }, 5000);
         QtSerialPort port;
         port.setDeviceLister([] { return std::vector<std::string>{}; });
         QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
@@ -361,7 +360,7 @@ int download(int readings, int runs) {
         const auto start = Clock::now();
         link.Button_read_Click();
         waitUntil([&] { return !observer.ended.empty(); },
-                        static_cast<int>(20000 + readings * 7 * 1000 / 900));
+                  static_cast<int>(20000 + readings * 7 * 1000 / 900));
         const double seconds = msSince(start) / 1000.0;
         if (observer.ended != std::vector<bool>{true} || table.rows() != 2 * readings) {
             std::fprintf(stderr, "download of %d failed\n", readings);
@@ -420,7 +419,10 @@ int soak(double minutes) {
         window.TabStrip1->setCurrentIndex(1);
         window.Button_read_Click();
         const bool filled = waitUntil(
-            [&] { return window.recordTable().rows() == 2 * kReadings && !window.link().downloadActive(); },
+            [&] {
+                return window.recordTable().rows() == 2 * kReadings &&
+                       !window.link().downloadActive();
+            },
             15000);
         bool same = filled;
         for (int r = 0; same && r < 2 * kReadings; ++r) {
