@@ -43,11 +43,6 @@ CliRun runCli(const QString& configHome, const QStringList& arguments, int timeo
     return run;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST(Cli, WatchWritesTimestampedDecodedLines) {
     QTemporaryDir config;
     SimProcess sim(config.path());

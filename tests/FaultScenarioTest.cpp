@@ -26,13 +26,6 @@ namespace {
 
 const QString kLost = QString::fromUtf8("\u901A\u4FE1\u5931\u8D25");
 
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // The window with a private ports folder and a scripted save dialog.
 struct Scenario {
     Scenario() {

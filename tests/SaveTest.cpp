@@ -19,11 +19,6 @@ using namespace talviren::testing;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The save command over a scripted dialog, with failures counted instead of shown.
 struct SaveRig {
     SaveRig() {

@@ -23,13 +23,6 @@ using namespace talviren::testing;
 
 namespace {
 
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // The engine on the real port and real 500 ms timers, with ports from a private folder.
 struct SerialRig {
     SerialRig() {
@@ -143,9 +136,9 @@ TEST(SerialLink, DeniedDeviceIsUnviableWithTheGroupHint) {
     std::filesystem::permissions(device, std::filesystem::perms::none);
     std::filesystem::create_symlink(device, folder / "COM1");
     for (auto p = folder; p != p.parent_path() && p.string().size() > 1; p = p.parent_path()) {
-        std::filesystem::permissions(p, std::filesystem::perms::others_exec |
-                                            std::filesystem::perms::others_read,
-                                     std::filesystem::perm_options::add);
+        std::filesystem::permissions(
+            p, std::filesystem::perms::others_exec | std::filesystem::perms::others_read,
+            std::filesystem::perm_options::add);
     }
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -157,7 +150,8 @@ TEST(SerialLink, DeniedDeviceIsUnviableWithTheGroupHint) {
         QtSerialPort port;
         port.setDeviceLister([] { return std::vector<std::string>{}; });
         const OpenResult result = port.open(1);
-        const bool hinted = port.lastOpenDetail().failureReason.find("dialout") != std::string::npos;
+        const bool hinted =
+            port.lastOpenDetail().failureReason.find("dialout") != std::string::npos;
         ::_exit(result == OpenResult::OtherFailure && hinted ? 0 : 1);
     }
     int status = 0;
