@@ -64,6 +64,18 @@ struct Scenario {
         window->TabStrip1->setCurrentIndex(1);
         window->Button_read->click();
     }
+    // A meter on COM1 with the given options, a table from an earlier download, and "Read".
+    bool startDownload(QStringList simOptions) {
+        if (!sim.start(QStringList{"--port", "1"} + simOptions) || !connected()) {
+            return false;
+        }
+        earlierDownload();
+        read();
+        return true;
+    }
+    bool blockRequested() {
+        return waitFor([this] { return window->link().lastCommand() == 25; }, 3000);
+    }
 
     QTemporaryDir config;
     SimProcess sim{config.path()};
@@ -73,11 +85,8 @@ struct Scenario {
 
 TEST(Faults, CablePulledHalfwayThroughTheBlockKeepsTheTableAndRecovers) {
     Scenario s;
-    ASSERT_TRUE(s.sim.start({"--port", "1", "--records", "1000"}));
-    ASSERT_TRUE(s.connected());
-    s.earlierDownload();
-    s.read();
-    ASSERT_TRUE(waitFor([&] { return s.window->link().lastCommand() == 25; }, 3000));
+    ASSERT_TRUE(s.startDownload({"--records", "1000"}));
+    ASSERT_TRUE(s.blockRequested());
     waitFor([] { return false; }, 1500); // part of the 7,000 bytes are in
     s.sim.kill();
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == kLost; }, 4000));
@@ -95,10 +104,7 @@ TEST(Faults, CablePulledHalfwayThroughTheBlockKeepsTheTableAndRecovers) {
 
 TEST(Faults, CablePulledRightAfterReadLosesNothing) {
     Scenario s;
-    ASSERT_TRUE(s.sim.start({"--port", "1", "--records", "20"}));
-    ASSERT_TRUE(s.connected());
-    s.earlierDownload();
-    s.read();
+    ASSERT_TRUE(s.startDownload({"--records", "20"}));
     s.sim.kill();
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == kLost; }, 4000));
     EXPECT_TRUE(s.tableKept());
@@ -107,10 +113,7 @@ TEST(Faults, CablePulledRightAfterReadLosesNothing) {
 
 TEST(Faults, BlockThatStopsHalfwayIsDeclaredLostAndTheLinkComesBack) {
     Scenario s;
-    ASSERT_TRUE(s.sim.start({"--port", "1", "--records", "40", "--cut-block"}));
-    ASSERT_TRUE(s.connected());
-    s.earlierDownload();
-    s.read();
+    ASSERT_TRUE(s.startDownload({"--records", "40", "--cut-block"}));
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == kLost; }, 6000));
     EXPECT_TRUE(s.tableKept());
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == "Connected"; }, 12000));
@@ -166,11 +169,8 @@ TEST(Faults, DeviceThatDeniesPermissionIsUnviableWithTheHint) {
 
 TEST(Faults, SaveAndClearDuringADownload) {
     Scenario s;
-    ASSERT_TRUE(s.sim.start({"--port", "1", "--records", "300"}));
-    ASSERT_TRUE(s.connected());
-    s.earlierDownload();
-    s.read();
-    ASSERT_TRUE(waitFor([&] { return s.window->link().lastCommand() == 25; }, 3000));
+    ASSERT_TRUE(s.startDownload({"--records", "300"}));
+    ASSERT_TRUE(s.blockRequested());
     s.dialog->answers.push_back({s.config.filePath("during.txt"), 1});
     s.window->Button_save_Click();
     EXPECT_TRUE(QFile::exists(s.config.filePath("during.txt")));
@@ -185,11 +185,8 @@ TEST(Faults, SaveAndClearDuringADownload) {
 
 TEST(Faults, CloseDuringADownloadClosesThePortAndDecodesNothing) {
     Scenario s;
-    ASSERT_TRUE(s.sim.start({"--port", "1", "--records", "300"}));
-    ASSERT_TRUE(s.connected());
-    s.earlierDownload();
-    s.read();
-    ASSERT_TRUE(waitFor([&] { return s.window->link().lastCommand() == 25; }, 3000));
+    ASSERT_TRUE(s.startDownload({"--records", "300"}));
+    ASSERT_TRUE(s.blockRequested());
     s.window->Button_close->click();
     EXPECT_FALSE(s.window->serialPort().isOpen());
     waitFor([] { return false; }, 3000);
