@@ -78,6 +78,9 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, QWidget* parent)
 MainWindow::~MainWindow() {
     link_->setObserver(nullptr);
     link_->shutDown();
+    // The model listens to the table, a member that is gone before child widgets are deleted.
+    DataGrid->setModel(nullptr);
+    delete model_;
 }
 
 QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon, int standardIcon,
