@@ -102,6 +102,30 @@ TEST(QuotientText, IsExactForEveryCountAndDivisor) {
     }
 }
 
+TEST(BaseUnitValues, PlainNumbersInAmperesVoltsAndOhms) {
+    struct Case {
+        MeterReading reading;
+        const char* current; // nullptr: none (overload or unknown range)
+        const char* second;
+    };
+    const Case cases[] = {
+        {reading(1, 85, 0, 2313), "0.085", "231.3"},
+        {reading(1, 1234, 1, 7501), "12.34", nullptr},
+        {reading(2, 144, 2, 310, 1), "14.4", "-31"},
+        {reading(2, 0, 3, 0, 1), "0", "0"},
+        {reading(2, 7, 4, 10001, 1), "7", nullptr},
+        {reading(3, 10000, 5, 1228), "10000", "1228"},
+        {reading(3, 10001, 5, 2001), nullptr, nullptr},
+        {reading(4, 5, 6, 5), nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto current = currentInBaseUnit(c.reading);
+        const auto second = secondInBaseUnit(c.reading);
+        EXPECT_EQ(current.value_or("none"), c.current ? c.current : "none");
+        EXPECT_EQ(second.value_or("none"), c.second ? c.second : "none");
+    }
+}
+
 TEST(QuotientText, UsesTheGivenSeparator) {
     EXPECT_EQ(quotientText(1234, 100, ","), "12,34");
     EXPECT_EQ(quotientText(1200, 100, ","), "12");
