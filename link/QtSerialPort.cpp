@@ -9,13 +9,14 @@
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
 
 namespace talviren {
 
 namespace fs = std::filesystem;
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
-    connect(&port_, &QSerialPort::readyRead, this, [this] { notifyData(); });
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::takeArrivedBytes);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
@@ -91,8 +92,17 @@ OpenResult QtSerialPort::open(int portNumber) {
     port_.setRequestToSend(true);
     port_.clearError();
     // Bytes from before the open are no reply to anything we sent.
-    port_.clear(QSerialPort::Input);
+    discardInput();
     return OpenResult::Opened;
+}
+
+void QtSerialPort::takeArrivedBytes() {
+    // QSerialPort reserves a fresh 32 KB chunk for every notification while earlier bytes are
+    // still unread, so a record block left there until it is complete would cost gigabytes.
+    // Take every chunk out at once and keep the bytes here.
+    const QByteArray data = port_.readAll();
+    received_.insert(received_.end(), data.begin(), data.end());
+    notifyData();
 }
 
 bool QtSerialPort::isOpen() const {
@@ -100,6 +110,7 @@ bool QtSerialPort::isOpen() const {
 }
 
 void QtSerialPort::close() {
+    received_.clear();
     if (port_.isOpen()) {
         port_.close();
     }
@@ -120,15 +131,17 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes) {
 }
 
 std::size_t QtSerialPort::bytesWaiting() const {
-    return port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0;
+    return received_.size();
 }
 
 std::vector<std::uint8_t> QtSerialPort::readAll() {
-    const QByteArray data = port_.readAll();
-    return {data.begin(), data.end()};
+    const QByteArray data = port_.readAll(); // anything not yet announced by readyRead
+    received_.insert(received_.end(), data.begin(), data.end());
+    return std::exchange(received_, {});
 }
 
 void QtSerialPort::discardInput() {
+    received_.clear();
     if (port_.isOpen()) {
         port_.clear(QSerialPort::Input);
     }

@@ -39,9 +39,11 @@ public:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    void takeArrivedBytes();
     OpenResult fail(OpenResult result, std::string reason);
 
     QSerialPort port_;
+    std::vector<std::uint8_t> received_; // bytes taken from the port, not yet read by the link
     std::vector<std::string> systemDevices_;
     bool devicesListed_ = false;
     std::function<std::vector<std::string>()> deviceLister_;

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <deque>
 #include <functional>
+#include <malloc.h>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
@@ -29,6 +30,13 @@ inline double cpuSeconds() {
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Heap memory this process has allocated and not freed, in megabytes (allocated, touched or
+// not; zero where a sanitizer replaces the allocator).
+inline double heapInUseMegabytes() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
 // The whole content of a file, empty when it cannot be read.

@@ -431,7 +431,12 @@ int soak(double minutes) {
             }
         }
         if (!same) {
-            std::printf("fault\tdownload of round %d incomplete or wrong\n", rounds);
+            const MeterLink& link = window.link();
+            std::printf("fault\tdownload of round %d incomplete or wrong: %d rows, last command "
+                        "%d, count %d, link %s, download %s, threshold %d\n",
+                        rounds, window.recordTable().rows(), link.lastCommand(), link.recordCount(),
+                        link.linkUp() ? "up" : "down", link.downloadActive() ? "running" : "ended",
+                        link.receiveThreshold());
             ++faults;
         }
         ++rounds;
