@@ -185,7 +185,11 @@ void MeterLink::comopen(std::int16_t port) {
 void MeterLink::Findcomtim_Timer() {
     if (linkUp_) {
         timers_.Findcomtim.setEnabled(false);
-        timers_.comtim.setEnabled(true);
+        // A download started right after the meter answered must not be cut short by a
+        // keep-alive: polling then resumes when the block is in, or at the next hand-over.
+        if (!downloadActive_) {
+            timers_.comtim.setEnabled(true);
+        }
         return;
     }
     comopen(scanPort_);

@@ -157,6 +157,23 @@ TEST(MeterLink, HandshakeAnsweringTheCountRequestIsNotRecognised) {
     EXPECT_TRUE(rig.poll.isEnabled());
 }
 
+TEST(MeterLink, ReadRightAfterTheMeterAnsweredIsNotCutShortByTheHandOver) {
+    LinkRig rig;
+    rig.port.outcomes[1] = OpenResult::Opened;
+    rig.scan.tick();
+    rig.port.deliver(kHello); // Answered: the scan has not handed over yet
+    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.link.Button_read_Click();
+    rig.scan.tick(); // the hand-over
+    EXPECT_FALSE(rig.scan.isEnabled());
+    EXPECT_FALSE(rig.poll.isEnabled()) << "no keep-alive during the download";
+    rig.port.deliver({0x05, 0x05, 0x00, 0x01});
+    rig.blockDelay.tick();
+    rig.port.deliver({0x01, 0x00, 0x05, 0x00, 0x00, 0x05, 0x00});
+    EXPECT_EQ(rig.table.cell(1, 1), "5mA");
+    EXPECT_TRUE(rig.poll.isEnabled());
+}
+
 TEST(MeterLink, PollingSendsByView) {
     LinkRig rig;
     connectOn(rig, 1);

@@ -394,8 +394,20 @@ int soak(double minutes) {
     MainWindow window;
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     window.show();
-    const auto end = Clock::now() + std::chrono::duration<double, std::ratio<60>>(minutes);
     int rounds = 0;
+    int losses = 0;
+    QTimer lossWatch;
+    QString lastStatus;
+    QObject::connect(&lossWatch, &QTimer::timeout, [&] {
+        const QString status = window.Lab_consta->text();
+        if (status != lastStatus && lastStatus == QLatin1String("Connected")) {
+            ++losses;
+            std::printf("fault\tlink lost in round %d\n", rounds);
+        }
+        lastStatus = status;
+    });
+    lossWatch.start(50);
+    const auto end = Clock::now() + std::chrono::duration<double, std::ratio<60>>(minutes);
     int liveReadings = 0;
     int faults = 0;
     double rssFirst = 0;
@@ -447,6 +459,8 @@ int soak(double minutes) {
     report("soak_rounds", rounds, "rounds");
     report("soak_live_readings", liveReadings, "readings");
     report("soak_downloaded_readings", static_cast<double>(rounds) * kReadings, "readings");
+    report("soak_link_losses", losses, "losses");
+    faults += losses;
     report("soak_faults", faults, "faults");
     report("soak_rss_after_first_round", rssFirst, "MB");
     report("soak_rss_end", residentMegabytes(), "MB");
