@@ -240,6 +240,11 @@ void MeterLink::Button_read_Click() {
     if (viewMode_ != kRecordView) {
         return;
     }
+    // A download takes up to three minutes; a second "Read" meanwhile would throw away the
+    // bytes received so far and read the rest of the block as the next count reply.
+    if (downloadActive_) {
+        return;
+    }
     // A reply to the last poll may still be on the wire; were the count request sent now,
     // those bytes would be taken for the count reply and the download would stall. Wait for
     // that reply (at most until the next poll tick) and ask then.

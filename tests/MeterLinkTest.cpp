@@ -402,7 +402,7 @@ TEST(MeterLink, ReadWaitsForTheReplyInFlight) {
 TEST(MeterLink, ANewCountRequestCancelsTheBlockRequestStillPending) {
     Download d({0x05, 0x05, 0x00, 0x03});
     ASSERT_TRUE(d.rig.blockDelay.isEnabled());
-    d.rig.link.Button_read_Click(); // "Read" again during the block delay
+    d.rig.link.SendCommand(15); // a new count request during the block delay
     EXPECT_FALSE(d.rig.blockDelay.isEnabled());
     d.rig.port.deliver({0x05, 0x05, 0x00, 0x00}); // the meter was emptied meanwhile
     EXPECT_FALSE(d.rig.blockDelay.isEnabled());
@@ -410,6 +410,22 @@ TEST(MeterLink, ANewCountRequestCancelsTheBlockRequestStillPending) {
     EXPECT_EQ(d.rig.link.lastCommand(), 15) << "no block request for an empty meter";
     EXPECT_EQ(d.rig.table.rows(), 2);
     EXPECT_EQ(d.rig.table.cell(0, 0), "NO.");
+}
+
+TEST(MeterLink, ReadDuringADownloadIsIgnored) {
+    Download d({0x05, 0x05, 0x00, 0x02});
+    d.rig.link.Button_read_Click(); // during the block delay
+    EXPECT_TRUE(d.rig.blockDelay.isEnabled());
+    d.rig.blockDelay.tick();
+    d.rig.port.deliver({0x01, 0x00, 0x05, 0x00, 0x00, 0x05, 0x00});
+    d.rig.link.Button_read_Click(); // halfway through the block
+    EXPECT_EQ(d.rig.link.lastCommand(), 25);
+    d.rig.port.deliver({0x02, 0x00, 0x06, 0x00, 0x00, 0x06, 0x01});
+    EXPECT_EQ(d.rig.table.rows(), 4);
+    EXPECT_EQ(d.rig.table.cell(3, 2), "-0.6V");
+    EXPECT_EQ(d.rig.observer.ended, (std::vector<bool>{true}));
+    d.rig.link.Button_read_Click(); // after it: a new download
+    EXPECT_EQ(d.rig.link.lastCommand(), 15);
 }
 
 TEST(MeterLink, ReadDoesNothingInTheRealtimeViewOrWithoutAPort) {
