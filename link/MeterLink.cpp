@@ -163,8 +163,8 @@ void MeterLink::OnRealtimeReply() {
     if (rxBuffer_.size() < kReadingSize) {
         return;
     }
-    measureFunction_ = rxBuffer_[0];
     lastReading_ = *MeterReading::fromBytes(rxBuffer_);
+    measureFunction_ = lastReading_.function;
     if (display_.ShowRealtimeReading(rxBuffer_, decimalSeparator_) && observer_) {
         observer_->realtimeChanged();
     }
