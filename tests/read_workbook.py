@@ -9,11 +9,21 @@ if path.lower().endswith(".xlsx"):
     import openpyxl
     book = openpyxl.load_workbook(path)
     sheet = book.worksheets[0]
-    out.write("size\t%d\t%d\n" % (sheet.max_row, sheet.max_column))
-    for row in sheet.iter_rows():
+    # A cell that was never written shows its column's format, as spreadsheet programs do; the
+    # formatted columns count towards the width.
+    column_formats = {}
+    for dimension in sheet.column_dimensions.values():
+        if dimension.min and dimension.max:
+            for column in range(dimension.min, dimension.max + 1):
+                column_formats[column] = dimension
+    columns = max([sheet.max_column] + list(column_formats))
+    out.write("size\t%d\t%d\n" % (sheet.max_row, columns))
+    for row in sheet.iter_rows(max_col=columns):
         for cell in row:
             text = "" if cell.value is None else str(cell.value)
-            align = cell.alignment.horizontal or "general"
+            styled = cell if cell.has_style or cell.column not in column_formats \
+                else column_formats[cell.column]
+            align = styled.alignment.horizontal or "general"
             out.write("%d\t%d\t%s\t%s\n" % (cell.row, cell.column, align, text))
 else:
     import xlrd

@@ -1,5 +1,6 @@
 """Peers for the workbook benchmark: Debian's xlwt (.xls) and xlsxwriter (.xlsx) writing the same
-table (a TSV file), every cell as text and centred. Prints name<TAB>median ms<TAB>ms."""
+table (a TSV file), every cell as text and centred (.xlsx: by its columns' format).
+Prints name<TAB>median ms<TAB>ms."""
 import statistics
 import sys
 import tempfile
@@ -25,12 +26,15 @@ def write_xls(path):
 
 
 def write_xlsx(path):
+    # The same workbook as ours: centred columns, and a cell only where there is text.
     book = xlsxwriter.Workbook(path, {"constant_memory": True})
     sheet = book.add_worksheet()
     centred = book.add_format({"align": "center"})
+    sheet.set_column(0, len(rows[0]) - 1, None, centred)
     for r, row in enumerate(rows):
         for c, text in enumerate(row):
-            sheet.write_string(r, c, text, centred)
+            if text:
+                sheet.write_string(r, c, text, centred)
     book.close()
 
 
