@@ -1,10 +1,8 @@
 #include "measure/ValueText.h"
 
-namespace talviren {
+#include <limits>
 
-std::string integerText(int count) {
-    return std::to_string(count);
-}
+namespace talviren {
 
 std::string quotientText(int count, int divisor, std::string_view decimalSeparator) {
     std::string text = std::to_string(count / divisor);
@@ -25,115 +23,111 @@ std::string quotientText(int count, int divisor, std::string_view decimalSeparat
 
 namespace {
 
-std::string withUnit(std::string number, std::string_view unit) {
-    number += unit;
-    return number;
+// How a count reads in one range or function: its divisor on the display and in the base unit
+// (amperes, volts, ohms), the display unit, and the count above which it reads "OL".
+struct Scale {
+    int displayDivisor;
+    std::string_view unit;
+    int baseDivisor;
+    int overloadLimit = std::numeric_limits<int>::max(); // the largest: never overloaded
+    bool canBeNegative = false;
+};
+
+std::optional<Scale> currentScale(std::uint8_t range) {
+    switch (range) {
+    case 0:
+        return Scale{1, kUnitMilliAmpere, 1000};
+    case 1:
+        return Scale{100, kUnitAmpere, 100};
+    case 2:
+        return Scale{10, kUnitAmpere, 10};
+    case 3:
+    case 4:
+        return Scale{1, kUnitAmpere, 1};
+    case 5:
+        return Scale{1, kUnitAmpere, 1, kCurrentOverloadLimit};
+    default:
+        return std::nullopt;
+    }
 }
 
-std::string overload(std::string_view unit) {
-    return withUnit(std::string(kOverload), unit);
+std::optional<Scale> secondScale(std::uint8_t function) {
+    switch (function) {
+    case kAcCurrentAcVoltage:
+        return Scale{10, kUnitVolt, 10, kAcVoltageOverloadLimit};
+    case kAcCurrentDcVoltage:
+        return Scale{10, kUnitVolt, 10, kDcVoltageOverloadLimit, true};
+    case kAcCurrentResistance:
+        // Kilo-ohms in thousandths are ohms.
+        return Scale{1000, kUnitKiloOhm, 1, kResistanceOverloadLimit};
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string displayText(const Scale& scale, int count, bool negative,
+                        std::string_view decimalSeparator) {
+    // The overload test comes first: "OLV" never carries a sign.
+    if (count > scale.overloadLimit) {
+        std::string text(kOverload);
+        text += scale.unit;
+        return text;
+    }
+    // The display keeps the sign even on a zero ("-0V"), as the meter program shows it.
+    std::string text = negative ? "-" : "";
+    text += quotientText(count, scale.displayDivisor, decimalSeparator);
+    text += scale.unit;
+    return text;
+}
+
+std::optional<std::string> baseUnitText(const Scale& scale, int count, bool negative) {
+    if (count > scale.overloadLimit) {
+        return std::nullopt;
+    }
+    std::string text = negative && count != 0 ? "-" : "";
+    text += quotientText(count, scale.baseDivisor, ".");
+    return text;
+}
+
+bool secondIsNegative(const Scale& scale, const MeterReading& reading) {
+    return scale.canBeNegative && reading.secondSign == 1;
 }
 
 } // namespace
 
 std::optional<std::string> currentText(const MeterReading& reading,
                                        std::string_view decimalSeparator) {
-    const int count = reading.currentCount;
-    switch (reading.currentRange) {
-    case 0:
-        return withUnit(integerText(count), kUnitMilliAmpere);
-    case 1:
-        return withUnit(quotientText(count, 100, decimalSeparator), kUnitAmpere);
-    case 2:
-        return withUnit(quotientText(count, 10, decimalSeparator), kUnitAmpere);
-    case 3:
-    case 4:
-        return withUnit(integerText(count), kUnitAmpere);
-    case 5:
-        if (count > kCurrentOverloadLimit) {
-            return overload(kUnitAmpere);
-        }
-        return withUnit(integerText(count), kUnitAmpere);
-    default:
+    const auto scale = currentScale(reading.currentRange);
+    if (!scale) {
         return std::nullopt;
     }
+    return displayText(*scale, reading.currentCount, false, decimalSeparator);
 }
 
 std::optional<std::string> secondText(const MeterReading& reading,
                                       std::string_view decimalSeparator) {
-    const int count = reading.secondCount;
-    switch (reading.function) {
-    case kAcCurrentAcVoltage:
-        if (count > kAcVoltageOverloadLimit) {
-            return overload(kUnitVolt);
-        }
-        return withUnit(quotientText(count, 10, decimalSeparator), kUnitVolt);
-    case kAcCurrentDcVoltage: {
-        // The overload test comes first: "OLV" never carries a sign.
-        if (count > kDcVoltageOverloadLimit) {
-            return overload(kUnitVolt);
-        }
-        std::string text = reading.secondSign == 1 ? "-" : "";
-        text += quotientText(count, 10, decimalSeparator);
-        return withUnit(std::move(text), kUnitVolt);
-    }
-    case kAcCurrentResistance:
-        if (count > kResistanceOverloadLimit) {
-            return overload(kUnitKiloOhm);
-        }
-        return withUnit(quotientText(count, 1000, decimalSeparator), kUnitKiloOhm);
-    default:
+    const auto scale = secondScale(reading.function);
+    if (!scale) {
         return std::nullopt;
     }
+    return displayText(*scale, reading.secondCount, secondIsNegative(*scale, reading),
+                       decimalSeparator);
 }
 
 std::optional<std::string> currentInBaseUnit(const MeterReading& reading) {
-    const int count = reading.currentCount;
-    switch (reading.currentRange) {
-    case 0:
-        return quotientText(count, 1000, ".");
-    case 1:
-        return quotientText(count, 100, ".");
-    case 2:
-        return quotientText(count, 10, ".");
-    case 3:
-    case 4:
-        return integerText(count);
-    case 5:
-        if (count > kCurrentOverloadLimit) {
-            return std::nullopt;
-        }
-        return integerText(count);
-    default:
+    const auto scale = currentScale(reading.currentRange);
+    if (!scale) {
         return std::nullopt;
     }
+    return baseUnitText(*scale, reading.currentCount, false);
 }
 
 std::optional<std::string> secondInBaseUnit(const MeterReading& reading) {
-    const int count = reading.secondCount;
-    switch (reading.function) {
-    case kAcCurrentAcVoltage:
-        if (count > kAcVoltageOverloadLimit) {
-            return std::nullopt;
-        }
-        return quotientText(count, 10, ".");
-    case kAcCurrentDcVoltage:
-        if (count > kDcVoltageOverloadLimit) {
-            return std::nullopt;
-        }
-        {
-            std::string text = reading.secondSign == 1 && count != 0 ? "-" : "";
-            text += quotientText(count, 10, ".");
-            return text;
-        }
-    case kAcCurrentResistance:
-        if (count > kResistanceOverloadLimit) {
-            return std::nullopt;
-        }
-        return integerText(count); // kilo-ohms in thousandths are ohms
-    default:
+    const auto scale = secondScale(reading.function);
+    if (!scale) {
         return std::nullopt;
     }
+    return baseUnitText(*scale, reading.secondCount, secondIsNegative(*scale, reading));
 }
 
 std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function) {

@@ -21,10 +21,7 @@ inline constexpr int kAcVoltageOverloadLimit = 7500;
 inline constexpr int kDcVoltageOverloadLimit = 10000;
 inline constexpr int kResistanceOverloadLimit = 2000;
 
-// A count in plain decimal digits ("0", "85", "25755").
-std::string integerText(int count);
-
-// count / divisor (10, 100 or 1000) as its exact shortest decimal text, computed on integers
+// count / divisor (1, 10, 100 or 1000) as its exact shortest decimal text, computed on integers
 // so that no binary rounding can creep in: "12.34", "12", "0.05".
 std::string quotientText(int count, int divisor, std::string_view decimalSeparator);
 
