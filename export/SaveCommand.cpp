@@ -14,13 +14,9 @@ namespace {
 
 constexpr int kRecordView = 2;
 
-SaveOutcome failed(const QString& path, QString error) {
-    return {SaveOutcome::Failed, path, std::move(error)};
-}
-
-SaveOutcome written(const QString& path, bool ok, const std::string& error) {
+SaveOutcome written(const QString& path, bool ok, QString error) {
     return ok ? SaveOutcome{SaveOutcome::Saved, path, {}}
-              : failed(path, QString::fromStdString(error));
+              : SaveOutcome{SaveOutcome::Failed, path, std::move(error)};
 }
 
 } // namespace
@@ -94,13 +90,13 @@ SaveOutcome SaveCommand::SaveRealtimeView(const Sources& sources) {
     if (dialog_.selectedTypeIndex() <= 1) {
         QString error;
         const bool ok = writePicture(snapshot, *path, error);
-        return finish(ok ? SaveOutcome{SaveOutcome::Saved, *path, {}} : failed(*path, error));
+        return finish(written(*path, ok, error));
     }
     const RealtimeCaptions captions = sources.captions ? sources.captions() : RealtimeCaptions{};
     std::string error;
     const bool ok = writeFileAtomically(path->toStdString(),
                                         realtimeText(captions.names, captions.values), error);
-    return finish(written(*path, ok, error));
+    return finish(written(*path, ok, QString::fromStdString(error)));
 }
 
 SaveOutcome SaveCommand::SaveRecordTable(const RecordTable& table) {
@@ -118,7 +114,7 @@ SaveOutcome SaveCommand::SaveRecordTable(const RecordTable& table) {
     const bool ok = dialog_.selectedTypeIndex() <= 1
                         ? writeFileAtomically(target, recordTableText(table), error)
                         : ExportRecordWorkbook(table, target, error);
-    return finish(written(*path, ok, error));
+    return finish(written(*path, ok, QString::fromStdString(error)));
 }
 
 } // namespace talviren

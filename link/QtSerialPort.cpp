@@ -100,9 +100,13 @@ void QtSerialPort::takeArrivedBytes() {
     // QSerialPort reserves a fresh 32 KB chunk for every notification while earlier bytes are
     // still unread, so a record block left there until it is complete would cost gigabytes.
     // Take every chunk out at once and keep the bytes here.
+    drainPort();
+    notifyData();
+}
+
+void QtSerialPort::drainPort() {
     const QByteArray data = port_.readAll();
     received_.insert(received_.end(), data.begin(), data.end());
-    notifyData();
 }
 
 bool QtSerialPort::isOpen() const {
@@ -135,8 +139,7 @@ std::size_t QtSerialPort::bytesWaiting() const {
 }
 
 std::vector<std::uint8_t> QtSerialPort::readAll() {
-    const QByteArray data = port_.readAll(); // anything not yet announced by readyRead
-    received_.insert(received_.end(), data.begin(), data.end());
+    drainPort(); // anything not yet announced by readyRead
     return std::exchange(received_, {});
 }
 

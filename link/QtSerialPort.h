@@ -40,6 +40,8 @@ public:
 private:
     void onError(QSerialPort::SerialPortError error);
     void takeArrivedBytes();
+    // Moves what QSerialPort holds into received_.
+    void drainPort();
     OpenResult fail(OpenResult result, std::string reason);
 
     QSerialPort port_;
