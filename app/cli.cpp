@@ -3,12 +3,15 @@
 //   talviren-cli download [--port N] [--timeout SECONDS] --output FILE
 
 #include "export/AtomicFile.h"
+#include "export/FileName.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
 #include "link/MeterLink.h"
+#include "link/Protocol.h"
 #include "link/QtSerialPort.h"
 #include "link/QtTimer.h"
 #include "measure/ValueText.h"
+#include "records/RecordDecoder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -176,7 +179,8 @@ private:
     Options options_;
     std::string separator_ = QLocale().decimalPoint().toStdString();
     QtSerialPort port_;
-    QtTimer scan_{500}, poll_{500}, watchdog_{500}, blockDelay_{500};
+    QtTimer scan_{MeterLink::kTickMs}, poll_{MeterLink::kTickMs}, watchdog_{MeterLink::kTickMs},
+        blockDelay_{MeterLink::kTickMs};
     RecordTable table_;
     MeterLink link_{port_, LinkTimers{scan_, poll_, watchdog_, blockDelay_}, table_};
     std::string lastPort_;
@@ -229,8 +233,8 @@ void Session::downloadProgress(int received, int expected) {
     if (!::isatty(STDERR_FILENO) || expected <= 0) {
         return;
     }
-    const int readings = expected / 7;
-    const int done = received / 7;
+    const int readings = expected / static_cast<int>(kReadingSize);
+    const int done = received / static_cast<int>(kReadingSize);
     const int width = 40;
     const int filled = static_cast<int>(static_cast<long long>(width) * done / readings);
     std::fprintf(stderr, "\r[%s%s] %d/%d readings",
@@ -260,21 +264,18 @@ int Session::writeDownload() {
     const std::string& path = options_.output;
     std::string error;
     bool ok = false;
-    const auto endsWith = [&](const char* suffix) {
-        const std::size_t n = std::strlen(suffix);
-        return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, suffix) == 0;
-    };
-    if (endsWith(".csv")) {
+    if (hasExtension(path, ".csv")) {
         std::string csv = std::string("number,") + kReadingHeader + "\n";
-        const auto& block = link_.rxBuffer();
-        const int count = link_.lastCommand() == 25 ? link_.recordCount() : 0;
-        for (int n = 1; n <= count && static_cast<std::size_t>(n) * 7 <= block.size(); ++n) {
-            const auto reading = MeterReading::fromBytes(
-                std::span(block).subspan(static_cast<std::size_t>(n - 1) * 7, 7));
-            csv += std::to_string(n) + "," + readingFields(*reading, separator_) + "\n";
+        const std::span<const std::uint8_t> block = link_.rxBuffer();
+        const int count = link_.lastCommand() == protocol::kBlockRequest
+                              ? decodableReadings(block, link_.recordCount())
+                              : 0;
+        for (int n = 1; n <= count; ++n) {
+            csv +=
+                std::to_string(n) + "," + readingFields(storedReading(block, n), separator_) + "\n";
         }
         ok = writeFileAtomically(path, csv, error);
-    } else if (endsWith(".xls") || endsWith(".xlsx")) {
+    } else if (hasExtension(path, ".xls") || hasExtension(path, ".xlsx")) {
         ok = ExportRecordWorkbook(table_, path, error);
     } else {
         ok = writeFileAtomically(path, recordTableText(table_), error);

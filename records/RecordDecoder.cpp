@@ -4,6 +4,20 @@
 
 namespace talviren {
 
+int decodableReadings(std::span<const std::uint8_t> block, int recordCount) {
+    const std::size_t complete = block.size() / kReadingSize;
+    if (recordCount <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(recordCount) < complete ? recordCount
+                                                            : static_cast<int>(complete);
+}
+
+MeterReading storedReading(std::span<const std::uint8_t> block, int n) {
+    return *MeterReading::fromBytes(
+        block.subspan(static_cast<std::size_t>(n - 1) * kReadingSize, kReadingSize));
+}
+
 RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
                                   int recordCount, std::string_view decimalSeparator) {
     RecordBlockResult result;
@@ -15,13 +29,9 @@ RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8
     // The receive side reports the block only once all announced bytes are there, but a
     // short block must never be read past its end: decode the complete readings it holds and
     // leave the rows of the missing ones as the table has them.
-    const std::size_t complete = block.size() / kReadingSize;
-    const int readings =
-        static_cast<std::size_t>(recordCount) < complete ? recordCount : static_cast<int>(complete);
+    const int readings = decodableReadings(block, recordCount);
     for (int n = 1; n <= readings; ++n) {
-        const auto bytes =
-            block.subspan(static_cast<std::size_t>(n - 1) * kReadingSize, kReadingSize);
-        const MeterReading reading = *MeterReading::fromBytes(bytes);
+        const MeterReading reading = storedReading(block, n);
         result.lastFunction = reading.function;
         table.ShowRecordHeading(n, reading.function);
         const int valueRow = 2 * n - 1;

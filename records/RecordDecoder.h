@@ -1,5 +1,6 @@
 #pragma once
 
+#include "measure/MeterReading.h"
 #include "records/RecordTable.h"
 
 #include <cstdint>
@@ -14,6 +15,13 @@ struct RecordBlockResult {
     int decoded = 0;                          // complete readings written to the table
     std::optional<std::uint8_t> lastFunction; // function code of the last reading decoded
 };
+
+// How many readings of a block announced with recordCount can be decoded: the complete ones it
+// holds, at most recordCount. A short block is never read past its end.
+int decodableReadings(std::span<const std::uint8_t> block, int recordCount);
+
+// Reading n (counted from 1) of a block; n within decodableReadings.
+MeterReading storedReading(std::span<const std::uint8_t> block, int n);
 
 // Fills the table from a downloaded block of recordCount readings: 2 * recordCount rows,
 // a heading row and a value row per reading. Cells that a reading's codes do not cover keep
