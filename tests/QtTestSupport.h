@@ -1,6 +1,11 @@
 #pragma once
 
+#include "FakeLink.h"
+
 #include "export/SaveDialog.h"
+#include "link/MeterLink.h"
+#include "link/QtSerialPort.h"
+#include "link/QtTimer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,6 +14,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <malloc.h>
@@ -97,6 +103,31 @@ private:
     QString configHome_;
     QProcess process_;
     QByteArray output_;
+};
+
+// The engine on the real port and real 500 ms timers, with ports from a private folder.
+struct SerialRig {
+    SerialRig() {
+        ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+        port.setDeviceLister([] { return std::vector<std::string>{}; });
+        link.setObserver(&observer);
+        link.startUp();
+        for (QtTimer* t : {&poll, &watchdog}) {
+            t->setEnabled(true);
+        }
+    }
+    bool connected(int timeoutMs = 12000) {
+        return waitFor([this] { return link.linkUp() && !scan.isEnabled(); }, timeoutMs);
+    }
+
+    QTemporaryDir config;
+    SimProcess sim{config.path()};
+    QtSerialPort port;
+    QtTimer scan{MeterLink::kTickMs}, poll{MeterLink::kTickMs}, watchdog{MeterLink::kTickMs},
+        blockDelay{MeterLink::kTickMs};
+    RecordTable table;
+    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+    RecordingObserver observer;
 };
 
 // A save dialog answered by the test: each exec takes the next answer.

@@ -23,30 +23,6 @@ using namespace talviren::testing;
 
 namespace {
 
-// The engine on the real port and real 500 ms timers, with ports from a private folder.
-struct SerialRig {
-    SerialRig() {
-        ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
-        port.setDeviceLister([] { return std::vector<std::string>{}; });
-        link.setObserver(&observer);
-        link.startUp();
-        for (QtTimer* t : {&poll, &watchdog}) {
-            t->setEnabled(true);
-        }
-    }
-    bool connected(int timeoutMs = 12000) {
-        return waitFor([this] { return link.linkUp() && !scan.isEnabled(); }, timeoutMs);
-    }
-
-    QTemporaryDir config;
-    SimProcess sim{config.path()};
-    QtSerialPort port;
-    QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
-    RecordTable table;
-    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
-    RecordingObserver observer;
-};
-
 TEST(SerialLink, ComesUpOnThePinnedPortAndShowsLiveReadings) {
     SerialRig rig;
     ASSERT_TRUE(rig.sim.start({"--port", "3", "--function", "3"}));

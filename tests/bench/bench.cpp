@@ -2,11 +2,13 @@
 // Each command prints "name<TAB>value<TAB>unit" lines; every value is a median of several runs.
 
 #include "FakeLink.h"
+#include "QtTestSupport.h"
 
 #include "export/AtomicFile.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
 #include "link/PortNaming.h"
+#include "link/Protocol.h"
 #include "link/QtSerialPort.h"
 #include "link/QtTimer.h"
 #include "records/RecordDecoder.h"
@@ -204,7 +206,8 @@ int latency() {
     OwnTerminal terminal;
     QtSerialPort port;
     port.setDeviceLister([] { return std::vector<std::string>{}; });
-    QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
+    QtTimer scan{MeterLink::kTickMs}, poll{MeterLink::kTickMs}, watchdog{MeterLink::kTickMs},
+        blockDelay{MeterLink::kTickMs};
     RecordTable table;
     MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
     LatencyObserver observer(link);
@@ -333,42 +336,29 @@ int startup(const char* self) {
 int download(int readings, int runs) {
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
-        QTemporaryDir config;
-        ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
-        QProcess sim;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        sim.setProcessEnvironment(env);
-        sim.start(QStringLiteral(TALVIREN_SIM_PATH),
-                  {"--port", "1", "--records", QString::number(readings)});
-        waitUntil([&] { return QFile::exists(config.filePath("talviren/ports/COM1")); }, 5000);
-        QtSerialPort port;
-        port.setDeviceLister([] { return std::vector<std::string>{}; });
-        QtTimer scan{500}, poll{500}, watchdog{500}, blockDelay{500};
-        RecordTable table;
-        MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
-        testing::RecordingObserver observer;
-        link.setObserver(&observer);
-        poll.setEnabled(true);
-        watchdog.setEnabled(true);
-        link.startUp();
-        waitUntil([&] { return link.linkUp() && !scan.isEnabled(); }, 15000);
+        testing::SerialRig rig;
+        if (!rig.sim.start({"--port", "1", "--records", QString::number(readings)})) {
+            std::fprintf(stderr, "the simulator did not start\n");
+            return 1;
+        }
+        MeterLink& link = rig.link;
+        waitUntil([&] { return link.linkUp() && !rig.scan.isEnabled(); }, 15000);
         link.setViewMode(MeterLink::kRecordView);
         // Press "Read" right after a keep-alive answer, as a person would between polls.
-        waitUntil([&] { return link.lastCommand() == 5 && link.rxIdleTicks() == 0; }, 2000);
+        waitUntil(
+            [&] { return link.lastCommand() == protocol::kHandshake && link.rxIdleTicks() == 0; },
+            2000);
         waitUntil([] { return false; }, 100);
         const auto start = Clock::now();
         link.Button_read_Click();
-        waitUntil([&] { return !observer.ended.empty(); },
+        waitUntil([&] { return !rig.observer.ended.empty(); },
                   static_cast<int>(20000 + readings * 7 * 1000 / 900));
         const double seconds = msSince(start) / 1000.0;
-        if (observer.ended != std::vector<bool>{true} || table.rows() != 2 * readings) {
+        if (rig.observer.ended != std::vector<bool>{true} || rig.table.rows() != 2 * readings) {
             std::fprintf(stderr, "download of %d failed\n", readings);
             return 1;
         }
         times.push_back(seconds);
-        sim.terminate();
-        sim.waitForFinished();
     }
     const double limit = 0.5 + (4.0 + 7.0 * readings) / 960.0;
     report(("download_" + std::to_string(readings)).c_str(), median(times), "s");
@@ -382,12 +372,11 @@ int soak(double minutes) {
     QTemporaryDir config;
     ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
     constexpr int kReadings = 400;
-    QProcess sim;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    sim.setProcessEnvironment(env);
-    sim.start(QStringLiteral(TALVIREN_SIM_PATH),
-              {"--port", "2", "--records", QString::number(kReadings), "--seed", "21"});
+    testing::SimProcess sim(config.path());
+    if (!sim.start({"--port", "2", "--records", QString::number(kReadings), "--seed", "21"})) {
+        std::printf("fault\tthe simulator did not start\n");
+        return 1;
+    }
     RecordTable expected;
     ShowRecordBlock(expected, sim::MeterSimulator::makeStoredBlock(kReadings, 21), kReadings, ".");
 
@@ -464,8 +453,6 @@ int soak(double minutes) {
     report("soak_faults", faults, "faults");
     report("soak_rss_after_first_round", rssFirst, "MB");
     report("soak_rss_end", residentMegabytes(), "MB");
-    sim.terminate();
-    sim.waitForFinished();
     return faults == 0 ? 0 : 1;
 }
 
