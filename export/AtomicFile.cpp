@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,7 +70,26 @@ bool AtomicFile::commit() {
         return fail("cannot replace " + target_);
     }
     committed_ = true;
-    return true;
+    return syncFolder();
+}
+
+bool AtomicFile::syncFolder() {
+    // The rename lives in the folder: until the folder is on the disk, a power cut can bring
+    // back the old file, or none.
+    std::filesystem::path folder = std::filesystem::path(target_).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return fail("cannot write " + target_);
+    }
+    // Some file systems cannot sync a folder (EINVAL); the file itself is on the disk there.
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ok || fail("cannot write " + target_);
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view content, std::string& error) {

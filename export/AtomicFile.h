@@ -20,13 +20,14 @@ public:
     const std::string& temporaryPath() const { return temporary_; }
     // Appends bytes to the temporary file.
     bool write(std::string_view bytes);
-    // Flushes to disk and renames over the target.
+    // Flushes to disk, renames over the target and flushes the folder.
     bool commit();
 
     const std::string& error() const { return error_; }
 
 private:
     bool fail(const std::string& what);
+    bool syncFolder();
 
     std::string target_;
     std::string temporary_;

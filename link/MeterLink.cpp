@@ -98,6 +98,9 @@ void MeterLink::onReceive() {
         if (isHandshakeReply(rxBuffer_)) {
             setLinkStatus(kLinkStatusConnected);
             linkUp_ = true;
+            if (observer_) {
+                observer_->linkCameUp(openedPort_, port_.lastOpenDetail().devicePath);
+            }
         }
     } else if (lastCommand_ == kCountRequest) {
         onCountReply();
@@ -147,7 +150,10 @@ void MeterLink::onCountReply() {
 }
 
 void MeterLink::onRecordBlock() {
-    const auto result = ShowRecordBlock(table_, rxBuffer_, recordCount_, decimalSeparator_);
+    // Decoded once: the table shows the texts, the observers get texts and numbers.
+    std::vector<DecodedReading> readings =
+        decodeStoredReadings(rxBuffer_, recordCount_, decimalSeparator_);
+    const auto result = fillRecordTable(table_, recordCount_, readings);
     if (result.lastFunction) {
         measureFunction_ = *result.lastFunction;
     }
@@ -155,7 +161,7 @@ void MeterLink::onRecordBlock() {
     if (downloadActive_ && observer_) {
         observer_->downloadProgress(receiveThreshold_, receiveThreshold_);
     }
-    endDownload(true);
+    endDownload(true, std::move(readings));
 }
 
 void MeterLink::OnRealtimeReply() {
@@ -163,10 +169,18 @@ void MeterLink::OnRealtimeReply() {
     if (rxBuffer_.size() < kReadingSize) {
         return;
     }
-    lastReading_ = *MeterReading::fromBytes(rxBuffer_);
+    TimedReading reading;
+    static_cast<DecodedReading&>(reading) =
+        decodeReading(*MeterReading::fromBytes(rxBuffer_), decimalSeparator_);
+    reading.wallMs = clock_->wallMs();
+    reading.steadyNs = clock_->steadyNs();
+    lastReading_ = reading.raw;
     measureFunction_ = lastReading_.function;
-    if (display_.ShowRealtimeReading(rxBuffer_, decimalSeparator_) && observer_) {
+    if (display_.ShowRealtimeReading(reading) && observer_) {
         observer_->realtimeChanged();
+    }
+    if (observer_) {
+        observer_->liveReading(reading);
     }
 }
 
@@ -177,9 +191,13 @@ void MeterLink::comopen(std::int16_t port) {
         port_.close();
     }
     const OpenResult result = port_.open(port);
+    const bool opened = result == OpenResult::Opened;
+    openedPort_ = opened ? port : 0;
     // Every failed open reads "Unviable": a port that did not open cannot be "Open".
-    setPortStatus("COM" + std::to_string(port) +
-                  (result == OpenResult::Opened ? " Open" : "Unviable"));
+    setPortStatus("COM" + std::to_string(port) + (opened ? " Open" : "Unviable"));
+    if (observer_) {
+        observer_->portTried(port, opened, port_.lastOpenDetail());
+    }
 }
 
 void MeterLink::Findcomtim_Timer() {
@@ -208,7 +226,7 @@ void MeterLink::comtim_Timer() {
     }
     if (linkUp_ && viewMode_ == kRecordView) {
         SendCommand(kHandshake);
-    } else if (linkUp_ && viewMode_ == kRealtimeView) {
+    } else if (linkUp_ && pollsLiveReadings()) {
         SendCommand(kRealtimeRequest);
     }
 }
@@ -220,11 +238,15 @@ void MeterLink::comcontim_Timer() {
     }
     rxIdleTicks_ = 0;
     readRequested_ = false;
+    const bool wasUp = linkUp_;
     setLinkStatus(kLinkStatusLost);
     linkUp_ = false;
     timers_.Findcomtim.setEnabled(true);
     if (downloadActive_) {
         endDownload(false);
+    }
+    if (wasUp && observer_) {
+        observer_->linkLost();
     }
 }
 
@@ -256,13 +278,13 @@ void MeterLink::Button_read_Click() {
     SendCommand(kCountRequest);
 }
 
-void MeterLink::endDownload(bool completed) {
+void MeterLink::endDownload(bool completed, std::vector<DecodedReading> readings) {
     if (!downloadActive_) {
         return;
     }
     downloadActive_ = false;
     if (observer_) {
-        observer_->downloadEnded(completed);
+        observer_->downloadEnded(DownloadResult{completed, std::move(readings)});
     }
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "link/LinkObserver.h"
 #include "link/SerialPort.h"
 #include "measure/MeterReading.h"
+#include "measure/Reading.h"
 #include "measure/RealtimeDisplay.h"
 #include "records/RecordTable.h"
 
@@ -10,22 +12,6 @@
 #include <vector>
 
 namespace talviren {
-
-// What the window learns from the link beyond the cells and captions it reads back.
-class LinkObserver {
-public:
-    virtual ~LinkObserver() = default;
-    // The port status caption changed; detail names the device and why an open failed.
-    virtual void portStatusChanged(const std::string& caption, const PortDetail& detail) = 0;
-    // The link status caption changed.
-    virtual void linkStatusChanged(const std::string& caption) = 0;
-    // A live reading changed the realtime captions.
-    virtual void realtimeChanged() = 0;
-    // A record download is under way: bytes of the block received so far of those expected.
-    virtual void downloadProgress(int bytesReceived, int bytesExpected) = 0;
-    // The record download ended, complete or not.
-    virtual void downloadEnded(bool completed) = 0;
-};
 
 // The four timers the link runs on, each ticking every 500 ms.
 struct LinkTimers {
@@ -42,7 +28,8 @@ public:
     static constexpr int kTickMs = 500;
     static constexpr int kWatchdogTicks = 4; // the fifth silent tick declares the loss
     static constexpr int kPortCount = 16;
-    enum ViewMode : std::int16_t { kRealtimeView = 1, kRecordView = 2 };
+    // kTrendView polls live readings as the Realtime view does.
+    enum ViewMode : std::int16_t { kRealtimeView = 1, kRecordView = 2, kTrendView = 3 };
 
     // Captions of the two status labels.
     static constexpr const char* kPortStatusInitial = "COM status";
@@ -56,6 +43,8 @@ public:
     MeterLink& operator=(const MeterLink&) = delete;
 
     void setObserver(LinkObserver* observer) { observer_ = observer; }
+    // Where live readings take their times from (the system's clocks unless set).
+    void setClock(const Clock* clock) { clock_ = clock ? clock : &systemClock(); }
     // Separator of the quotient texts, from the user's locale.
     void setDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
     void setViewMode(std::int16_t mode) { viewMode_ = mode; }
@@ -94,15 +83,17 @@ public:
     const std::string& portStatus() const { return portStatus_; }
     const std::string& linkStatus() const { return linkStatus_; }
     const RealtimeDisplay& display() const { return display_; }
-    // The last live reading shown.
+    // The last live reading received.
     const MeterReading& lastReading() const { return lastReading_; }
+    // Whether the polling tick asks for live readings in the present view.
+    bool pollsLiveReadings() const { return viewMode_ != kRecordView; }
 
 private:
     void onReceive();
     void OnRealtimeReply();
     void onCountReply();
     void onRecordBlock();
-    void endDownload(bool completed);
+    void endDownload(bool completed, std::vector<DecodedReading> readings = {});
     void sendPendingRead();
     void setPortStatus(std::string caption);
     void setLinkStatus(std::string caption);
@@ -114,6 +105,7 @@ private:
     MeterReading lastReading_;
     std::int16_t onlyPort_ = 0;
     LinkObserver* observer_ = nullptr;
+    const Clock* clock_ = &systemClock();
     std::string decimalSeparator_ = ".";
 
     std::vector<std::uint8_t> rxBuffer_;
@@ -121,7 +113,8 @@ private:
     bool linkUp_ = false;
     std::int16_t rxIdleTicks_ = 0;
     std::int16_t scanPort_ = 1;
-    int recordCount_ = 0; // up to 25755, so 32-bit
+    std::int16_t openedPort_ = 0; // the port the last successful open opened
+    int recordCount_ = 0;         // up to 25755, so 32-bit
     std::uint8_t measureFunction_ = 0;
     std::int16_t viewMode_ = kRealtimeView;
     int receiveThreshold_ = 0; // 0 switches receive events off

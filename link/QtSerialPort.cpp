@@ -8,12 +8,30 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace talviren {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The group whose members may use the device; serial devices belong to dialout on Debian.
+std::string accessGroup(const fs::path& device) {
+    struct stat info {};
+    if (::stat(device.c_str(), &info) == 0 && (info.st_mode & S_IRGRP) &&
+        (info.st_mode & S_IWGRP)) {
+        if (const group* owner = ::getgrgid(info.st_gid)) {
+            return owner->gr_name;
+        }
+    }
+    return "dialout";
+}
+
+} // namespace
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::takeArrivedBytes);
@@ -61,7 +79,7 @@ OpenResult QtSerialPort::open(int portNumber) {
         const int error = errno;
         std::string reason = std::strerror(error);
         if (error == EACCES || error == EPERM) {
-            reason += " (join the group that owns the device, usually dialout, and log in again)";
+            reason += " (add yourself to the " + accessGroup(device) + " group)";
             return fail(OpenResult::OtherFailure, reason);
         }
         return fail(error == ENOENT ? OpenResult::NoSuchPort : OpenResult::OtherFailure, reason);

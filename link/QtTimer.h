@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/MeterLink.h"
 #include "link/SerialPort.h"
 
 #include <QObject>
@@ -12,7 +13,7 @@ class QtTimer : public QObject, public Timer {
     Q_OBJECT
 
 public:
-    explicit QtTimer(int intervalMs, QObject* parent = nullptr);
+    explicit QtTimer(int intervalMs = MeterLink::kTickMs, QObject* parent = nullptr);
 
     void setEnabled(bool enabled) override;
     bool isEnabled() const override { return timer_.isActive(); }

@@ -24,14 +24,18 @@ bool RealtimeDisplay::ShowRealtimeReading(std::span<const std::uint8_t> reply,
     if (!reading) {
         return false;
     }
-    if (!ShowQuantityNames(reading->function)) {
+    return ShowRealtimeReading(decodeReading(*reading, decimalSeparator));
+}
+
+bool RealtimeDisplay::ShowRealtimeReading(const DecodedReading& reading) {
+    if (!ShowQuantityNames(reading.raw.function)) {
         return false; // unknown function: the view keeps the previous reading
     }
-    if (auto text = currentText(*reading, decimalSeparator)) {
-        values_[0] = std::move(*text);
+    if (reading.current) {
+        values_[0] = reading.current->text;
     }
-    if (auto text = secondText(*reading, decimalSeparator)) {
-        values_[1] = std::move(*text);
+    if (reading.second) {
+        values_[1] = reading.second->text;
     }
     return true;
 }

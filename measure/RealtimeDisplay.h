@@ -1,5 +1,7 @@
 #pragma once
 
+#include "measure/Reading.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -23,6 +25,8 @@ public:
     // Returns whether any caption was written.
     bool ShowRealtimeReading(std::span<const std::uint8_t> reply,
                              std::string_view decimalSeparator);
+    // The same for a reading already decoded.
+    bool ShowRealtimeReading(const DecodedReading& reading);
 
     // Quantity name k (0 current, 1 second quantity), as on the label.
     const std::string& name(int k) const { return names_.at(static_cast<std::size_t>(k)); }

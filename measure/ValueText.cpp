@@ -21,11 +21,23 @@ std::string quotientText(int count, int divisor, std::string_view decimalSeparat
     return text;
 }
 
+const QuantityKindInfo& quantityKindInfo(QuantityKind kind) {
+    static const QuantityKindInfo kinds[kQuantityKindCount] = {
+        {"AC I", kUnitAmpere, "ac_current", kUnitAmpere, 1},
+        {"AC U", kUnitVolt, "ac_voltage", kUnitVolt, 1},
+        {"DC U", kUnitVolt, "dc_voltage", kUnitVolt, 1},
+        {"R", kUnitOhm, "resistance", kUnitKiloOhm, 1000},
+    };
+    return kinds[static_cast<std::size_t>(kind)];
+}
+
 namespace {
 
 // How a count reads in one range or function: its divisor on the display and in the base unit
-// (amperes, volts, ohms), the display unit, and the count above which it reads "OL".
+// (amperes, volts, ohms), the display unit, and the count above which it reads "OL". The one
+// table behind both the texts and the numbers.
 struct Scale {
+    QuantityKind kind;
     int displayDivisor;
     std::string_view unit;
     int baseDivisor;
@@ -34,18 +46,19 @@ struct Scale {
 };
 
 std::optional<Scale> currentScale(std::uint8_t range) {
+    constexpr QuantityKind kind = QuantityKind::AcCurrent;
     switch (range) {
     case 0:
-        return Scale{1, kUnitMilliAmpere, 1000};
+        return Scale{kind, 1, kUnitMilliAmpere, 1000};
     case 1:
-        return Scale{100, kUnitAmpere, 100};
+        return Scale{kind, 100, kUnitAmpere, 100};
     case 2:
-        return Scale{10, kUnitAmpere, 10};
+        return Scale{kind, 10, kUnitAmpere, 10};
     case 3:
     case 4:
-        return Scale{1, kUnitAmpere, 1};
+        return Scale{kind, 1, kUnitAmpere, 1};
     case 5:
-        return Scale{1, kUnitAmpere, 1, kCurrentOverloadLimit};
+        return Scale{kind, 1, kUnitAmpere, 1, kCurrentOverloadLimit};
     default:
         return std::nullopt;
     }
@@ -54,93 +67,94 @@ std::optional<Scale> currentScale(std::uint8_t range) {
 std::optional<Scale> secondScale(std::uint8_t function) {
     switch (function) {
     case kAcCurrentAcVoltage:
-        return Scale{10, kUnitVolt, 10, kAcVoltageOverloadLimit};
+        return Scale{QuantityKind::AcVoltage, 10, kUnitVolt, 10, kAcVoltageOverloadLimit};
     case kAcCurrentDcVoltage:
-        return Scale{10, kUnitVolt, 10, kDcVoltageOverloadLimit, true};
+        return Scale{QuantityKind::DcVoltage, 10, kUnitVolt, 10, kDcVoltageOverloadLimit, true};
     case kAcCurrentResistance:
         // Kilo-ohms in thousandths are ohms.
-        return Scale{1000, kUnitKiloOhm, 1, kResistanceOverloadLimit};
+        return Scale{QuantityKind::Resistance, 1000, kUnitKiloOhm, 1, kResistanceOverloadLimit};
     default:
         return std::nullopt;
     }
 }
 
-std::string displayText(const Scale& scale, int count, bool negative,
-                        std::string_view decimalSeparator) {
+Quantity quantity(const Scale& scale, int count, bool negative, std::string_view decimalSeparator) {
+    Quantity q;
+    q.kind = scale.kind;
+    q.divisor = scale.baseDivisor;
     // The overload test comes first: "OLV" never carries a sign.
     if (count > scale.overloadLimit) {
-        std::string text(kOverload);
-        text += scale.unit;
-        return text;
+        q.overload = true;
+        q.count = count;
+        q.value = std::numeric_limits<double>::quiet_NaN();
+        q.text = std::string(kOverload) + std::string(scale.unit);
+        return q;
     }
+    q.count = negative ? -count : count;
+    // Both operands are exact, and IEEE division rounds once: the nearest double to the
+    // decimal the text shows. A negative zero is kept out of the numbers.
+    q.value = q.count == 0 ? 0.0 : static_cast<double>(q.count) / scale.baseDivisor;
     // The display keeps the sign even on a zero ("-0V"), as the meter program shows it.
-    std::string text = negative ? "-" : "";
-    text += quotientText(count, scale.displayDivisor, decimalSeparator);
-    text += scale.unit;
-    return text;
-}
-
-std::optional<std::string> baseUnitText(const Scale& scale, int count, bool negative) {
-    if (count > scale.overloadLimit) {
-        return std::nullopt;
-    }
-    std::string text = negative && count != 0 ? "-" : "";
-    text += quotientText(count, scale.baseDivisor, ".");
-    return text;
-}
-
-bool secondIsNegative(const Scale& scale, const MeterReading& reading) {
-    return scale.canBeNegative && reading.secondSign == 1;
+    q.text = negative ? "-" : "";
+    q.text += quotientText(count, scale.displayDivisor, decimalSeparator);
+    q.text += scale.unit;
+    return q;
 }
 
 } // namespace
 
-std::optional<std::string> currentText(const MeterReading& reading,
-                                       std::string_view decimalSeparator) {
+std::optional<Quantity> currentQuantity(const MeterReading& reading,
+                                        std::string_view decimalSeparator) {
     const auto scale = currentScale(reading.currentRange);
     if (!scale) {
         return std::nullopt;
     }
-    return displayText(*scale, reading.currentCount, false, decimalSeparator);
+    return quantity(*scale, reading.currentCount, false, decimalSeparator);
+}
+
+std::optional<Quantity> secondQuantity(const MeterReading& reading,
+                                       std::string_view decimalSeparator) {
+    const auto scale = secondScale(reading.function);
+    if (!scale) {
+        return std::nullopt;
+    }
+    const bool negative = scale->canBeNegative && reading.secondSign == 1;
+    return quantity(*scale, reading.secondCount, negative, decimalSeparator);
+}
+
+std::optional<std::string> currentText(const MeterReading& reading,
+                                       std::string_view decimalSeparator) {
+    auto q = currentQuantity(reading, decimalSeparator);
+    return q ? std::optional<std::string>(std::move(q->text)) : std::nullopt;
 }
 
 std::optional<std::string> secondText(const MeterReading& reading,
                                       std::string_view decimalSeparator) {
-    const auto scale = secondScale(reading.function);
-    if (!scale) {
-        return std::nullopt;
-    }
-    return displayText(*scale, reading.secondCount, secondIsNegative(*scale, reading),
-                       decimalSeparator);
+    auto q = secondQuantity(reading, decimalSeparator);
+    return q ? std::optional<std::string>(std::move(q->text)) : std::nullopt;
 }
 
-std::optional<std::string> currentInBaseUnit(const MeterReading& reading) {
-    const auto scale = currentScale(reading.currentRange);
-    if (!scale) {
-        return std::nullopt;
+std::string plainNumber(const Quantity& q) {
+    if (q.overload) {
+        return {};
     }
-    return baseUnitText(*scale, reading.currentCount, false);
+    std::string text = q.count < 0 ? "-" : "";
+    text += quotientText(q.count < 0 ? -q.count : q.count, q.divisor, ".");
+    return text;
 }
 
-std::optional<std::string> secondInBaseUnit(const MeterReading& reading) {
-    const auto scale = secondScale(reading.function);
-    if (!scale) {
-        return std::nullopt;
-    }
-    return baseUnitText(*scale, reading.secondCount, secondIsNegative(*scale, reading));
+std::optional<QuantityKind> secondKind(std::uint8_t function) {
+    const auto scale = secondScale(function);
+    return scale ? std::optional<QuantityKind>(scale->kind) : std::nullopt;
 }
 
 std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function) {
-    switch (function) {
-    case kAcCurrentAcVoltage:
-        return QuantitySymbols{"AC I", "AC U"};
-    case kAcCurrentDcVoltage:
-        return QuantitySymbols{"AC I", "DC U"};
-    case kAcCurrentResistance:
-        return QuantitySymbols{"AC I", "R"};
-    default:
+    const auto kind = secondKind(function);
+    if (!kind) {
         return std::nullopt;
     }
+    return QuantitySymbols{quantityKindInfo(QuantityKind::AcCurrent).symbol,
+                           quantityKindInfo(*kind).symbol};
 }
 
 std::string quantityCaption(std::string_view symbol) {

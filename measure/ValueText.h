@@ -1,6 +1,7 @@
 #pragma once
 
 #include "measure/MeterReading.h"
+#include "measure/Quantity.h"
 
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@ inline constexpr std::string_view kUnitMilliAmpere = "mA";
 inline constexpr std::string_view kUnitAmpere = "A";
 inline constexpr std::string_view kUnitVolt = "V";
 inline constexpr std::string_view kUnitKiloOhm = "k\u03A9"; // Greek capital omega, not the ohm sign
+inline constexpr std::string_view kUnitOhm = "\u03A9";
 inline constexpr std::string_view kOverload = "OL";
 
 // Overload limits: a count above the limit reads "OL"; the limit itself is a number.
@@ -25,6 +27,14 @@ inline constexpr int kResistanceOverloadLimit = 2000;
 // so that no binary rounding can creep in: "12.34", "12", "0.05".
 std::string quotientText(int count, int divisor, std::string_view decimalSeparator);
 
+// The current by its range code, as text and number; nothing for range codes 6 and above.
+std::optional<Quantity> currentQuantity(const MeterReading& reading,
+                                        std::string_view decimalSeparator);
+
+// The second quantity by the function code; nothing for codes other than 1 to 3.
+std::optional<Quantity> secondQuantity(const MeterReading& reading,
+                                       std::string_view decimalSeparator);
+
 // Text of the current by its range code; nothing for range codes 6 and above.
 std::optional<std::string> currentText(const MeterReading& reading,
                                        std::string_view decimalSeparator);
@@ -33,13 +43,8 @@ std::optional<std::string> currentText(const MeterReading& reading,
 std::optional<std::string> secondText(const MeterReading& reading,
                                       std::string_view decimalSeparator);
 
-// The current as a plain number in amperes ("0.085", "12.34"); nothing on overload or for
-// range codes 6 and above.
-std::optional<std::string> currentInBaseUnit(const MeterReading& reading);
-
-// The second quantity as a plain number in volts or ohms ("-31", "1228"); nothing on overload
-// or for function codes other than 1 to 3.
-std::optional<std::string> secondInBaseUnit(const MeterReading& reading);
+// The kind of the second quantity of a function code; nothing for codes other than 1 to 3.
+std::optional<QuantityKind> secondKind(std::uint8_t function);
 
 // The two quantity symbols of a function code.
 struct QuantitySymbols {

@@ -1,7 +1,5 @@
 #include "records/RecordDecoder.h"
 
-#include "measure/ValueText.h"
-
 namespace talviren {
 
 int decodableReadings(std::span<const std::uint8_t> block, int recordCount) {
@@ -18,32 +16,46 @@ MeterReading storedReading(std::span<const std::uint8_t> block, int n) {
         block.subspan(static_cast<std::size_t>(n - 1) * kReadingSize, kReadingSize));
 }
 
-RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
-                                  int recordCount, std::string_view decimalSeparator) {
+std::vector<DecodedReading> decodeStoredReadings(std::span<const std::uint8_t> block,
+                                                 int recordCount,
+                                                 std::string_view decimalSeparator) {
+    // The receive side reports the block only once all announced bytes are there, but a
+    // short block must never be read past its end: only its complete readings count.
+    const int readings = decodableReadings(block, recordCount);
+    std::vector<DecodedReading> decoded;
+    decoded.reserve(static_cast<std::size_t>(readings));
+    for (int n = 1; n <= readings; ++n) {
+        decoded.push_back(decodeReading(storedReading(block, n), decimalSeparator));
+    }
+    return decoded;
+}
+
+RecordBlockResult fillRecordTable(RecordTable& table, int recordCount,
+                                  const std::vector<DecodedReading>& readings) {
     RecordBlockResult result;
     RecordTable::Batch batch(table);
-    if (recordCount < 0) {
-        recordCount = 0;
-    }
-    table.setRows(2 * recordCount);
-    // The receive side reports the block only once all announced bytes are there, but a
-    // short block must never be read past its end: decode the complete readings it holds and
-    // leave the rows of the missing ones as the table has them.
-    const int readings = decodableReadings(block, recordCount);
-    for (int n = 1; n <= readings; ++n) {
-        const MeterReading reading = storedReading(block, n);
-        result.lastFunction = reading.function;
-        table.ShowRecordHeading(n, reading.function);
+    table.setRows(2 * (recordCount < 0 ? 0 : recordCount));
+    int n = 0;
+    for (const DecodedReading& reading : readings) {
+        ++n;
+        result.lastFunction = reading.raw.function;
+        table.ShowRecordHeading(n, reading.raw.function);
         const int valueRow = 2 * n - 1;
-        if (auto text = currentText(reading, decimalSeparator)) {
-            table.setCell(valueRow, 1, std::move(*text));
+        if (reading.current) {
+            table.setCell(valueRow, 1, reading.current->text);
         }
-        if (auto text = secondText(reading, decimalSeparator)) {
-            table.setCell(valueRow, 2, std::move(*text));
+        if (reading.second) {
+            table.setCell(valueRow, 2, reading.second->text);
         }
     }
-    result.decoded = readings;
+    result.decoded = n;
     return result;
+}
+
+RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
+                                  int recordCount, std::string_view decimalSeparator) {
+    return fillRecordTable(table, recordCount,
+                           decodeStoredReadings(block, recordCount, decimalSeparator));
 }
 
 } // namespace talviren

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "measure/MeterReading.h"
+#include "measure/Reading.h"
 #include "records/RecordTable.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace talviren {
 
@@ -23,9 +25,18 @@ int decodableReadings(std::span<const std::uint8_t> block, int recordCount);
 // Reading n (counted from 1) of a block; n within decodableReadings.
 MeterReading storedReading(std::span<const std::uint8_t> block, int n);
 
-// Fills the table from a downloaded block of recordCount readings: 2 * recordCount rows,
-// a heading row and a value row per reading. Cells that a reading's codes do not cover keep
-// what they held.
+// The complete readings of a block, each decoded once into texts and numbers.
+std::vector<DecodedReading> decodeStoredReadings(std::span<const std::uint8_t> block,
+                                                 int recordCount,
+                                                 std::string_view decimalSeparator);
+
+// Fills the table from decoded stored readings of a block that announced recordCount:
+// 2 * recordCount rows, a heading row and a value row per reading. Cells that a reading's codes
+// do not cover keep what they held; rows of readings the block did not hold stay as they are.
+RecordBlockResult fillRecordTable(RecordTable& table, int recordCount,
+                                  const std::vector<DecodedReading>& readings);
+
+// Decodes a downloaded block of recordCount readings and fills the table with it.
 RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
                                   int recordCount, std::string_view decimalSeparator);
 

@@ -1,6 +1,8 @@
 #include "sim/MeterSimulator.h"
 
 #include "link/Protocol.h"
+#include "measure/MeterReading.h"
+#include "measure/ValueText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -62,16 +64,18 @@ std::vector<std::uint8_t> MeterSimulator::liveReading(double seconds) const {
 std::vector<std::uint8_t> MeterSimulator::makeStoredBlock(int count, std::uint32_t seed) {
     std::uint32_t state = seed == 0 ? 0x9E3779B9u : seed;
     std::vector<std::uint8_t> block;
-    block.reserve(static_cast<std::size_t>(count) * 7);
+    block.reserve(static_cast<std::size_t>(count) * kReadingSize);
     for (int i = 0; i < count; ++i) {
         const int function = 1 + i % 3;
         const int range = (i / 3) % 6;
         const bool overload = i % 7 == 6;
         int current = static_cast<int>(nextRandom(state) % 10000);
         if (range == 5 && overload) {
-            current = 10001 + static_cast<int>(nextRandom(state) % 15000);
+            current = kCurrentOverloadLimit + 1 + static_cast<int>(nextRandom(state) % 15000);
         }
-        const int limit = function == 1 ? 7500 : function == 2 ? 10000 : 2000;
+        const int limit = function == kAcCurrentAcVoltage   ? kAcVoltageOverloadLimit
+                          : function == kAcCurrentDcVoltage ? kDcVoltageOverloadLimit
+                                                            : kResistanceOverloadLimit;
         int second = static_cast<int>(nextRandom(state) % static_cast<std::uint32_t>(limit + 1));
         if (overload) {
             second = limit + 1 + static_cast<int>(nextRandom(state) % 1000);
@@ -95,7 +99,7 @@ std::vector<std::uint8_t> MeterSimulator::answer(std::uint8_t command, double se
         reply.assign(protocol::kHandshakeReply.begin(), protocol::kHandshakeReply.end());
         break;
     case protocol::kCountRequest: {
-        const int count = static_cast<int>(stored_.size() / 7);
+        const int count = static_cast<int>(stored_.size() / kReadingSize);
         const std::uint8_t marker = options_.badCount ? 0x06 : protocol::kCountMarker;
         reply = {marker, protocol::kCountMarker, static_cast<std::uint8_t>(count / 100),
                  static_cast<std::uint8_t>(count % 100)};

@@ -1,5 +1,8 @@
 // talviren-sim: a clamp meter on a pseudo-terminal, for trying and testing talviren.
 
+#include "app/Version.h"
+#include "link/MeterLink.h"
+#include "link/Protocol.h"
 #include "sim/MeterSimulator.h"
 #include "sim/PtyMeter.h"
 
@@ -42,6 +45,7 @@ const char* kUsage =
     "  --cut-block       stop halfway through the record block\n"
     "  --duration S      end after S seconds\n"
     "  --help            show this text\n"
+    "  --version         show the version\n"
     "\n"
     "SIGUSR1 switches the meter off, and on again at the next SIGUSR1.\n"
     "The simulator prints the pseudo-terminal and the link on one line each, then serves.\n";
@@ -72,6 +76,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::printf("talviren-sim %s\n", TALVIREN_VERSION);
+            return 0;
         } else if (arg == "--port") {
             number(value);
             port = static_cast<int>(value);
@@ -101,8 +108,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (port < 1 || port > 16 || options.function < 0 || options.function > 3 ||
-        options.records < 0 || options.records > 25755) {
+    if (port < 1 || port > talviren::MeterLink::kPortCount || options.function < 0 ||
+        options.function > 3 || options.records < 0 ||
+        options.records > talviren::protocol::kMaxRecordCount) {
         std::fputs("talviren-sim: --port 1..16, --function 0..3, --records 0..25755\n", stderr);
         return 2;
     }

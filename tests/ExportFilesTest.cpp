@@ -5,6 +5,8 @@
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
 
+#include "WorkbookReadBack.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -149,38 +151,12 @@ TEST_F(TempFolder, MissingFolderFailsWithAReason) {
     EXPECT_FALSE(ExportRecordWorkbook(table, folder_ / "none" / "a.xlsx", error));
 }
 
-// Reads a workbook back with Debian's Python readers: "size\trows\tcols" then one line per cell.
 std::vector<std::string> readBack(const fs::path& path) {
-    const std::string command = "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
-                                "/tests/read_workbook.py '" + path.string() + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<std::string> lines;
-    if (!pipe) {
-        return lines;
-    }
-    char buffer[4096];
-    std::string current;
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        current += buffer;
-        if (!current.empty() && current.back() == '\n') {
-            current.pop_back();
-            lines.push_back(current);
-            current.clear();
-        }
-    }
-    EXPECT_EQ(::pclose(pipe), 0) << "reader failed on " << path;
-    return lines;
+    return talviren::testing::readWorkbookBack(path.string());
 }
 
 std::vector<std::string> expectedCells(const RecordTable& table) {
-    std::vector<std::string> lines = {"size\t" + std::to_string(table.rows()) + "\t7"};
-    for (int r = 0; r < table.rows(); ++r) {
-        for (int c = 0; c < 7; ++c) {
-            lines.push_back(std::to_string(r + 1) + "\t" + std::to_string(c + 1) + "\tcenter\t" +
-                            table.cell(r, c));
-        }
-    }
-    return lines;
+    return talviren::testing::expectedWorkbookCells(table);
 }
 
 RecordTable downloadedTable(int readings) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/LinkAssembly.h"
 #include "link/MeterLink.h"
 #include "link/SerialPort.h"
 
@@ -14,6 +15,7 @@ class FakePort : public SerialPort {
 public:
     OpenResult open(int portNumber) override {
         ++openCalls;
+        lastTried = portNumber;
         const auto it = outcomes.find(portNumber);
         const OpenResult result = it == outcomes.end() ? OpenResult::NoSuchPort : it->second;
         if (result == OpenResult::Opened) {
@@ -35,10 +37,17 @@ public:
         }
     }
     std::size_t bytesWaiting() const override { return inbox.size(); }
-    std::vector<std::uint8_t> readAll() override { return std::exchange(inbox, {}); }
+    std::vector<std::uint8_t> readAll() override {
+        // Bytes that vanish between the notification and the read (set by a test).
+        inbox.resize(inbox.size() > lostOnRead ? inbox.size() - lostOnRead : 0);
+        return std::exchange(inbox, {});
+    }
     void discardInput() override { inbox.clear(); }
     void discardOutput() override {}
-    PortDetail lastOpenDetail() const override { return {"/dev/fake", ""}; }
+    PortDetail lastOpenDetail() const override {
+        const auto it = details.find(lastTried);
+        return it == details.end() ? PortDetail{"/dev/fake", ""} : it->second;
+    }
 
     // Bytes from the meter arrive on the open port.
     void deliver(std::vector<std::uint8_t> bytes) {
@@ -54,6 +63,9 @@ public:
         std::uint8_t byte;
     };
     std::map<int, OpenResult> outcomes;
+    std::map<int, PortDetail> details; // what an open of port n reports (default /dev/fake)
+    std::size_t lostOnRead = 0;
+    int lastTried = 0;
     std::vector<std::uint8_t> inbox;
     std::vector<Sent> sent;
     int openPort = 0;
@@ -83,30 +95,44 @@ public:
     void portStatusChanged(const std::string& caption, const PortDetail&) override {
         portCaptions.push_back(caption);
     }
+    void portTried(int port, bool opened, const PortDetail&) override {
+        tried.push_back({port, opened});
+    }
     void linkStatusChanged(const std::string& caption) override { linkCaptions.push_back(caption); }
+    void linkCameUp(int port, const std::string& device) override { ups.push_back({port, device}); }
+    void linkLost() override { ++losses; }
     void realtimeChanged() override { ++realtimeUpdates; }
+    void liveReading(const TimedReading& reading) override { readings.push_back(reading); }
     void downloadProgress(int received, int expected) override {
         progress.push_back({received, expected});
     }
-    void downloadEnded(bool completed) override { ended.push_back(completed); }
+    void downloadEnded(const DownloadResult& result) override {
+        ended.push_back(result.completed);
+        downloaded = result.readings;
+    }
 
     std::vector<std::string> portCaptions;
+    std::vector<std::pair<int, bool>> tried;
     std::vector<std::string> linkCaptions;
+    std::vector<std::pair<int, std::string>> ups;
+    int losses = 0;
     int realtimeUpdates = 0;
+    std::vector<TimedReading> readings;
     std::vector<std::pair<int, int>> progress;
     std::vector<bool> ended;
+    std::vector<DecodedReading> downloaded; // of the last download
 };
 
 // The engine on fakes, started up as the window does.
-struct LinkRig {
-    FakePort port;
-    FakeTimer scan, poll, watchdog, blockDelay;
-    RecordTable table;
-    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+struct LinkRig : LinkAssembly<FakePort, FakeTimer> {
+    FakeTimer& scan = Findcomtim;
+    FakeTimer& poll = comtim;
+    FakeTimer& watchdog = comcontim;
+    FakeTimer& blockDelay = readtim;
     RecordingObserver observer;
 
     LinkRig() {
-        link.setObserver(&observer);
+        consumers.addConsumer(&observer);
         link.startUp();
     }
 };

@@ -4,8 +4,7 @@
 
 #include "export/SaveDialog.h"
 #include "link/MeterLink.h"
-#include "link/QtSerialPort.h"
-#include "link/QtTimer.h"
+#include "link/MeterSession.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -105,28 +104,25 @@ private:
     QByteArray output_;
 };
 
-// The engine on the real port and real 500 ms timers, with ports from a private folder.
+// The session on the real port and real 500 ms timers, with ports from a private folder.
 struct SerialRig {
     SerialRig() {
         ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
         port.setDeviceLister([] { return std::vector<std::string>{}; });
-        link.setObserver(&observer);
+        session.addConsumer(&observer);
         link.startUp();
-        for (QtTimer* t : {&poll, &watchdog}) {
-            t->setEnabled(true);
-        }
     }
+    ~SerialRig() { session.removeConsumer(&observer); }
     bool connected(int timeoutMs = 12000) {
-        return waitFor([this] { return link.linkUp() && !scan.isEnabled(); }, timeoutMs);
+        return waitFor([this] { return link.linkUp() && !session.scanning(); }, timeoutMs);
     }
 
     QTemporaryDir config;
     SimProcess sim{config.path()};
-    QtSerialPort port;
-    QtTimer scan{MeterLink::kTickMs}, poll{MeterLink::kTickMs}, watchdog{MeterLink::kTickMs},
-        blockDelay{MeterLink::kTickMs};
-    RecordTable table;
-    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+    MeterSession session;
+    MeterLink& link = session.link();
+    QtSerialPort& port = session.port();
+    RecordTable& table = session.table();
     RecordingObserver observer;
 };
 

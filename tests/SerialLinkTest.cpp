@@ -67,7 +67,7 @@ TEST(SerialLink, PacedDownloadOfFiveHundredReadingsCompletes) {
         }
     }
     EXPECT_EQ(rig.observer.ended, (std::vector<bool>{true}));
-    EXPECT_TRUE(rig.poll.isEnabled());
+    EXPECT_TRUE(rig.session.polling());
     // The block trickles in a few bytes at a time; buffering it must cost about its size, not
     // a 32 KB buffer chunk per arrival (that was over 10 MB for these 3,500 bytes).
     EXPECT_LT(heapPeak - heapBefore, 4.0);
@@ -80,7 +80,7 @@ TEST(SerialLink, SilenceLosesTheLinkAndTheRescanFindsTheMeterAgain) {
     rig.sim.toggleSilence();
     ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 4000));
     EXPECT_EQ(rig.link.linkStatus(), "\u901A\u4FE1\u5931\u8D25");
-    EXPECT_TRUE(rig.scan.isEnabled());
+    EXPECT_TRUE(rig.session.scanning());
     rig.sim.toggleSilence();
     ASSERT_TRUE(rig.connected(12000));
     EXPECT_EQ(rig.link.linkStatus(), "Connected");
@@ -96,7 +96,7 @@ TEST(SerialLink, PulledDeviceIsClosedWithoutABusyLoop) {
     waitFor([] { return false; }, 1000);
     EXPECT_LT(cpuSeconds() - before, 0.3) << "the event loop must idle";
     ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 4000));
-    EXPECT_TRUE(rig.scan.isEnabled());
+    EXPECT_TRUE(rig.session.scanning());
 }
 
 TEST(SerialLink, CountReplyWithWrongMarkersEndsInARescan) {

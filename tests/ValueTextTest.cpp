@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <vector>
 
 using namespace talviren;
@@ -102,28 +105,92 @@ TEST(QuotientText, IsExactForEveryCountAndDivisor) {
     }
 }
 
-TEST(BaseUnitValues, PlainNumbersInAmperesVoltsAndOhms) {
+// The number a display text shows, read independently of the decoder and moved into the base
+// unit by its unit's power of ten (strtod rounds once, as the decoder's division does).
+std::optional<double> textInBaseUnit(std::string text, int extraExponent = 0) {
+    const std::pair<const char*, int> units[] = {{"mA", -3}, {"k\u03A9", 3}, {"A", 0}, {"V", 0}};
+    for (const auto& [unit, exponent] : units) {
+        const std::string suffix = unit;
+        if (text.size() > suffix.size() && text.ends_with(suffix)) {
+            text.resize(text.size() - suffix.size());
+            if (text == "OL") {
+                return std::nullopt;
+            }
+            return std::strtod((text + "e" + std::to_string(exponent + extraExponent)).c_str(),
+                               nullptr);
+        }
+    }
+    ADD_FAILURE() << "no unit in " << text;
+    return std::nullopt;
+}
+
+TEST(Quantities, NumbersAreTheDisplayTextsInTheBaseUnitForEveryRangeAndFunction) {
+    const QuantityKind secondKinds[] = {QuantityKind::AcVoltage, QuantityKind::DcVoltage,
+                                        QuantityKind::Resistance};
+    for (int function = 0; function <= 4; ++function) {
+        for (int range = 0; range <= 6; ++range) {
+            for (int count = 0; count <= 25755; count += (count < 200 ? 1 : 37)) {
+                for (std::uint8_t sign : {0, 1}) {
+                    const MeterReading r = reading(static_cast<std::uint8_t>(function), count,
+                                                   static_cast<std::uint8_t>(range), count, sign);
+                    const auto current = currentQuantity(r, ".");
+                    const auto second = secondQuantity(r, ".");
+                    ASSERT_EQ(current.has_value(), range <= 5);
+                    ASSERT_EQ(second.has_value(), function >= 1 && function <= 3);
+                    for (const auto& q : {current, second}) {
+                        if (!q) {
+                            continue;
+                        }
+                        const auto expected = textInBaseUnit(q->text);
+                        ASSERT_EQ(q->overload, !expected) << q->text;
+                        if (expected) {
+                            ASSERT_EQ(q->value, *expected) << q->text;
+                            ASSERT_EQ(static_cast<double>(q->milli()), *textInBaseUnit(q->text, 3))
+                                << q->text;
+                        } else {
+                            ASSERT_TRUE(std::isnan(q->value)) << q->text;
+                        }
+                    }
+                    if (current) {
+                        ASSERT_EQ(current->kind, QuantityKind::AcCurrent);
+                        ASSERT_EQ(current->symbol(), "AC I");
+                        ASSERT_EQ(current->text, currentText(r, ".").value());
+                    }
+                    if (second) {
+                        ASSERT_EQ(second->kind, secondKinds[function - 1]);
+                        ASSERT_EQ(second->symbol(), quantitySymbols(r.function)->second);
+                        ASSERT_EQ(second->text, secondText(r, ".").value());
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Quantities, PlainNumbersInAmperesVoltsAndOhms) {
     struct Case {
         MeterReading reading;
-        const char* current; // nullptr: none (overload or unknown range)
+        const char* current; // nullptr: no quantity
         const char* second;
     };
     const Case cases[] = {
         {reading(1, 85, 0, 2313), "0.085", "231.3"},
-        {reading(1, 1234, 1, 7501), "12.34", nullptr},
+        {reading(1, 1234, 1, 7501), "12.34", ""},
         {reading(2, 144, 2, 310, 1), "14.4", "-31"},
-        {reading(2, 0, 3, 0, 1), "0", "0"},
-        {reading(2, 7, 4, 10001, 1), "7", nullptr},
+        {reading(2, 0, 3, 0, 1), "0", "0"}, // "-0V" is shown, but the number has no sign
+        {reading(2, 7, 4, 10001, 1), "7", ""},
         {reading(3, 10000, 5, 1228), "10000", "1228"},
-        {reading(3, 10001, 5, 2001), nullptr, nullptr},
+        {reading(3, 10001, 5, 2001), "", ""},
         {reading(4, 5, 6, 5), nullptr, nullptr},
     };
     for (const Case& c : cases) {
-        const auto current = currentInBaseUnit(c.reading);
-        const auto second = secondInBaseUnit(c.reading);
-        EXPECT_EQ(current.value_or("none"), c.current ? c.current : "none");
-        EXPECT_EQ(second.value_or("none"), c.second ? c.second : "none");
+        const auto current = currentQuantity(c.reading, ",");
+        const auto second = secondQuantity(c.reading, ",");
+        EXPECT_EQ(current ? plainNumber(*current) : "none", c.current ? c.current : "none");
+        EXPECT_EQ(second ? plainNumber(*second) : "none", c.second ? c.second : "none");
     }
+    EXPECT_EQ(secondQuantity(reading(2, 0, 3, 0, 1), ".")->text, "-0V");
+    EXPECT_FALSE(std::signbit(secondQuantity(reading(2, 0, 3, 0, 1), ".")->value));
 }
 
 TEST(QuotientText, UsesTheGivenSeparator) {

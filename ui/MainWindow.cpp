@@ -56,28 +56,20 @@ QIcon drawnWindowIcon() {
 } // namespace
 
 MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, QWidget* parent)
-    : QWidget(parent), readtim_(MeterLink::kTickMs), comtim_(MeterLink::kTickMs),
-      comcontim_(MeterLink::kTickMs), Findcomtim_(MeterLink::kTickMs),
-      dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)) {
-    link_ = std::make_unique<MeterLink>(
-        port_, LinkTimers{Findcomtim_, comtim_, comcontim_, readtim_}, table_);
-    link_->setObserver(this);
-    link_->setDecimalSeparator(QLocale().decimalPoint().toStdString());
+    : QWidget(parent), dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)) {
+    session_.addConsumer(this);
     save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
         QMessageBox::warning(this, tr("Save"),
                              tr("Could not save %1:\n%2").arg(outcome.path, outcome.error));
     });
+    // Every timer runs from the session's creation; the start-up steps then set them.
     buildControls();
-    // Every timer runs from the window's creation; the start-up steps then set them.
-    for (QtTimer* timer : {&readtim_, &comtim_, &comcontim_, &Findcomtim_}) {
-        timer->setEnabled(true);
-    }
     Form_Load();
 }
 
 MainWindow::~MainWindow() {
-    link_->setObserver(nullptr);
-    link_->shutDown();
+    session_.removeConsumer(this);
+    session_.shutDown();
     // The model listens to the table, a member that is gone before child widgets are deleted.
     DataGrid->setModel(nullptr);
     delete model_;
@@ -140,7 +132,7 @@ void MainWindow::buildControls() {
     DataGrid = new QTableView(this);
     DataGrid->setObjectName(QStringLiteral("DataGrid"));
     DataGrid->setAccessibleName(tr("Record table"));
-    model_ = new RecordTableModel(table_, this);
+    model_ = new RecordTableModel(session_.table(), this);
     DataGrid->setModel(model_);
     DataGrid->setFont(windowFont(10.5));
     DataGrid->horizontalHeader()->hide();
@@ -193,10 +185,10 @@ void MainWindow::buildControls() {
 }
 
 void MainWindow::Form_Load() {
-    link_->startUp();
+    link().startUp();
     Frame_realtime->show();
-    link_->setViewMode(MeterLink::kRealtimeView);
-    table_.ResetRecordTable();
+    link().setViewMode(MeterLink::kRealtimeView);
+    session_.table().ResetRecordTable();
 }
 
 void MainWindow::TabStrip1_Click(int index) {
@@ -204,29 +196,29 @@ void MainWindow::TabStrip1_Click(int index) {
         Frame_realtime->show();
         Button_clear->setEnabled(false);
         Button_read->setEnabled(false);
-        link_->setViewMode(MeterLink::kRealtimeView);
+        link().setViewMode(MeterLink::kRealtimeView);
     } else {
         Frame_realtime->hide();
-        link_->setViewMode(MeterLink::kRecordView);
+        link().setViewMode(MeterLink::kRecordView);
         Button_clear->setEnabled(true);
         Button_read->setEnabled(true);
     }
 }
 
 void MainWindow::Button_read_Click() {
-    link_->Button_read_Click();
+    link().Button_read_Click();
 }
 
 void MainWindow::Button_save_Click() {
     SaveCommand::Sources sources;
     sources.grabWindow = [this] { return grab().toImage(); };
     sources.captions = [this] { return realtimeCaptions(); };
-    sources.table = &table_;
-    save_->Button_save_Click(link_->viewMode(), sources);
+    sources.table = &session_.table();
+    save_->Button_save_Click(viewMode(), sources);
 }
 
 void MainWindow::Button_clear_Click() {
-    table_.ResetRecordTable();
+    session_.table().ResetRecordTable();
 }
 
 std::unique_ptr<QMessageBox> MainWindow::createHelpBox() {
@@ -245,16 +237,13 @@ void MainWindow::Button_help_Click() {
 }
 
 void MainWindow::Button_close_Click() {
-    link_->shutDown();
-    for (QtTimer* timer : {&readtim_, &comtim_, &comcontim_, &Findcomtim_}) {
-        timer->setEnabled(false);
-    }
+    session_.shutDown();
     hide();
     QCoreApplication::exit(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    link_->shutDown();
+    link().shutDown();
     event->accept();
 }
 
@@ -282,7 +271,7 @@ void MainWindow::linkStatusChanged(const std::string& caption) {
 }
 
 void MainWindow::realtimeChanged() {
-    const RealtimeDisplay& display = link_->display();
+    const RealtimeDisplay& display = link().display();
     for (int k = 0; k < 2; ++k) {
         Lab_testpro[k]->setText(fromUtf8(display.name(k)));
         Lab_value[k]->setText(fromUtf8(display.value(k)));
@@ -296,7 +285,7 @@ void MainWindow::downloadProgress(int bytesReceived, int bytesExpected) {
     downloadProgressBar->show();
 }
 
-void MainWindow::downloadEnded(bool) {
+void MainWindow::downloadEnded(const DownloadResult&) {
     downloadProgressBar->hide();
 }
 

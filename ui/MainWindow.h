@@ -2,9 +2,7 @@
 
 #include "export/SaveCommand.h"
 #include "export/SaveDialog.h"
-#include "link/MeterLink.h"
-#include "link/QtSerialPort.h"
-#include "link/QtTimer.h"
+#include "link/MeterSession.h"
 #include "records/RecordTable.h"
 
 #include <QWidget>
@@ -52,13 +50,14 @@ public:
     // The information box of "Help", ready to be shown.
     std::unique_ptr<QMessageBox> createHelpBox();
 
-    MeterLink& link() { return *link_; }
-    QtSerialPort& serialPort() { return port_; }
-    const RecordTable& recordTable() const { return table_; }
+    MeterSession& session() { return session_; }
+    MeterLink& link() { return session_.link(); }
+    QtSerialPort& serialPort() { return session_.port(); }
+    const RecordTable& recordTable() const { return session_.table(); }
     SaveCommand& saveCommand() { return *save_; }
-    std::int16_t viewMode() const { return link_->viewMode(); }
+    std::int16_t viewMode() const { return session_.link().viewMode(); }
     // True while the port scan runs (the link is not handed over to polling).
-    bool scanning() const { return Findcomtim_.isEnabled(); }
+    bool scanning() const { return session_.scanning(); }
 
     // Controls, named as the tests and the screen reader know them.
     QTabBar* TabStrip1 = nullptr;
@@ -88,15 +87,9 @@ private:
     void linkStatusChanged(const std::string& caption) override;
     void realtimeChanged() override;
     void downloadProgress(int bytesReceived, int bytesExpected) override;
-    void downloadEnded(bool completed) override;
+    void downloadEnded(const DownloadResult& result) override;
 
-    QtSerialPort port_;
-    QtTimer readtim_;
-    QtTimer comtim_;
-    QtTimer comcontim_;
-    QtTimer Findcomtim_;
-    RecordTable table_;
-    std::unique_ptr<MeterLink> link_;
+    MeterSession session_;
     RecordTableModel* model_ = nullptr;
     std::unique_ptr<SaveDialog> dialog_;
     std::unique_ptr<SaveCommand> save_;

@@ -204,14 +204,12 @@ int latency() {
     QTemporaryDir config;
     ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
     OwnTerminal terminal;
-    QtSerialPort port;
+    MeterSession session;
+    QtSerialPort& port = session.port();
     port.setDeviceLister([] { return std::vector<std::string>{}; });
-    QtTimer scan{MeterLink::kTickMs}, poll{MeterLink::kTickMs}, watchdog{MeterLink::kTickMs},
-        blockDelay{MeterLink::kTickMs};
-    RecordTable table;
-    MeterLink link{port, LinkTimers{scan, poll, watchdog, blockDelay}, table};
+    MeterLink& link = session.link();
     LatencyObserver observer(link);
-    link.setObserver(&observer);
+    session.addConsumer(&observer);
     std::vector<double> arrival;
     port.setDataHandler([&] {
         if (observer.waiting && port.bytesWaiting() >= 7) {
@@ -219,8 +217,6 @@ int latency() {
         }
         link.MSComm1_OnComm();
     });
-    poll.setEnabled(true);
-    watchdog.setEnabled(true);
     link.startUp();
     int count = 0;
     QSocketNotifier notifier(terminal.master, QSocketNotifier::Read);
@@ -342,7 +338,7 @@ int download(int readings, int runs) {
             return 1;
         }
         MeterLink& link = rig.link;
-        waitUntil([&] { return link.linkUp() && !rig.scan.isEnabled(); }, 15000);
+        waitUntil([&] { return link.linkUp() && !rig.session.scanning(); }, 15000);
         link.setViewMode(MeterLink::kRecordView);
         // Press "Read" right after a keep-alive answer, as a person would between polls.
         waitUntil(

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+namespace talviren::cli {
+
+// Exit codes of talviren-cli, as its help and manual page document them.
+enum ExitCode {
+    kOk = 0,
+    kFailure = 1,  // the output file cannot be written
+    kUsage = 2,    // wrong arguments
+    kNoMeter = 3,  // no meter answered within the timeout
+    kLinkLost = 4, // the link was lost during the download
+};
+
+// What to do.
+enum class Command { Watch, Download };
+
+// The command line, checked.
+struct Options {
+    Command command = Command::Watch;
+    int port = 0;                   // 1 to 16; 0 scans all ports
+    std::optional<double> duration; // watch: end after so many seconds
+    double timeout = 20;            // download: give up when no meter answered by then
+    std::string output;             // the file to write (download) or append to (watch)
+};
+
+// Outcome of reading the command line.
+struct ParsedArguments {
+    enum Outcome { Run, Help, Version, Error };
+    Outcome outcome = Error;
+    Options options;
+    std::string error; // one line naming what was wrong
+};
+
+// Reads the arguments (the program's name first, as QCoreApplication::arguments() has them).
+ParsedArguments parseArguments(const QStringList& arguments);
+
+// The text of --help.
+extern const char* const kHelpText;
+
+} // namespace talviren::cli

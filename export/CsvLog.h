@@ -1,0 +1,34 @@
+#pragma once
+
+#include "measure/Reading.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The CSV log of live readings, as `talviren-cli watch` and the window's logging write it:
+//   time,function,name1,text1,name2,text2,value1,value2
+// time: local time, ISO 8601 with milliseconds; names and texts as the window shows them (texts
+// with the user's decimal separator); values as plain numbers in A, V or Ω with "." (empty on
+// overload). Fields holding a comma, a quote, CR or LF are quoted as RFC 4180 says.
+namespace talviren::csvlog {
+
+// The first line of every log.
+inline constexpr std::string_view kHeader = "time,function,name1,text1,name2,text2,value1,value2";
+// The fields after the time, as the record download's CSV also writes them.
+inline constexpr std::string_view kReadingColumns =
+    "function,name1,text1,name2,text2,value1,value2";
+
+// A field quoted when it needs to be: "12,34A" becomes "\"12,34A\"", a quote is doubled.
+std::string field(std::string_view text);
+
+// Local time of wallMs (milliseconds since 1970 UTC) as "2026-12-07T14:03:59.250".
+std::string localTime(std::int64_t wallMs);
+
+// The reading's fields after the time: function, names, texts, values; no line break.
+std::string readingFields(const DecodedReading& reading);
+
+// One whole log line of a live reading, ending in "\n".
+std::string line(const TimedReading& reading);
+
+} // namespace talviren::csvlog

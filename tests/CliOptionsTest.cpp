@@ -1,0 +1,110 @@
+// talviren-cli's command line and its report of the ports tried, in-process.
+
+#include "FakeLink.h"
+
+#include "cli/CliOptions.h"
+#include "cli/PortReport.h"
+
+#include <gtest/gtest.h>
+
+using namespace talviren;
+using namespace talviren::cli;
+using namespace talviren::testing;
+
+namespace {
+
+ParsedArguments parse(QStringList arguments) {
+    arguments.prepend(QStringLiteral("talviren-cli"));
+    return parseArguments(arguments);
+}
+
+TEST(CliOptions, GoodCommandLines) {
+    auto watch = parse({"watch", "--port", "16", "--duration", "0.5", "--output", "a.csv"});
+    ASSERT_EQ(watch.outcome, ParsedArguments::Run) << watch.error;
+    EXPECT_EQ(watch.options.command, Command::Watch);
+    EXPECT_EQ(watch.options.port, 16);
+    EXPECT_EQ(watch.options.duration, 0.5);
+    EXPECT_EQ(watch.options.output, "a.csv");
+    auto download = parse({"download", "--port=1", "--timeout", "60", "-o", "r.xlsx"});
+    ASSERT_EQ(download.outcome, ParsedArguments::Run) << download.error;
+    EXPECT_EQ(download.options.command, Command::Download);
+    EXPECT_EQ(download.options.port, 1);
+    EXPECT_EQ(download.options.timeout, 60);
+    EXPECT_FALSE(download.options.duration);
+    EXPECT_EQ(parse({"watch"}).options.port, 0) << "all ports by default";
+    EXPECT_EQ(parse({"--version"}).outcome, ParsedArguments::Version);
+    EXPECT_EQ(parse({"download", "--help"}).outcome, ParsedArguments::Help);
+}
+
+TEST(CliOptions, BadCommandLinesNameWhatIsWrong) {
+    struct Case {
+        QStringList arguments;
+        const char* named; // a part of the one-line error
+    };
+    const Case cases[] = {
+        {{}, "no command"},
+        {{"listen"}, "unknown command 'listen'"},
+        {{"watch", "extra"}, "unexpected argument 'extra'"},
+        {{"watch", "--bogus"}, "bogus"},
+        {{"watch", "--port"}, "--port"},
+        {{"watch", "--port", "0"}, "--port takes a whole number from 1 to 16, not '0'"},
+        {{"watch", "--port", "17"}, "'17'"},
+        {{"watch", "--port", "3x"}, "'3x'"},
+        {{"watch", "--port", "2.5"}, "'2.5'"},
+        {{"watch", "--duration", "-1"}, "--duration takes a positive number of seconds"},
+        {{"watch", "--duration", "0"}, "'0'"},
+        {{"watch", "--duration", "soon"}, "'soon'"},
+        {{"watch", "--duration", "inf"}, "'inf'"},
+        {{"download", "--timeout", "0", "--output", "a.txt"}, "--timeout takes a positive"},
+        {{"download", "--duration", "5", "--output", "a.txt"}, "--duration belongs to watch"},
+        {{"watch", "--timeout", "5"}, "--timeout belongs to download"},
+        {{"download"}, "download needs --output FILE"},
+        {{"watch", "--output", ""}, "--output needs a file name"},
+    };
+    for (const Case& c : cases) {
+        const ParsedArguments parsed = parse(c.arguments);
+        EXPECT_EQ(parsed.outcome, ParsedArguments::Error) << c.arguments.join(' ').toStdString();
+        EXPECT_NE(parsed.error.find(c.named), std::string::npos)
+            << c.arguments.join(' ').toStdString() << ": " << parsed.error;
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << "one line: " << parsed.error;
+    }
+}
+
+TEST(PortReport, ListsEachPortOnceACycleWithItsDeviceAndReason) {
+    LinkRig rig;
+    PortReport report;
+    std::vector<std::string> reports;
+    report.setCycleHandler([&](const std::string& lines) { reports.push_back(lines); });
+    rig.consumers.addConsumer(&report);
+    rig.port.outcomes[1] = OpenResult::OtherFailure;
+    rig.port.details[1] = {"/dev/ttyUSB0", "Permission denied (add yourself to the dialout group)"};
+    rig.port.outcomes[2] = OpenResult::Opened; // opens, never answers
+    rig.port.details[2] = {"/dev/ttyUSB1", ""};
+    rig.port.outcomes[4] = OpenResult::InUse;
+    rig.port.details[4] = {"/dev/ttyS0", "Device or resource busy"};
+    for (int p = 5; p <= 16; ++p) {
+        rig.port.details[p] = {"", "no serial device has this number"};
+    }
+    rig.port.details[3] = {"", "no serial device has this number"};
+    for (int step = 0; step < 15; ++step) {
+        rig.scan.tick();
+    }
+    EXPECT_TRUE(reports.empty()) << "not before the cycle is over";
+    rig.scan.tick();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0],
+              "  COM1 /dev/ttyUSB0: Permission denied (add yourself to the dialout group)\n"
+              "  COM2 /dev/ttyUSB1: no answer to the handshake\n"
+              "  COM3: no serial device has this number\n"
+              "  COM4 /dev/ttyS0: Device or resource busy\n"
+              "  COM5 to COM16: no serial device has this number\n");
+    // Once the meter answers the list starts afresh.
+    rig.scan.tick();
+    rig.scan.tick(); // COM2 again
+    EXPECT_NE(report.lines(), "");
+    rig.port.deliver({0xD5, 0x55, 0x55});
+    EXPECT_EQ(report.lines(), "");
+    rig.consumers.removeConsumer(&report);
+}
+
+} // namespace

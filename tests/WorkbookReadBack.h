@@ -1,0 +1,51 @@
+#pragma once
+
+// Workbooks read back by Debian's Python readers (tests/read_workbook.py: xlrd for .xls,
+// openpyxl for .xlsx), independent of the writers under test.
+
+#include "records/RecordTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace talviren::testing {
+
+// "size\trows\tcols", then "row\tcolumn\talignment\ttext" for every cell.
+inline std::vector<std::string> readWorkbookBack(const std::string& path) {
+    const std::string command = "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
+                                "/tests/read_workbook.py '" + path + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::vector<std::string> lines;
+    if (!pipe) {
+        return lines;
+    }
+    char buffer[4096];
+    std::string current;
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        current += buffer;
+        if (!current.empty() && current.back() == '\n') {
+            current.pop_back();
+            lines.push_back(current);
+            current.clear();
+        }
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << "reader failed on " << path;
+    return lines;
+}
+
+// What the reader must print for a table: every cell centred at (r + 1, c + 1).
+inline std::vector<std::string> expectedWorkbookCells(const RecordTable& table) {
+    std::vector<std::string> lines = {"size\t" + std::to_string(table.rows()) + "\t7"};
+    for (int r = 0; r < table.rows(); ++r) {
+        for (int c = 0; c < 7; ++c) {
+            lines.push_back(std::to_string(r + 1) + "\t" + std::to_string(c + 1) + "\tcenter\t" +
+                            table.cell(r, c));
+        }
+    }
+    return lines;
+}
+
+} // namespace talviren::testing
