@@ -121,7 +121,7 @@ public:
                     logFailed();
                 }
             });
-            syncTimer_.start(200);
+            syncTimer_.start(100);
         }
         std::printf("%s\n", std::string(csvlog::kHeader).c_str());
         std::fflush(stdout);
@@ -139,7 +139,7 @@ private:
         const std::string line = csvlog::line(reading);
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
-        if (log_ && !log_->failed() && !log_->appendLine(line, reading.steadyNs)) {
+        if (log_ && !log_->failed() && !log_->appendLine(line)) {
             logFailed();
         }
     }

@@ -78,15 +78,15 @@ bool CsvLogWriter::writeAll(std::string_view bytes) {
 }
 
 bool CsvLogWriter::append(const TimedReading& reading) {
-    return appendLine(csvlog::line(reading), reading.steadyNs);
+    return appendLine(csvlog::line(reading));
 }
 
-bool CsvLogWriter::appendLine(std::string_view line, std::int64_t nowNs) {
+bool CsvLogWriter::appendLine(std::string_view line) {
     if (!writeAll(line)) {
         return false;
     }
     ++lines_;
-    return syncIfDue(nowNs);
+    return true;
 }
 
 bool CsvLogWriter::syncIfDue(std::int64_t nowNs) {

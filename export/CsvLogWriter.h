@@ -10,7 +10,8 @@ namespace talviren {
 
 // Appends live readings to a CSV log (export/CsvLog.h) so that a crash or a power cut costs
 // at most the last second: one write per line on an append-only descriptor, and the data
-// forced to the disk at most once a second (by append, or by syncIfDue from a timer).
+// forced to the disk at most once a second by syncIfDue, which the owner calls from a timer
+// (every 100 ms, say) so that a slow disk never holds up the reading that is being logged.
 // A failure (disk full, file removed, no permission) stops the writer with one error that
 // names the file and the system's reason; the lines written before stay intact.
 class CsvLogWriter {
@@ -27,10 +28,10 @@ public:
     bool open();
     // Appends one reading's line; false (with error() set once) when the writer has failed.
     bool append(const TimedReading& reading);
-    // Appends one whole line ending in "\n"; nowNs on the steady clock decides the sync.
-    bool appendLine(std::string_view line, std::int64_t nowNs);
-    // Forces written lines to the disk if the last sync is a second old; also notices a file
-    // that was removed. Call it from a timer so that the last line of a pause is safe too.
+    // Appends one whole line ending in "\n".
+    bool appendLine(std::string_view line);
+    // Forces written lines to the disk unless the last sync is less than a second old (nowNs
+    // on the steady clock); also notices a file that was removed. False once failed.
     bool syncIfDue(std::int64_t nowNs);
     // Syncs what is pending and closes the file.
     void close();

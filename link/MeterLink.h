@@ -44,7 +44,7 @@ public:
 
     void setObserver(LinkObserver* observer) { observer_ = observer; }
     // Where live readings take their times from (the system's clocks unless set).
-    void setClock(const Clock* clock) { clock_ = clock ? clock : &systemClock(); }
+    void setClock(const ReadingClock* clock) { clock_ = clock ? clock : &systemClock(); }
     // Separator of the quotient texts, from the user's locale.
     void setDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
     void setViewMode(std::int16_t mode) { viewMode_ = mode; }
@@ -105,7 +105,7 @@ private:
     MeterReading lastReading_;
     std::int16_t onlyPort_ = 0;
     LinkObserver* observer_ = nullptr;
-    const Clock* clock_ = &systemClock();
+    const ReadingClock* clock_ = &systemClock();
     std::string decimalSeparator_ = ".";
 
     std::vector<std::uint8_t> rxBuffer_;

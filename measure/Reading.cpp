@@ -12,7 +12,7 @@ DecodedReading decodeReading(const MeterReading& raw, std::string_view decimalSe
 
 namespace {
 
-class SystemClock : public Clock {
+class SystemClock : public ReadingClock {
 public:
     std::int64_t wallMs() const override {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -28,7 +28,7 @@ public:
 
 } // namespace
 
-Clock& systemClock() {
+ReadingClock& systemClock() {
     static SystemClock clock;
     return clock;
 }

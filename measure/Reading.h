@@ -26,9 +26,9 @@ struct TimedReading : DecodedReading {
 };
 
 // Where reading times come from; tests put in a clock of their own.
-class Clock {
+class ReadingClock {
 public:
-    virtual ~Clock() = default;
+    virtual ~ReadingClock() = default;
     // Milliseconds since 1970-01-01 UTC.
     virtual std::int64_t wallMs() const = 0;
     // Nanoseconds of a clock that never jumps.
@@ -36,6 +36,6 @@ public:
 };
 
 // The system's clocks.
-Clock& systemClock();
+ReadingClock& systemClock();
 
 } // namespace talviren

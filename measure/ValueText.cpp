@@ -95,7 +95,9 @@ Quantity quantity(const Scale& scale, int count, bool negative, std::string_view
     // decimal the text shows. A negative zero is kept out of the numbers.
     q.value = q.count == 0 ? 0.0 : static_cast<double>(q.count) / scale.baseDivisor;
     // The display keeps the sign even on a zero ("-0V"), as the meter program shows it.
-    q.text = negative ? "-" : "";
+    if (negative) {
+        q.text = '-';
+    }
     q.text += quotientText(count, scale.displayDivisor, decimalSeparator);
     q.text += scale.unit;
     return q;
@@ -138,7 +140,10 @@ std::string plainNumber(const Quantity& q) {
     if (q.overload) {
         return {};
     }
-    std::string text = q.count < 0 ? "-" : "";
+    std::string text;
+    if (q.count < 0) {
+        text = '-';
+    }
     text += quotientText(q.count < 0 ? -q.count : q.count, q.divisor, ".");
     return text;
 }

@@ -497,6 +497,85 @@ TEST(MeterLink, ShortRepliesAreNotRecognised) {
     }
 }
 
+class SteppedClock : public ReadingClock {
+public:
+    std::int64_t wallMs() const override { return wall; }
+    std::int64_t steadyNs() const override { return steady; }
+    std::int64_t wall = 1'765'000'000'000;
+    std::int64_t steady = 42;
+};
+
+TEST(MeterLink, TellsItsEventsAsValuesWithTheReadingsTimes) {
+    LinkRig rig;
+    SteppedClock clock;
+    rig.link.setClock(&clock);
+    rig.port.details[3] = {"/dev/ttyUSB2", ""};
+    connectOn(rig, 3);
+    EXPECT_EQ(rig.observer.ups, (std::vector<std::pair<int, std::string>>{{3, "/dev/ttyUSB2"}}));
+    rig.poll.tick();
+    rig.port.deliver({2, 0, 85, 0, 3, 10, 1});
+    clock.wall += 500;
+    clock.steady += 500'000'000;
+    rig.poll.tick();
+    rig.port.deliver({4, 12, 34, 1, 0, 0, 0}); // no second quantity: still a reading
+    ASSERT_EQ(rig.observer.readings.size(), 2u);
+    const TimedReading& first = rig.observer.readings[0];
+    EXPECT_EQ(first.wallMs, 1'765'000'000'000);
+    EXPECT_EQ(first.steadyNs, 42);
+    EXPECT_EQ(first.current->text, "85mA");
+    EXPECT_EQ(first.current->value, 0.085);
+    EXPECT_EQ(first.second->kind, QuantityKind::DcVoltage);
+    EXPECT_EQ(first.second->value, -31);
+    const TimedReading& second = rig.observer.readings[1];
+    EXPECT_EQ(second.steadyNs, 500'000'042);
+    EXPECT_EQ(second.current->value, 12.34);
+    EXPECT_FALSE(second.second);
+    EXPECT_EQ(rig.observer.realtimeUpdates, 1) << "function 4 changes no caption";
+
+    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.link.Button_read_Click();
+    rig.port.deliver({5, 5, 0, 2});
+    rig.blockDelay.tick();
+    rig.port.deliver({1, 1, 23, 1, 23, 5, 0, 3, 0, 0, 4, 20, 1, 0});
+    ASSERT_EQ(rig.observer.downloaded.size(), 2u);
+    EXPECT_EQ(rig.observer.downloaded[0].current->text, "1.23A");
+    EXPECT_EQ(rig.observer.downloaded[0].second->value, 230.5);
+    EXPECT_EQ(rig.observer.downloaded[1].second->text, "OLk\u03A9");
+    EXPECT_TRUE(rig.observer.downloaded[1].second->overload);
+    EXPECT_EQ(rig.table.cell(3, 2), rig.observer.downloaded[1].second->text);
+
+    for (int i = 0; i < 10; ++i) {
+        rig.watchdog.tick();
+    }
+    EXPECT_EQ(rig.observer.losses, 1) << "the loss is told once, not again while scanning";
+}
+
+TEST(LinkEventFanOut, ConsumersMayLeaveWhileAnEventIsHandedOut) {
+    struct Leaver : LinkObserver {
+        LinkEventFanOut* fanOut = nullptr;
+        LinkObserver* alsoRemove = nullptr;
+        int heard = 0;
+        void linkLost() override {
+            ++heard;
+            fanOut->removeConsumer(this);
+            fanOut->removeConsumer(alsoRemove);
+        }
+    };
+    LinkEventFanOut fanOut;
+    Leaver first;
+    Leaver second;
+    first.fanOut = second.fanOut = &fanOut;
+    first.alsoRemove = &second;
+    fanOut.addConsumer(&first);
+    fanOut.addConsumer(&second);
+    fanOut.addConsumer(&first);
+    EXPECT_EQ(fanOut.consumerCount(), 2u);
+    fanOut.linkLost();
+    EXPECT_EQ(first.heard, 1);
+    EXPECT_EQ(second.heard, 0) << "removed before its turn";
+    EXPECT_EQ(fanOut.consumerCount(), 0u);
+}
+
 TEST(MeterLink, SendCommandWithoutAnOpenPortChangesNothing) {
     LinkRig rig;
     rig.link.SendCommand(15);

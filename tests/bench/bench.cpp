@@ -5,6 +5,7 @@
 #include "QtTestSupport.h"
 
 #include "export/AtomicFile.h"
+#include "export/CsvLogWriter.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
 #include "link/PortNaming.h"
@@ -13,6 +14,7 @@
 #include "link/QtTimer.h"
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
+#include "trend/ReadingStatistics.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordTableModel.h"
 
@@ -183,9 +185,11 @@ struct OwnTerminal {
 // From the last byte of a live reply written to the line to the label showing it.
 class LatencyObserver : public testing::RecordingObserver {
 public:
-    explicit LatencyObserver(MeterLink& link) : link_(link) {}
+    LatencyObserver(MeterLink& link, bool showLabel) : showLabel_(showLabel), link_(link) {}
     void realtimeChanged() override {
-        label.setText(QString::fromStdString(link_.display().value(0)));
+        if (showLabel_) {
+            label.setText(QString::fromStdString(link_.display().value(0)));
+        }
         if (waiting) {
             samples.push_back(msSince(lastByte));
             waiting = false;
@@ -197,10 +201,62 @@ public:
     std::vector<double> samples;
 
 private:
+    bool showLabel_;
     MeterLink& link_;
 };
 
-int latency() {
+// Statistics and a CSV log, as the window's Trend view and talviren-cli watch keep them.
+struct StreamSink : LinkObserver {
+    explicit StreamSink(const std::string& path) : log(path) {
+        log.open();
+        QObject::connect(&syncTimer, &QTimer::timeout,
+                         [this] { log.syncIfDue(systemClock().steadyNs()); });
+        syncTimer.start(100);
+    }
+    void liveReading(const TimedReading& reading) override {
+        statistics.add(reading);
+        log.append(reading);
+        ++readings;
+    }
+    ReadingStatistics statistics;
+    CsvLogWriter log;
+    QTimer syncTimer;
+    std::size_t readings = 0;
+};
+
+// A week of readings at 2 Hz into the statistics: the time per reading, and the heap it takes.
+int statistics() {
+    constexpr int kWeek = 7 * 24 * 3600 * 2;
+    std::vector<TimedReading> day;
+    for (int i = 0; i < 2000; ++i) {
+        TimedReading r;
+        const MeterReading raw{static_cast<std::uint8_t>(1 + i % 3), 1000 + i % 900,
+                               static_cast<std::uint8_t>(i % 6), 500 + i % 1700,
+                               static_cast<std::uint8_t>(i % 2)};
+        static_cast<DecodedReading&>(r) = decodeReading(raw, ".");
+        day.push_back(r);
+    }
+    ReadingStatistics stats;
+    stats.add(day[0]);
+    const double heapBefore = testing::heapInUseMegabytes();
+    const auto start = Clock::now();
+    for (int i = 0; i < kWeek; ++i) {
+        TimedReading& r = day[static_cast<std::size_t>(i) % day.size()];
+        r.wallMs = i * 500LL;
+        stats.add(r);
+    }
+    const double ms = msSince(start);
+    const double growth = (testing::heapInUseMegabytes() - heapBefore) * 1024 * 1024;
+    report("stats_week_us_per_reading", ms * 1000 / kWeek, "us");
+    report("stats_week_heap_growth", growth, "bytes");
+    report("stats_size", static_cast<double>(sizeof stats), "bytes");
+    return stats.of(QuantityKind::AcCurrent).count > 0 ? 0 : 1;
+}
+
+// Live readings over a pseudo-terminal this process answers itself. With the label: the time
+// from the reply's last byte to the label. Without it: the time from the receive handler through
+// the session to the statistics and the CSV line written, the path every reading takes.
+int liveReadings(bool label) {
     QTemporaryDir config;
     ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
     OwnTerminal terminal;
@@ -208,14 +264,24 @@ int latency() {
     QtSerialPort& port = session.port();
     port.setDeviceLister([] { return std::vector<std::string>{}; });
     MeterLink& link = session.link();
-    LatencyObserver observer(link);
+    LatencyObserver observer(link, label);
     session.addConsumer(&observer);
+    StreamSink sink(config.filePath("stream.csv").toStdString());
+    if (!label) {
+        session.addConsumer(&sink);
+    }
     std::vector<double> arrival;
+    std::vector<double> stream;
     port.setDataHandler([&] {
         if (observer.waiting && port.bytesWaiting() >= 7) {
             arrival.push_back(msSince(observer.lastByte));
         }
+        const std::size_t before = sink.readings;
+        const auto start = Clock::now();
         link.MSComm1_OnComm();
+        if (sink.readings > before) {
+            stream.push_back(msSince(start));
+        }
     });
     link.startUp();
     int count = 0;
@@ -245,6 +311,11 @@ int latency() {
     }
     if (std::getenv("TALVIREN_BENCH_DEBUG")) {
         report("arrival_median", median(arrival), "ms");
+    }
+    if (!label) {
+        report("stream_median", median(stream), "ms");
+        report("stream_max", *std::max_element(stream.begin(), stream.end()), "ms");
+        return sink.log.linesWritten() >= 25 ? 0 : 1;
     }
     report("latency_median", median(observer.samples), "ms");
     report("latency_max", *std::max_element(observer.samples.begin(), observer.samples.end()),
@@ -470,8 +541,14 @@ int main(int argc, char** argv) {
     if (command == "dump" && argc > 2) {
         return dump(argv[2]);
     }
+    if (command == "statistics") {
+        return statistics();
+    }
     if (command == "latency") {
-        return latency();
+        return liveReadings(true);
+    }
+    if (command == "stream") {
+        return liveReadings(false);
     }
     if (command == "startup") {
         return startup(argv[0]);
@@ -482,7 +559,9 @@ int main(int argc, char** argv) {
     if (command == "download" && argc > 2) {
         return download(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 3);
     }
-    std::fprintf(stderr, "usage: talviren-bench decode | save DIR | dump FILE | latency | "
-                         "startup | download READINGS [RUNS] | soak MINUTES\n");
+    std::fprintf(
+        stderr,
+        "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
+        "startup | download READINGS [RUNS] | soak MINUTES\n");
     return 2;
 }
