@@ -1,8 +1,8 @@
 #include "export/CsvLog.h"
 
-#include "measure/ValueText.h"
+#include "export/LocalTime.h"
 
-#include <ctime>
+#include "measure/ValueText.h"
 
 namespace talviren::csvlog {
 
@@ -22,20 +22,10 @@ std::string field(std::string_view text) {
 }
 
 std::string localTime(std::int64_t wallMs) {
-    std::int64_t seconds = wallMs / 1000;
-    int millis = static_cast<int>(wallMs % 1000);
-    if (millis < 0) {
-        millis += 1000;
-        --seconds;
-    }
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    ::localtime_r(&time, &local);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  millis);
-    return text;
+    std::string out;
+    thread_local LocalTime zone;
+    zone.appendIso(out, wallMs);
+    return out;
 }
 
 std::string readingFields(const DecodedReading& reading) {
@@ -55,7 +45,10 @@ std::string readingFields(const DecodedReading& reading) {
 }
 
 std::string line(const TimedReading& reading) {
-    std::string out = localTime(reading.wallMs);
+    std::string out;
+    out.reserve(80);
+    thread_local LocalTime zone;
+    zone.appendIso(out, reading.wallMs);
     out += ',';
     out += readingFields(reading);
     out += '\n';

@@ -78,7 +78,9 @@ std::optional<Scale> secondScale(std::uint8_t function) {
     }
 }
 
-Quantity quantity(const Scale& scale, int count, bool negative, std::string_view decimalSeparator) {
+// decimalSeparator null: numbers only, no text.
+Quantity quantity(const Scale& scale, int count, bool negative,
+                  const std::string_view* decimalSeparator) {
     Quantity q;
     q.kind = scale.kind;
     q.divisor = scale.baseDivisor;
@@ -87,41 +89,62 @@ Quantity quantity(const Scale& scale, int count, bool negative, std::string_view
         q.overload = true;
         q.count = count;
         q.value = std::numeric_limits<double>::quiet_NaN();
-        q.text = std::string(kOverload) + std::string(scale.unit);
+        if (decimalSeparator) {
+            q.text = std::string(kOverload) + std::string(scale.unit);
+        }
         return q;
     }
     q.count = negative ? -count : count;
     // Both operands are exact, and IEEE division rounds once: the nearest double to the
     // decimal the text shows. A negative zero is kept out of the numbers.
     q.value = q.count == 0 ? 0.0 : static_cast<double>(q.count) / scale.baseDivisor;
+    if (!decimalSeparator) {
+        return q;
+    }
     // The display keeps the sign even on a zero ("-0V"), as the meter program shows it.
     if (negative) {
         q.text = '-';
     }
-    q.text += quotientText(count, scale.displayDivisor, decimalSeparator);
+    q.text += quotientText(count, scale.displayDivisor, *decimalSeparator);
     q.text += scale.unit;
     return q;
+}
+
+std::optional<Quantity> current(const MeterReading& reading, const std::string_view* separator) {
+    const auto scale = currentScale(reading.currentRange);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return quantity(*scale, reading.currentCount, false, separator);
+}
+
+std::optional<Quantity> second(const MeterReading& reading, const std::string_view* separator) {
+    const auto scale = secondScale(reading.function);
+    if (!scale) {
+        return std::nullopt;
+    }
+    const bool negative = scale->canBeNegative && reading.secondSign == 1;
+    return quantity(*scale, reading.secondCount, negative, separator);
 }
 
 } // namespace
 
 std::optional<Quantity> currentQuantity(const MeterReading& reading,
                                         std::string_view decimalSeparator) {
-    const auto scale = currentScale(reading.currentRange);
-    if (!scale) {
-        return std::nullopt;
-    }
-    return quantity(*scale, reading.currentCount, false, decimalSeparator);
+    return current(reading, &decimalSeparator);
 }
 
 std::optional<Quantity> secondQuantity(const MeterReading& reading,
                                        std::string_view decimalSeparator) {
-    const auto scale = secondScale(reading.function);
-    if (!scale) {
-        return std::nullopt;
-    }
-    const bool negative = scale->canBeNegative && reading.secondSign == 1;
-    return quantity(*scale, reading.secondCount, negative, decimalSeparator);
+    return second(reading, &decimalSeparator);
+}
+
+std::optional<Quantity> currentNumber(const MeterReading& reading) {
+    return current(reading, nullptr);
+}
+
+std::optional<Quantity> secondNumber(const MeterReading& reading) {
+    return second(reading, nullptr);
 }
 
 std::optional<std::string> currentText(const MeterReading& reading,

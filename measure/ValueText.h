@@ -35,6 +35,10 @@ std::optional<Quantity> currentQuantity(const MeterReading& reading,
 std::optional<Quantity> secondQuantity(const MeterReading& reading,
                                        std::string_view decimalSeparator);
 
+// The same numbers without the texts (text stays empty), for long histories.
+std::optional<Quantity> currentNumber(const MeterReading& reading);
+std::optional<Quantity> secondNumber(const MeterReading& reading);
+
 // Text of the current by its range code; nothing for range codes 6 and above.
 std::optional<std::string> currentText(const MeterReading& reading,
                                        std::string_view decimalSeparator);

@@ -1,0 +1,388 @@
+#include "export/CsvLogReader.h"
+
+#include "export/CsvLog.h"
+#include "measure/ValueText.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <optional>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace talviren {
+
+namespace {
+
+constexpr std::size_t kColumns = 8;
+using Fields = std::array<std::string_view, kColumns>;
+
+// Splits one record (RFC 4180) off the front of `text`; quoted fields are unquoted into
+// `scratch`. False when the record has not exactly eight fields.
+bool nextRecord(std::string_view& text, Fields& fields,
+                std::array<std::string, kColumns>& scratch) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    bool ok = true;
+    while (true) {
+        std::string_view field;
+        if (i < text.size() && text[i] == '"') {
+            std::string& unquoted = scratch[count < kColumns ? count : 0];
+            unquoted.clear();
+            ++i;
+            while (i < text.size()) {
+                if (text[i] == '"') {
+                    if (i + 1 < text.size() && text[i + 1] == '"') {
+                        unquoted += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                unquoted += text[i++];
+            }
+            field = unquoted;
+            if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
+                ok = false; // text after the closing quote
+                while (i < text.size() && text[i] != ',' && text[i] != '\n') {
+                    ++i;
+                }
+            }
+        } else {
+            const std::size_t start = i;
+            while (i < text.size() && text[i] != ',' && text[i] != '\n') {
+                ++i;
+            }
+            std::size_t end = i;
+            if (end > start && text[end - 1] == '\r') {
+                --end;
+            }
+            field = text.substr(start, end - start);
+        }
+        if (count < kColumns) {
+            fields[count] = field;
+        }
+        ++count;
+        if (i < text.size() && text[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (i < text.size() && text[i] == '\r') {
+            ++i;
+        }
+        if (i < text.size() && text[i] == '\n') {
+            ++i;
+        }
+        break;
+    }
+    text.remove_prefix(i);
+    return ok && count == kColumns;
+}
+
+// Digits only, as an integer; nothing when empty or too long.
+std::optional<int> digits(std::string_view text) {
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// A number as the display writes it: no leading zeros, at most maxDecimals decimals after "."
+// or ",", none of them a trailing zero. Gives count and decimals.
+struct DisplayNumber {
+    int count;
+    int decimals;
+};
+std::optional<DisplayNumber> displayNumber(std::string_view text, int maxDecimals) {
+    const std::size_t separator = text.find_first_of(".,");
+    const std::string_view whole = text.substr(0, separator);
+    const std::string_view fraction =
+        separator == std::string_view::npos ? std::string_view() : text.substr(separator + 1);
+    if (whole.size() > 1 && whole[0] == '0') {
+        return std::nullopt;
+    }
+    if (separator != std::string_view::npos && (fraction.empty() || fraction.back() == '0' ||
+                                                static_cast<int>(fraction.size()) > maxDecimals)) {
+        return std::nullopt;
+    }
+    const auto w = digits(whole);
+    const auto f = fraction.empty() ? std::optional<int>(0) : digits(fraction);
+    if (!w || !f) {
+        return std::nullopt;
+    }
+    int count = *w;
+    for (std::size_t k = 0; k < fraction.size(); ++k) {
+        count *= 10;
+    }
+    return DisplayNumber{count + *f, static_cast<int>(fraction.size())};
+}
+
+int scaled(const DisplayNumber& n, int decimals) {
+    int count = n.count;
+    for (int k = n.decimals; k < decimals; ++k) {
+        count *= 10;
+    }
+    return count;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix, std::string_view& rest) {
+    if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix) {
+        return false;
+    }
+    rest = text.substr(0, text.size() - suffix.size());
+    return true;
+}
+
+// Range and count of a current text; false when the display cannot have shown it.
+bool currentFromText(std::string_view text, MeterReading& reading) {
+    std::string_view number;
+    if (text.empty()) {
+        reading.currentRange = 6; // no current
+        return true;
+    }
+    if (text == "OLA") {
+        reading.currentRange = 5;
+        reading.currentCount = kCurrentOverloadLimit + 1;
+        return true;
+    }
+    if (endsWith(text, kUnitMilliAmpere, number)) {
+        const auto n = displayNumber(number, 0);
+        reading.currentRange = 0;
+        reading.currentCount = n ? n->count : -1;
+    } else if (endsWith(text, kUnitAmpere, number)) {
+        const auto n = displayNumber(number, 2);
+        if (!n) {
+            return false;
+        }
+        // Hundredths, tenths or whole amperes: any range that writes the same text will do.
+        reading.currentRange = static_cast<std::uint8_t>(n->decimals == 2   ? 1
+                                                         : n->decimals == 1 ? 2
+                                                                            : 3);
+        reading.currentCount = n->count;
+    } else {
+        return false;
+    }
+    return reading.currentCount >= 0 && reading.currentCount <= 25755;
+}
+
+// Count and sign of a second text for the function; false when it cannot have been shown.
+bool secondFromText(std::string_view text, MeterReading& reading) {
+    const auto kind = secondKind(reading.function);
+    if (!kind) {
+        return text.empty();
+    }
+    const bool resistance = *kind == QuantityKind::Resistance;
+    const std::string_view unit = resistance ? kUnitKiloOhm : kUnitVolt;
+    const int limit = *kind == QuantityKind::AcVoltage   ? kAcVoltageOverloadLimit
+                      : *kind == QuantityKind::DcVoltage ? kDcVoltageOverloadLimit
+                                                         : kResistanceOverloadLimit;
+    std::string_view number;
+    if (!endsWith(text, unit, number)) {
+        return false;
+    }
+    if (number == kOverload) {
+        reading.secondCount = limit + 1;
+        return true;
+    }
+    if (*kind == QuantityKind::DcVoltage && !number.empty() && number[0] == '-') {
+        reading.secondSign = 1;
+        number.remove_prefix(1);
+    }
+    const int decimals = resistance ? 3 : 1;
+    const auto n = displayNumber(number, decimals);
+    if (!n) {
+        return false;
+    }
+    reading.secondCount = scaled(*n, decimals);
+    return reading.secondCount <= limit;
+}
+
+// A plain number in the base unit ("0.085", "-31") in thousandths; nothing when malformed.
+std::optional<std::int64_t> plainMilli(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && text[0] == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    }
+    const auto n = displayNumber(text, 3);
+    if (!n || text.find(',') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::int64_t milli = scaled(*n, 3);
+    return negative ? -milli : milli;
+}
+
+// The value column agrees with the quantity: its number, or empty on overload or without one.
+bool valueAgrees(std::string_view value, const std::optional<Quantity>& quantity) {
+    if (!quantity || quantity->overload) {
+        return value.empty();
+    }
+    const auto milli = plainMilli(value);
+    return milli && *milli == quantity->milli();
+}
+
+// Local time "YYYY-MM-DDTHH:MM:SS.mmm" to milliseconds since 1970 UTC. mktime is slow, so the
+// start of every local hour is asked once.
+class LocalTimes {
+public:
+    std::optional<std::int64_t> parse(std::string_view text) {
+        if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+            text[13] != ':' || text[16] != ':') {
+            return std::nullopt;
+        }
+        const auto year = digits(text.substr(0, 4));
+        const auto month = digits(text.substr(5, 2));
+        const auto day = digits(text.substr(8, 2));
+        const auto hour = digits(text.substr(11, 2));
+        const auto minute = digits(text.substr(14, 2));
+        const auto second = digits(text.substr(17, 2));
+        int millis = 0;
+        if (text.size() > 19) {
+            if (text[19] != '.' || text.size() < 21) {
+                return std::nullopt;
+            }
+            const std::string_view fraction = text.substr(20);
+            const auto f = digits(fraction.substr(0, std::min<std::size_t>(3, fraction.size())));
+            if (!f || !digits(fraction)) {
+                return std::nullopt;
+            }
+            millis = *f;
+            for (std::size_t k = fraction.size(); k < 3; ++k) {
+                millis *= 10;
+            }
+        }
+        if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 ||
+            *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
+            return std::nullopt;
+        }
+        const std::int64_t key =
+            ((static_cast<std::int64_t>(*year) * 100 + *month) * 100 + *day) * 100 + *hour;
+        auto it = hours_.find(key);
+        if (it == hours_.end()) {
+            std::tm local{};
+            local.tm_year = *year - 1900;
+            local.tm_mon = *month - 1;
+            local.tm_mday = *day;
+            local.tm_hour = *hour;
+            local.tm_isdst = -1;
+            const std::time_t start = std::mktime(&local);
+            if (start == static_cast<std::time_t>(-1) || local.tm_mday != *day) {
+                return std::nullopt; // no such day
+            }
+            it = hours_.emplace(key, static_cast<std::int64_t>(start)).first;
+        }
+        return (it->second + *minute * 60 + *second) * 1000 + millis;
+    }
+
+private:
+    std::unordered_map<std::int64_t, std::int64_t> hours_;
+};
+
+std::optional<MeterReading> readingOf(const Fields& f) {
+    const auto function = digits(f[1]);
+    if (!function || *function > 255 || (f[1].size() > 1 && f[1][0] == '0')) {
+        return std::nullopt;
+    }
+    MeterReading reading;
+    reading.function = static_cast<std::uint8_t>(*function);
+    const auto symbols = quantitySymbols(reading.function);
+    if (f[2] != (symbols ? symbols->current : std::string_view()) ||
+        f[4] != (symbols ? symbols->second : std::string_view())) {
+        return std::nullopt;
+    }
+    if (!currentFromText(f[3], reading) || !secondFromText(f[5], reading)) {
+        return std::nullopt;
+    }
+    if (!valueAgrees(f[6], currentNumber(reading)) || !valueAgrees(f[7], secondNumber(reading))) {
+        return std::nullopt;
+    }
+    return reading;
+}
+
+} // namespace
+
+LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
+    LogReadResult result;
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3); // a byte-order mark from an editor
+    }
+    Fields fields;
+    std::array<std::string, kColumns> scratch;
+    std::size_t column = 0;
+    bool headerOk = nextRecord(text, fields, scratch);
+    for (std::string_view name :
+         {"time", "function", "name1", "text1", "name2", "text2", "value1", "value2"}) {
+        headerOk = headerOk && fields[column++] == name;
+    }
+    if (!headerOk) {
+        result.error = "it does not begin with the header of a talviren log (" +
+                       std::string(csvlog::kHeader) + ")";
+        return result;
+    }
+    result.isLog = true;
+    LocalTimes times;
+    while (!text.empty()) {
+        if (text[0] == '\n' || (text[0] == '\r' && text.size() > 1 && text[1] == '\n')) {
+            text.remove_prefix(text[0] == '\n' ? 1 : 2); // blank lines are no readings
+            continue;
+        }
+        const bool complete = nextRecord(text, fields, scratch);
+        const auto wallMs = complete ? times.parse(fields[0]) : std::nullopt;
+        const auto reading = wallMs ? readingOf(fields) : std::nullopt;
+        if (!reading) {
+            ++result.skipped;
+            continue;
+        }
+        sink.reading(*wallMs, *reading, fields[3], fields[5]);
+        ++result.readings;
+    }
+    return result;
+}
+
+LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
+    LogReadResult result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        result.error = "cannot open " + path + ": " + std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return result;
+    }
+    if (info.st_size == 0) {
+        ::close(fd);
+        result.error = path + " is empty";
+        return result;
+    }
+    const std::size_t size = static_cast<std::size_t>(info.st_size);
+    void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    const int mapError = errno;
+    ::close(fd);
+    if (data == MAP_FAILED) {
+        result.error = "cannot read " + path + ": " + std::strerror(mapError);
+        return result;
+    }
+    ::madvise(data, size, MADV_SEQUENTIAL);
+    result = readCsvLogText(std::string_view(static_cast<const char*>(data), size), sink);
+    ::munmap(data, size);
+    if (!result.isLog) {
+        result.error = path + " is no talviren log: " + result.error;
+    }
+    return result;
+}
+
+} // namespace talviren

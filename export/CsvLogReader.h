@@ -1,0 +1,37 @@
+#pragma once
+
+#include "measure/MeterReading.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace talviren {
+
+// Takes the readings of a log as they are read.
+class LogReadingSink {
+public:
+    virtual ~LogReadingSink() = default;
+    // One reading: its time, the meter's counts that give its texts, and the texts as logged.
+    virtual void reading(std::int64_t wallMs, const MeterReading& reading,
+                         std::string_view currentText, std::string_view secondText) = 0;
+};
+
+// How reading a log went.
+struct LogReadResult {
+    bool isLog = false;        // false: the file cannot be read, or is no log (see error)
+    std::string error;         // why, naming the file
+    std::int64_t readings = 0; // lines read
+    std::int64_t skipped = 0;  // lines that could not be read
+};
+
+// Reads a CSV log as talviren-cli watch and the window write it (export/CsvLog.h). Every line
+// is checked whole: its time, the function code, names and texts that the meter could have
+// shown, and numbers that agree with the texts; a line that fails is skipped and counted.
+// A file whose first line is not the log's header is no log at all.
+LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink);
+
+// The same over text already in memory (for tests and benchmarks).
+LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink);
+
+} // namespace talviren

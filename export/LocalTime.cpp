@@ -1,0 +1,75 @@
+#include "export/LocalTime.h"
+
+#include <ctime>
+
+namespace talviren {
+
+namespace {
+
+constexpr std::int64_t kQuarterHourMs = 15 * 60 * 1000;
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// Year, month and day of a day count since 1970-01-01 (H. Hinnant's civil_from_days).
+void civil(std::int64_t days, int& year, int& month, int& day) {
+    days += 719468;
+    const std::int64_t era = floorDiv(days, 146097);
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+void digits(std::string& out, int value, int width) {
+    char text[8];
+    for (int i = width - 1; i >= 0; --i) {
+        text[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(text, static_cast<std::size_t>(width));
+}
+
+} // namespace
+
+std::int64_t LocalTime::offsetMs(std::int64_t wallMs) {
+    const std::int64_t bucket = floorDiv(wallMs, kQuarterHourMs);
+    if (bucket != bucket_) {
+        const std::time_t time = static_cast<std::time_t>(bucket * (kQuarterHourMs / 1000));
+        std::tm local{};
+        ::localtime_r(&time, &local);
+        offsetMs_ = static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
+        bucket_ = bucket;
+    }
+    return offsetMs_;
+}
+
+void LocalTime::appendIso(std::string& out, std::int64_t wallMs) {
+    const std::int64_t local = wallMs + offsetMs(wallMs);
+    const std::int64_t days = floorDiv(local, 86'400'000);
+    const std::int64_t ofDay = local - days * 86'400'000;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    civil(days, year, month, day);
+    digits(out, year, 4);
+    out += '-';
+    digits(out, month, 2);
+    out += '-';
+    digits(out, day, 2);
+    out += 'T';
+    digits(out, static_cast<int>(ofDay / 3'600'000), 2);
+    out += ':';
+    digits(out, static_cast<int>(ofDay / 60'000 % 60), 2);
+    out += ':';
+    digits(out, static_cast<int>(ofDay / 1000 % 60), 2);
+    out += '.';
+    digits(out, static_cast<int>(ofDay % 1000), 3);
+}
+
+} // namespace talviren

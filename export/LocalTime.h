@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace talviren {
+
+// Local wall-clock time of UTC milliseconds, fast enough for a million log lines: the offset
+// from UTC is asked of the system once per quarter hour (every zone changes its offset on a
+// quarter hour), the calendar is worked out by arithmetic. One per thread.
+class LocalTime {
+public:
+    // Milliseconds to add to UTC for local time at wallMs.
+    std::int64_t offsetMs(std::int64_t wallMs);
+    // Appends "2026-12-07T14:03:59.250".
+    void appendIso(std::string& out, std::int64_t wallMs);
+
+private:
+    std::int64_t bucket_ = INT64_MIN;
+    std::int64_t offsetMs_ = 0;
+};
+
+} // namespace talviren

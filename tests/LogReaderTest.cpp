@@ -1,0 +1,106 @@
+#include "export/CsvLog.h"
+#include "export/CsvLogReader.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace talviren;
+
+namespace {
+
+struct Collected : LogReadingSink {
+    std::vector<std::string> lines; // each reading written out again
+    std::vector<std::string> texts;
+    void reading(std::int64_t wallMs, const MeterReading& raw, std::string_view currentText,
+                 std::string_view secondText) override {
+        TimedReading r;
+        static_cast<DecodedReading&>(r) = decodeReading(raw, separator);
+        r.wallMs = wallMs;
+        lines.push_back(csvlog::line(r));
+        texts.push_back(std::string(currentText) + "|" + std::string(secondText));
+    }
+    std::string separator = ".";
+};
+
+TEST(LogReader, EveryLineTheWriterCanWriteReadsBackAsTheSameLine) {
+    std::mt19937 random(7);
+    for (const char* separator : {".", ","}) {
+        std::string log = std::string(csvlog::kHeader) + "\n";
+        std::vector<std::string> written;
+        for (int i = 0; i < 20000; ++i) {
+            const int count = static_cast<int>(random() % 25756);
+            const MeterReading raw{static_cast<std::uint8_t>(random() % 6), count,
+                                   static_cast<std::uint8_t>(random() % 8),
+                                   static_cast<int>(random() % 2 ? count : random() % 2100),
+                                   static_cast<std::uint8_t>(random() % 3)};
+            TimedReading r;
+            static_cast<DecodedReading&>(r) = decodeReading(raw, separator);
+            r.wallMs = 1'765'000'000'000 + i * 500LL + static_cast<int>(random() % 3);
+            written.push_back(csvlog::line(r));
+            log += written.back();
+        }
+        Collected got;
+        got.separator = separator;
+        const LogReadResult result = readCsvLogText(log, got);
+        ASSERT_TRUE(result.isLog);
+        EXPECT_EQ(result.skipped, 0);
+        EXPECT_EQ(result.readings, 20000);
+        ASSERT_EQ(got.lines, written) << separator;
+    }
+}
+
+TEST(LogReader, LinesThatCannotBeReadAreSkippedAndCounted) {
+    const std::string good = "2026-12-07T10:00:00.000,1,AC I,12.34A,AC U,231.3V,12.34,231.3\n";
+    const char* bad[] = {
+        "2026-12-07T10:00:00.500,1,AC I,12.34A,AC U,231.3V,12.34\n",        // seven fields
+        "2026-12-07 10:00:01.000,1,AC I,12.34A,AC U,231.3V,12.34,231.3\n",  // no T
+        "2026-02-30T10:00:01.000,1,AC I,12.34A,AC U,231.3V,12.34,231.3\n",  // no such day
+        "2026-12-07T10:00:01.500,2,AC I,12.34A,AC U,231.3V,12.34,231.3\n",  // names of function 1
+        "2026-12-07T10:00:02.000,1,AC I,12.34A,AC U,231.3V,12.35,231.3\n",  // number disagrees
+        "2026-12-07T10:00:02.500,1,AC I,12.340A,AC U,231.3V,12.34,231.3\n", // not a display text
+        "2026-12-07T10:00:03.000,1,AC I,12.34A,AC U,750.1V,12.34,750.1\n",  // beyond the limit
+        "2026-12-07T10:00:03.500,1,AC I,OLA,AC U,231.3V,,231.3,extra\n",    // nine fields
+        "2026-12-07T10:00:04.000,1,AC I,OLA,AC U,231.3V,10001,231.3\n",     // a value on overload
+        "2026-12-07T10:00:04.500,3,AC I,1A,R,\"1,5kΩ\"x,1,1500\n",          // junk after a quote
+        "garbage\n",
+        "2026-12-07T10:00:05.000,1,AC I,12.34A,AC U,231.3V,12.34,231", // cut short at the end
+    };
+    std::string log = std::string(csvlog::kHeader) + "\n" + good + "\n";
+    for (const char* line : bad) {
+        log += line;
+        log += good;
+    }
+    Collected got;
+    const LogReadResult result = readCsvLogText(log, got);
+    EXPECT_TRUE(result.isLog);
+    EXPECT_EQ(result.readings, 12);
+    EXPECT_EQ(result.skipped, 12);
+    EXPECT_EQ(got.texts.front(), "12.34A|231.3V");
+}
+
+TEST(LogReader, QuotedTextsWithTheCommaSeparatorAreTakenAsLogged) {
+    const std::string log =
+        std::string(csvlog::kHeader) +
+        "\r\n2026-12-07T10:00:00.000,3,AC I,\"0,05A\",R,\"1,228kΩ\",0.05,1228\r\n";
+    Collected got;
+    const LogReadResult result = readCsvLogText(log, got);
+    EXPECT_EQ(result.readings, 1);
+    EXPECT_EQ(got.texts, std::vector<std::string>{"0,05A|1,228kΩ"});
+}
+
+TEST(LogReader, AFileThatIsNoLogSaysSo) {
+    Collected got;
+    for (const char* text : {"number,function,name1,text1,name2,text2,value1,value2\n1,1,,,,,,\n",
+                             "\x89PNG\r\n\x1a\n", "time,function\n"}) {
+        const LogReadResult result = readCsvLogText(text, got);
+        EXPECT_FALSE(result.isLog) << text;
+        EXPECT_NE(result.error.find("header"), std::string::npos);
+    }
+    const LogReadResult missing = readCsvLog("/nonexistent/log.csv", got);
+    EXPECT_FALSE(missing.isLog);
+    EXPECT_NE(missing.error.find("/nonexistent/log.csv"), std::string::npos) << missing.error;
+    EXPECT_TRUE(got.lines.empty());
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "measure/MeterReading.h"
+#include "measure/Reading.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+namespace talviren {
+
+// One reading of the history in 16 bytes: a week at 2 Hz (1,209,600 readings) takes 19 MB.
+struct TrendPoint {
+    std::int64_t wallMs = 0;
+    std::uint16_t currentCount = 0;
+    std::uint16_t secondCount = 0;
+    std::uint8_t function = 0;
+    std::uint8_t currentRange = 0;
+    std::uint8_t secondSign = 0;
+    bool breakBefore = false; // no line joins this reading to the one before
+
+    MeterReading reading() const {
+        return {function, currentCount, currentRange, secondCount, secondSign};
+    }
+};
+
+// Every reading of a run (or of an opened log) in arrival order, kept as the meter's own
+// counts: numbers and texts are decoded from them on demand by the one scale table.
+class TrendHistory {
+public:
+    // A pause longer than two 500 ms ticks breaks the line (with some room for jitter).
+    static constexpr std::int64_t kGapMs = 1250;
+
+    // A live reading: its steady time decides whether it follows the one before.
+    void add(const TimedReading& reading);
+    // A reading from a log: its wall-clock time decides.
+    void add(std::int64_t wallMs, const MeterReading& reading);
+    // The next reading starts a new line (the link was lost).
+    void markBreak() { breakPending_ = true; }
+    void clear();
+
+    std::size_t size() const { return points_.size(); }
+    bool empty() const { return points_.empty(); }
+    const TrendPoint& operator[](std::size_t i) const { return points_[i]; }
+    const TrendPoint& back() const { return points_.back(); }
+
+private:
+    void push(std::int64_t wallMs, const MeterReading& reading, bool breakBefore);
+
+    std::deque<TrendPoint> points_; // grows without copying what is there
+    std::int64_t lastSteadyNs_ = 0;
+    bool breakPending_ = true;
+};
+
+static_assert(sizeof(TrendPoint) == 16);
+
+} // namespace talviren
