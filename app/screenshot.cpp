@@ -1,37 +1,109 @@
 // talviren-screenshot: runs the window until it shows a live reading (or, with --record,
-// downloaded readings) and saves a picture of it. For the demo without a display and for
-// the pictures in the README; not installed.
+// downloaded readings; with --trend, a log of the simulator's readings in the Trend view) and
+// saves a picture of it. For the demo without a display and for the pictures in the README;
+// not installed.
 
+#include "export/CsvLogWriter.h"
+#include "sim/MeterSimulator.h"
 #include "ui/MainWindow.h"
+#include "ui/TrendView.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Opens the one log it was made with.
+class GivenLog : public talviren::OpenDialog {
+public:
+    explicit GivenLog(QString path) : path_(std::move(path)) {}
+    std::optional<QString> exec(const QString&, const QString&) override { return path_; }
+
+private:
+    QString path_;
+};
+
+// Twelve minutes of the simulator's live readings, a reading every 500 ms, with a short pause
+// and two readings beyond the range.
+bool writeSimulatedLog(const QString& path) {
+    using namespace talviren;
+    sim::SimulatorOptions options;
+    options.function = 1;
+    sim::MeterSimulator meter(options);
+    CsvLogWriter log(path.toStdString());
+    if (!log.open()) {
+        return false;
+    }
+    const std::int64_t start = systemClock().wallMs() - 12 * 60 * 1000;
+    for (int i = 0; i < 12 * 120; ++i) {
+        if (i > 900 && i < 930) {
+            continue; // the meter was off for a moment
+        }
+        const double seconds = i * 0.5;
+        auto bytes = meter.liveReading(seconds);
+        if (i == 400 || i == 401) {
+            bytes[4] = 80; // two readings beyond the range
+        }
+        TimedReading reading;
+        static_cast<DecodedReading&>(reading) = decodeReading(*MeterReading::fromBytes(bytes), ".");
+        reading.wallMs = start + i * 500;
+        if (!log.append(reading)) {
+            return false;
+        }
+    }
+    log.close();
+    return !log.failed();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QString output = QStringLiteral("talviren.png");
     bool record = false;
+    bool trend = false;
     double timeoutSeconds = 30;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--record")) {
             record = true;
+        } else if (!std::strcmp(argv[i], "--trend")) {
+            trend = true;
         } else if (!std::strcmp(argv[i], "--output") && i + 1 < argc) {
             output = QString::fromLocal8Bit(argv[++i]);
         } else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) {
             timeoutSeconds = std::atof(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: talviren-screenshot [--record] [--output FILE.png] "
-                                 "[--timeout SECONDS]\n");
+            std::fprintf(stderr,
+                         "usage: talviren-screenshot [--record | --trend] [--output FILE.png] "
+                         "[--timeout SECONDS]\n");
             return 2;
         }
     }
-    talviren::MainWindow window;
+    QTemporaryDir folder;
+    const QString log = folder.filePath(QStringLiteral("trend.csv"));
+    if (trend && !writeSimulatedLog(log)) {
+        std::fprintf(stderr, "talviren-screenshot: cannot write %s\n", qPrintable(log));
+        return 1;
+    }
+    talviren::MainWindow window(nullptr, nullptr, std::make_unique<GivenLog>(log));
     window.show();
+    if (trend) {
+        window.TabStrip1->setCurrentIndex(2);
+        window.trendView->openLog();
+        QTimer::singleShot(500, [&] {
+            const bool ok = window.grab().save(output);
+            std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(output));
+            QCoreApplication::exit(ok ? 0 : 1);
+        });
+        return QApplication::exec();
+    }
 
     bool readPressed = false;
     auto save = [&](int code) {

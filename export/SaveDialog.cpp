@@ -57,4 +57,16 @@ std::optional<QString> QtSaveDialog::exec(const SaveDialogRequest& request) {
     return dialog.selectedFiles().constFirst();
 }
 
+std::optional<QString> QtOpenDialog::exec(const QString& folder, const QString& filter) {
+    QFileDialog dialog(parent_);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(typeLabels(filter));
+    dialog.setDirectory(folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
 } // namespace talviren

@@ -45,6 +45,24 @@ QString typeExtension(const QString& label);
 // The folder saves open in, ~/TALVIREN, created when missing; home when it cannot be.
 QString defaultSaveFolder();
 
+// The dialog that picks a file to open.
+class OpenDialog {
+public:
+    virtual ~OpenDialog() = default;
+    // Shows the dialog; the chosen file, or nothing on Cancel. filter as for SaveDialogRequest.
+    virtual std::optional<QString> exec(const QString& folder, const QString& filter) = 0;
+};
+
+// The open dialog as the user sees it: QFileDialog.
+class QtOpenDialog : public OpenDialog {
+public:
+    explicit QtOpenDialog(QWidget* parent) : parent_(parent) {}
+    std::optional<QString> exec(const QString& folder, const QString& filter) override;
+
+private:
+    QWidget* parent_;
+};
+
 // The dialog as the user sees it: QFileDialog, asking before it replaces a file.
 class QtSaveDialog : public SaveDialog {
 public:

@@ -3,6 +3,7 @@
 #include "measure/MeterReading.h"
 #include "ui/Fonts.h"
 #include "ui/RecordTableModel.h"
+#include "ui/TrendView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,6 +23,8 @@
 namespace talviren {
 
 namespace {
+
+constexpr int kTrendTab = 2;
 
 QRect place(int left, int top, int width, int height) {
     return {twips(left), twips(top), twips(width), twips(height)};
@@ -55,8 +58,11 @@ QIcon drawnWindowIcon() {
 
 } // namespace
 
-MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, QWidget* parent)
-    : QWidget(parent), dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)) {
+MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, std::unique_ptr<SaveDialog> trendDialog,
+                       std::unique_ptr<OpenDialog> openDialog, QWidget* parent)
+    : QWidget(parent), dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)),
+      trendDialog_(trendDialog ? std::move(trendDialog) : std::make_unique<QtSaveDialog>(this)),
+      openDialog_(openDialog ? std::move(openDialog) : std::make_unique<QtOpenDialog>(this)) {
     session_.addConsumer(this);
     save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
         QMessageBox::warning(this, tr("Save"),
@@ -64,10 +70,12 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, QWidget* parent)
     });
     // Every timer runs from the session's creation; the start-up steps then set them.
     buildControls();
+    session_.addConsumer(trendView);
     Form_Load();
 }
 
 MainWindow::~MainWindow() {
+    session_.removeConsumer(trendView);
     session_.removeConsumer(this);
     session_.shutDown();
     // The model listens to the table, a member that is gone before child widgets are deleted.
@@ -117,6 +125,7 @@ void MainWindow::buildControls() {
     TabStrip1->setFont(windowFont(12, true));
     TabStrip1->addTab(tr("Realtime"));
     TabStrip1->addTab(tr("Record"));
+    TabStrip1->addTab(tr("Trend"));
     TabStrip1->setGeometry(place(840, 600, 8535, 8246).adjusted(0, 0, 0, -(twips(8246) - 26)));
     TabStrip1->setExpanding(false);
     TabStrip1->setDrawBase(false);
@@ -170,6 +179,12 @@ void MainWindow::buildControls() {
         }
     }
 
+    // The Trend view lies where the realtime panel lies, over the record table.
+    trendView = new TrendView(*trendDialog_, *openDialog_, this);
+    trendView->setGeometry(Frame_realtime->geometry());
+    trendView->setFont(windowFont(9));
+    trendView->hide();
+
     // A click on a tab applies its view, also a click on the tab already shown.
     connect(TabStrip1, &QTabBar::tabBarClicked, this, [this](int index) {
         if (index >= 0) {
@@ -192,6 +207,16 @@ void MainWindow::Form_Load() {
 }
 
 void MainWindow::TabStrip1_Click(int index) {
+    if (index == kTrendTab) {
+        // Polls live readings as the Realtime view does; nothing to read or clear here.
+        Frame_realtime->hide();
+        trendView->show();
+        Button_clear->setEnabled(false);
+        Button_read->setEnabled(false);
+        link().setViewMode(MeterLink::kTrendView);
+        return;
+    }
+    trendView->hide();
     if (index == 0) {
         Frame_realtime->show();
         Button_clear->setEnabled(false);
@@ -210,6 +235,10 @@ void MainWindow::Button_read_Click() {
 }
 
 void MainWindow::Button_save_Click() {
+    if (viewMode() == MeterLink::kTrendView) {
+        trendView->save();
+        return;
+    }
     SaveCommand::Sources sources;
     sources.grabWindow = [this] { return grab().toImage(); };
     sources.captions = [this] { return realtimeCaptions(); };

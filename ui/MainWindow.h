@@ -20,6 +20,7 @@ class QToolButton;
 namespace talviren {
 
 class RecordTableModel;
+class TrendView;
 
 // The one window: the Realtime and Record views, the five buttons and the two status labels,
 // over the link engine and the record table it fills.
@@ -33,13 +34,18 @@ public:
         "Quorvane V1.0 20230203\r Please contact us for more information!\r";
     static constexpr const char* kHelpTitle = "Thank you for using our product.";
 
-    // `dialog` answers the save dialog; by default the real one.
-    explicit MainWindow(std::unique_ptr<SaveDialog> dialog = nullptr, QWidget* parent = nullptr);
+    // `dialog` answers the save dialog of the Realtime and Record views, `trendDialog` that of
+    // the Trend view (saving and logging), `openDialog` its open dialog; by default the real
+    // ones.
+    explicit MainWindow(std::unique_ptr<SaveDialog> dialog = nullptr,
+                        std::unique_ptr<SaveDialog> trendDialog = nullptr,
+                        std::unique_ptr<OpenDialog> openDialog = nullptr,
+                        QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Start-up steps, run once before the window is shown.
     void Form_Load();
-    // Applies the view of tab `index` (0 Realtime, 1 Record).
+    // Applies the view of tab `index` (0 Realtime, 1 Record, 2 Trend).
     void TabStrip1_Click(int index);
     void Button_read_Click();
     void Button_save_Click();
@@ -73,6 +79,7 @@ public:
     QLabel* Lab_comsta = nullptr;
     QLabel* Lab_consta = nullptr;
     QProgressBar* downloadProgressBar = nullptr;
+    TrendView* trendView = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,6 +99,8 @@ private:
     MeterSession session_;
     RecordTableModel* model_ = nullptr;
     std::unique_ptr<SaveDialog> dialog_;
+    std::unique_ptr<SaveDialog> trendDialog_;
+    std::unique_ptr<OpenDialog> openDialog_;
     std::unique_ptr<SaveCommand> save_;
 };
 

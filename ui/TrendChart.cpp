@@ -1,0 +1,195 @@
+#include "ui/TrendChart.h"
+
+#include "measure/ValueText.h"
+#include "trend/TrendSeries.h"
+#include "ui/TrendCurve.h"
+
+#include <QDateTime>
+
+namespace talviren {
+
+namespace {
+
+double spanSeconds(TrendChart::Span span) {
+    switch (span) {
+    case TrendChart::Span::Minute:
+        return 60;
+    case TrendChart::Span::TenMinutes:
+        return 600;
+    case TrendChart::Span::Hour:
+        return 3600;
+    case TrendChart::Span::Day:
+        return 86400;
+    case TrendChart::Span::All:
+        break;
+    }
+    return 0;
+}
+
+QString axisTitle(QuantityKind kind) {
+    const QuantityKindInfo& info = quantityKindInfo(kind);
+    return QStringLiteral("%1 (%2)").arg(
+        QString::fromUtf8(info.symbol.data(), info.symbol.size()),
+        QString::fromUtf8(info.shownUnit.data(), info.shownUnit.size()));
+}
+
+} // namespace
+
+TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
+    setNoAntialiasingOnDrag(true);
+    setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    plotLayout()->clear();
+    upper_ = new QCPAxisRect(this);
+    lower_ = new QCPAxisRect(this);
+    plotLayout()->addElement(0, 0, upper_);
+    plotLayout()->addElement(1, 0, lower_);
+    auto* margins = new QCPMarginGroup(this);
+    ticker_.reset(new QCPAxisTickerDateTime);
+    ticker_->setDateTimeSpec(Qt::LocalTime);
+    ticker_->setTickCount(5);
+    for (QCPAxisRect* rect : {upper_, lower_}) {
+        rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+        rect->setRangeDrag(Qt::Horizontal);
+        rect->setRangeZoom(Qt::Horizontal);
+        rect->axis(QCPAxis::atBottom)->setTicker(ticker_);
+        rect->axis(QCPAxis::atLeft)->setNumberFormat(QStringLiteral("g"));
+    }
+    // One time axis: the upper plot's is a twin without labels, kept in step.
+    upper_->axis(QCPAxis::atBottom)->setTickLabels(false);
+    upper_->setMargins(QMargins(0, 0, 0, 0));
+    QCPAxis* upperTime = upper_->axis(QCPAxis::atBottom);
+    QCPAxis* lowerTime = lower_->axis(QCPAxis::atBottom);
+    connect(upperTime, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), lowerTime,
+            qOverload<const QCPRange&>(&QCPAxis::setRange));
+    connect(lowerTime, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), upperTime,
+            qOverload<const QCPRange&>(&QCPAxis::setRange));
+
+    current_ = new TrendCurve(upperTime, upper_->axis(QCPAxis::atLeft));
+    current_->setPen(QPen(QColor(0x15, 0x65, 0xc0), 1.5));
+    second_ = new TrendCurve(lowerTime, lower_->axis(QCPAxis::atLeft));
+    second_->setPen(QPen(QColor(0x2e, 0x7d, 0x32), 1.5));
+    upper_->axis(QCPAxis::atLeft)->setLabel(axisTitle(QuantityKind::AcCurrent));
+    lower_->axis(QCPAxis::atLeft)->setLabel(axisTitle(secondKind_));
+
+    // The user moves the time axis: the chart stays where it is put.
+    connect(this, &QCustomPlot::mousePress, this, [this] { stopFollowing(); });
+    connect(this, &QCustomPlot::mouseWheel, this, [this] { stopFollowing(); });
+    connect(this, &QCustomPlot::beforeReplot, this, [this] { fitValues(); });
+    placeTimeAxis();
+}
+
+void TrendChart::setHistory(const TrendHistory* history) {
+    history_ = history;
+    current_->setSeries(
+        history ? std::optional<TrendSeries>(TrendSeries(*history, QuantityKind::AcCurrent))
+                : std::nullopt);
+    chooseSecondKind();
+    following_ = true;
+    emit followingChanged(true);
+    placeTimeAxis();
+    redraw();
+}
+
+void TrendChart::historyGrew() {
+    if (history_ && !history_->empty()) {
+        const auto kind = talviren::secondKind(history_->back().function);
+        if (kind && *kind != secondKind_) {
+            chooseSecondKind();
+        }
+    }
+    if (following_) {
+        placeTimeAxis();
+    }
+    redraw();
+}
+
+void TrendChart::chooseSecondKind() {
+    // The lower plot shows what the latest reading carries beside the current.
+    if (history_) {
+        for (std::size_t i = history_->size(); i-- > 0;) {
+            if (const auto kind = talviren::secondKind((*history_)[i].function)) {
+                secondKind_ = *kind;
+                break;
+            }
+        }
+    }
+    second_->setSeries(history_ ? std::optional<TrendSeries>(TrendSeries(*history_, secondKind_))
+                                : std::nullopt);
+    lower_->axis(QCPAxis::atLeft)->setLabel(axisTitle(secondKind_));
+}
+
+void TrendChart::setSpan(Span span) {
+    span_ = span;
+    if (!following_ && span != Span::All) {
+        // Keep the right edge where the user put it.
+        const double upper = timeAxis()->range().upper;
+        timeAxis()->setRange(upper - spanSeconds(span), upper);
+    } else {
+        placeTimeAxis();
+    }
+    redraw();
+}
+
+void TrendChart::follow() {
+    following_ = true;
+    emit followingChanged(true);
+    placeTimeAxis();
+    redraw();
+}
+
+void TrendChart::showAll() {
+    following_ = false;
+    emit followingChanged(false);
+    if (history_ && !history_->empty()) {
+        const double first = static_cast<double>((*history_)[0].wallMs) / 1000.0;
+        const double last = static_cast<double>(history_->back().wallMs) / 1000.0;
+        timeAxis()->setRange(first, std::max(last, first + 1));
+    }
+    redraw();
+}
+
+void TrendChart::stopFollowing() {
+    if (following_) {
+        following_ = false;
+        emit followingChanged(false);
+    }
+}
+
+void TrendChart::placeTimeAxis() {
+    const bool empty = !history_ || history_->empty();
+    const double newest = empty ? static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0
+                                : static_cast<double>(history_->back().wallMs) / 1000.0;
+    double oldest = newest - spanSeconds(span_);
+    if (span_ == Span::All) {
+        oldest = empty ? newest - 60 : static_cast<double>((*history_)[0].wallMs) / 1000.0;
+    }
+    // A little room on the right, so that the newest reading is not on the frame.
+    const double width = std::max(newest - oldest, 1.0);
+    timeAxis()->setRange(oldest, newest + width * 0.02);
+}
+
+void TrendChart::fitValues() {
+    const QCPRange time = timeAxis()->range();
+    ticker_->setDateTimeFormat(time.size() > 86400 ? QStringLiteral("dd.MM.\nHH:mm")
+                               : time.size() > 600 ? QStringLiteral("HH:mm")
+                                                   : QStringLiteral("HH:mm:ss"));
+    for (TrendCurve* curve : {current_, second_}) {
+        bool found = false;
+        const QCPRange values = curve->getValueRange(found, QCP::sdBoth, time);
+        if (!found) {
+            continue;
+        }
+        const double margin =
+            std::max(values.size() * 0.08, std::max(std::abs(values.upper), 1.0) * 0.01);
+        // Room at the top for the overload marks.
+        curve->valueAxis()->setRange(values.lower - margin, values.upper + 2 * margin);
+    }
+}
+
+void TrendChart::redraw() {
+    if (isVisible()) {
+        replot(rpQueuedReplot);
+    }
+}
+
+} // namespace talviren

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "trend/TrendSeries.h"
+
+#include <qcustomplot.h>
+
+#include <optional>
+
+namespace talviren {
+
+// A quantity of the trend history drawn straight from the history (nothing is copied into
+// the plot): lines broken at every gap, overloads marked at the plot's top edge, and, where
+// more readings fall into the view than there are pixels, one min/max envelope per pixel
+// column so that a week draws as fast as a minute.
+class TrendCurve : public QCPAbstractPlottable {
+    Q_OBJECT
+
+public:
+    // What the last draw put on the screen, for tests and benchmarks.
+    struct Drawn {
+        int lines = 0;     // separate pieces of line (a gap lies between two)
+        int points = 0;    // points handed to the painter
+        int overloads = 0; // overload marks
+        bool envelope = false;
+    };
+
+    TrendCurve(QCPAxis* keyAxis, QCPAxis* valueAxis);
+
+    // The readings to draw (none: an empty curve).
+    void setSeries(std::optional<TrendSeries> series) { series_ = std::move(series); }
+    const std::optional<TrendSeries>& series() const { return series_; }
+    const Drawn& lastDrawn() const { return drawn_; }
+
+    double selectTest(const QPointF& pos, bool onlySelectable,
+                      QVariant* details = nullptr) const override;
+    QCPRange getKeyRange(bool& foundRange,
+                         QCP::SignDomain inSignDomain = QCP::sdBoth) const override;
+    QCPRange getValueRange(bool& foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth,
+                           const QCPRange& inKeyRange = QCPRange()) const override;
+
+protected:
+    void draw(QCPPainter* painter) override;
+    void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override;
+
+private:
+    // Readings from one before the key range to one after it.
+    std::pair<std::size_t, std::size_t> visible(const QCPRange& keys) const;
+
+    std::optional<TrendSeries> series_;
+    Drawn drawn_;
+};
+
+} // namespace talviren

@@ -1,0 +1,362 @@
+#include "ui/TrendView.h"
+
+#include "export/CsvLogReader.h"
+#include "measure/ValueText.h"
+#include "trend/HistoryReadings.h"
+#include "ui/TrendCurve.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QSignalBlocker>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace talviren {
+
+namespace {
+
+QString fromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Decimals of a mean: one more than the finest step the display shows in that unit.
+int meanDecimals(QuantityKind kind) {
+    return kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
+}
+
+} // namespace
+
+TrendView::TrendView(SaveDialog& saveDialog, OpenDialog& openDialog, QWidget* parent)
+    : QWidget(parent), saveDialog_(saveDialog), openDialog_(openDialog),
+      saveCommand_(saveDialog,
+                   [this](const SaveOutcome& outcome) {
+                       tell(tr("Save"),
+                            tr("Could not save %1:\n%2").arg(outcome.path, outcome.error));
+                   }),
+      separator_(QLocale().decimalPoint().toStdString()) {
+    buildControls();
+    logSync_.setInterval(100);
+    connect(&logSync_, &QTimer::timeout, this, [this] {
+        if (log_ && !log_->syncIfDue(systemClock().steadyNs())) {
+            stopLogging(QString::fromStdString(log_->error()));
+        }
+    });
+    // The table and the log label follow the readings in the event loop, not in the reading's
+    // path: several readings in a row cost one refresh.
+    statisticsRefresh_.setSingleShot(true);
+    statisticsRefresh_.setInterval(0);
+    connect(&statisticsRefresh_, &QTimer::timeout, this, [this] {
+        refreshStatistics();
+        refreshLogLabel();
+    });
+    showTrend(&live_);
+}
+
+TrendView::~TrendView() = default;
+
+void TrendView::buildControls() {
+    setObjectName(QStringLiteral("Frame_trend"));
+    setAutoFillBackground(true); // it covers the record table, as the realtime panel does
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
+
+    auto* bar = new QHBoxLayout;
+    bar->setSpacing(2);
+    auto* spans = new QButtonGroup(this);
+    const QString spanNames[5] = {tr("1 min"), tr("10 min"), tr("1 h"), tr("24 h"), tr("All")};
+    const auto makeButton = [this](const QString& text) {
+        auto* button = new QToolButton(this);
+        button->setText(text);
+        button->setObjectName(text);
+        button->setAutoRaise(false);
+        return button;
+    };
+    for (int i = 0; i < 5; ++i) {
+        spanButtons[i] = makeButton(spanNames[i]);
+        spanButtons[i]->setCheckable(true);
+        spans->addButton(spanButtons[i], i);
+        bar->addWidget(spanButtons[i]);
+        connect(spanButtons[i], &QToolButton::clicked, this,
+                [this, i] { chart->setSpan(static_cast<TrendChart::Span>(i)); });
+    }
+    liveButton = makeButton(tr("Live"));
+    liveButton->setCheckable(true);
+    liveButton->setToolTip(tr("Follow the newest live reading"));
+    bar->addWidget(liveButton);
+    bar->addStretch();
+    resetButton = makeButton(tr("Reset"));
+    resetButton->setToolTip(tr("Clear the statistics (the history stays)"));
+    logButton = makeButton(tr("Log\u2026"));
+    logButton->setCheckable(true);
+    logButton->setToolTip(tr("Append every live reading to a CSV file"));
+    openButton = makeButton(tr("Open\u2026"));
+    openButton->setToolTip(tr("Show a CSV log in the chart"));
+    for (QToolButton* button : {resetButton, logButton, openButton}) {
+        bar->addWidget(button);
+    }
+    layout->addLayout(bar);
+
+    auto* status = new QHBoxLayout;
+    sourceLabel = new QLabel(this);
+    logLabel = new QLabel(this);
+    logLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    status->addWidget(sourceLabel, 1);
+    status->addWidget(logLabel, 1);
+    layout->addLayout(status);
+
+    chart = new TrendChart(this);
+    chart->setAccessibleName(tr("Trend chart"));
+    layout->addWidget(chart, 1);
+
+    statisticsTable = new QTableWidget(0, 6, this);
+    statisticsTable->setAccessibleName(tr("Statistics"));
+    statisticsTable->setHorizontalHeaderLabels(
+        {tr("Last"), tr("Min"), tr("Max"), tr("Mean"), tr("Count"), tr("OL")});
+    statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    statisticsTable->setSelectionMode(QAbstractItemView::NoSelection);
+    statisticsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    statisticsTable->verticalHeader()->setDefaultSectionSize(20);
+    statisticsTable->setFixedHeight(20 * 4 +
+                                    statisticsTable->horizontalHeader()->sizeHint().height() + 4);
+    layout->addWidget(statisticsTable);
+
+    spanButtons[static_cast<int>(chart->span())]->setChecked(true);
+    connect(liveButton, &QToolButton::clicked, this, [this] { showLive(); });
+    connect(chart, &TrendChart::followingChanged, liveButton,
+            [this](bool following) { liveButton->setChecked(following && !showingLog()); });
+    connect(resetButton, &QToolButton::clicked, this, &TrendView::resetStatistics);
+    connect(logButton, &QToolButton::toggled, this, &TrendView::setLogging);
+    connect(openButton, &QToolButton::clicked, this, &TrendView::openLog);
+}
+
+void TrendView::setInitialFolder(QString folder) {
+    initialFolder_ = folder;
+    saveCommand_.setInitialFolder(std::move(folder));
+}
+
+void TrendView::tell(const QString& title, const QString& text) {
+    if (notify_) {
+        notify_(title, text);
+    } else {
+        QMessageBox::warning(this, title, text);
+    }
+}
+
+void TrendView::liveReading(const TimedReading& reading) {
+    live_.history.add(reading);
+    live_.statistics.add(reading);
+    if (log_ && !log_->append(reading)) {
+        stopLogging(QString::fromStdString(log_->error()));
+    }
+    if (shown_ == &live_) {
+        chart->historyGrew();
+    }
+    refreshStatisticsSoon();
+}
+
+void TrendView::linkLost() {
+    live_.history.markBreak();
+}
+
+void TrendView::showTrend(Trend* trend) {
+    shown_ = trend;
+    chart->setHistory(&trend->history);
+    liveButton->setChecked(trend == &live_);
+    sourceLabel->setText(trend == &live_
+                             ? tr("Live readings")
+                             : tr("%1: %2 readings").arg(trend->name).arg(trend->history.size()));
+    refreshStatistics();
+}
+
+void TrendView::showLive() {
+    if (shown_ != &live_) {
+        showTrend(&live_);
+    }
+    chart->follow();
+    liveButton->setChecked(true);
+}
+
+void TrendView::resetStatistics() {
+    shown_->statistics.reset();
+    refreshStatistics();
+}
+
+void TrendView::refreshStatisticsSoon() {
+    if (!statisticsRefresh_.isActive()) {
+        statisticsRefresh_.start();
+    }
+}
+
+void TrendView::refreshStatistics() {
+    const ReadingStatistics& stats = shown_->statistics;
+    const std::vector<QuantityKind> kinds = stats.seenKinds();
+    statisticsTable->setRowCount(static_cast<int>(kinds.size()));
+    int row = 0;
+    for (QuantityKind kind : kinds) {
+        const ReadingStatistics::Kind& k = stats.of(kind);
+        const QuantityKindInfo& info = quantityKindInfo(kind);
+        QString mean;
+        if (k.count > 0) {
+            mean = QString::number(k.mean() / info.basePerShown, 'f', meanDecimals(kind));
+            mean.replace(QLatin1Char('.'), QString::fromStdString(separator_));
+            mean += fromView(info.shownUnit);
+        }
+        const QString cells[6] = {QString::fromStdString(k.last.text),
+                                  k.count ? QString::fromStdString(k.minimum.text) : QString(),
+                                  k.count ? QString::fromStdString(k.maximum.text) : QString(),
+                                  mean,
+                                  QString::number(k.count),
+                                  QString::number(k.overloads)};
+        statisticsTable->setVerticalHeaderItem(row, new QTableWidgetItem(fromView(info.symbol)));
+        for (int c = 0; c < 6; ++c) {
+            QTableWidgetItem* item = statisticsTable->item(row, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignCenter);
+                statisticsTable->setItem(row, c, item);
+            }
+            item->setText(cells[c]);
+        }
+        ++row;
+    }
+}
+
+void TrendView::refreshLogLabel() {
+    if (!log_) {
+        logLabel->clear();
+        return;
+    }
+    logLabel->setText(tr("%1: %2 lines")
+                          .arg(QFileInfo(QString::fromStdString(log_->path())).fileName())
+                          .arg(log_->linesWritten()));
+}
+
+void TrendView::setLogging(bool on) {
+    const auto uncheck = [this] {
+        const QSignalBlocker blocker(logButton);
+        logButton->setChecked(false);
+    };
+    if (!on) {
+        log_.reset(); // syncs and closes
+        logSync_.stop();
+        uncheck();
+        refreshLogLabel();
+        return;
+    }
+    if (log_) {
+        return;
+    }
+    const SaveDialogRequest request{
+        QStringLiteral("TALVIREN"), tr("CSV log (*.csv)") + QStringLiteral("|*.csv|"),
+        QStringLiteral(".csv"), initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
+    const auto path = saveDialog_.exec(request);
+    if (!path) {
+        uncheck();
+        return;
+    }
+    auto writer = std::make_unique<CsvLogWriter>(path->toStdString());
+    if (!writer->open()) {
+        uncheck();
+        tell(tr("Log"),
+             tr("Could not log to %1:\n%2").arg(*path, QString::fromStdString(writer->error())));
+        return;
+    }
+    log_ = std::move(writer);
+    logSync_.start();
+    {
+        const QSignalBlocker blocker(logButton);
+        logButton->setChecked(true);
+    }
+    refreshLogLabel();
+}
+
+void TrendView::stopLogging(const QString& failure) {
+    const QString path = log_ ? QString::fromStdString(log_->path()) : QString();
+    log_.reset(); // the lines written stay as they are
+    logSync_.stop();
+    {
+        const QSignalBlocker blocker(logButton);
+        logButton->setChecked(false);
+    }
+    refreshLogLabel();
+    tell(tr("Log"), tr("Logging to %1 stopped:\n%2").arg(path, failure));
+}
+
+void TrendView::openLog() {
+    const auto path =
+        openDialog_.exec(initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_,
+                         tr("CSV log (*.csv)") + QStringLiteral("|*.csv|") + tr("All files (*)") +
+                             QStringLiteral("|*|"));
+    if (!path) {
+        return;
+    }
+    // Read into a trend of its own: a file that is no log changes nothing.
+    auto trend = std::make_unique<Trend>();
+    struct Sink : LogReadingSink {
+        Trend& trend;
+        explicit Sink(Trend& t) : trend(t) {}
+        void reading(std::int64_t wallMs, const MeterReading& raw, std::string_view currentText,
+                     std::string_view secondText) override {
+            trend.history.add(wallMs, raw);
+            if (auto q = currentNumber(raw)) {
+                q->text = currentText;
+                trend.statistics.add(*q, wallMs);
+            }
+            if (auto q = secondNumber(raw)) {
+                q->text = secondText;
+                trend.statistics.add(*q, wallMs);
+            }
+        }
+    } sink(*trend);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const LogReadResult result = readCsvLog(path->toStdString(), sink);
+    QApplication::restoreOverrideCursor();
+    if (!result.isLog) {
+        tell(tr("Open"),
+             tr("Could not open %1:\n%2").arg(*path, QString::fromStdString(result.error)));
+        return;
+    }
+    trend->name = QFileInfo(*path).fileName();
+    opened_ = std::move(trend);
+    showTrend(opened_.get());
+    spanButtons[static_cast<int>(TrendChart::Span::All)]->setChecked(true);
+    chart->setSpan(TrendChart::Span::All);
+    chart->showAll();
+    if (result.skipped > 0) {
+        tell(tr("Open"), tr("%n line(s) of %1 could not be read and were skipped.", nullptr,
+                            static_cast<int>(result.skipped))
+                             .arg(opened_->name));
+    }
+}
+
+SaveOutcome TrendView::save() {
+    const HistoryReadings readings(shown_->history, shown_->history.size(), separator_);
+    QProgressDialog progress(tr("Saving\u2026"), QString(), 0, 1000, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    TrendSaveCommand::Sources sources;
+    sources.chart = chart;
+    sources.readings = &readings;
+    sources.progress = [&progress](double done) {
+        progress.setValue(static_cast<int>(done * 1000));
+    };
+    return saveCommand_.save(sources);
+}
+
+void TrendView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    chart->replot(QCustomPlot::rpQueuedReplot);
+}
+
+} // namespace talviren
