@@ -28,30 +28,56 @@ std::string localTime(std::int64_t wallMs) {
     return out;
 }
 
-std::string readingFields(const DecodedReading& reading) {
-    const auto symbols = quantitySymbols(reading.raw.function);
-    std::string out = std::to_string(reading.raw.function);
-    const auto add = [&out](std::string_view text) {
-        out += ',';
+namespace {
+
+void appendField(std::string& out, std::string_view text) {
+    out += ',';
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+    } else {
         out += field(text);
-    };
-    add(symbols ? symbols->current : std::string_view());
-    add(reading.current ? std::string_view(reading.current->text) : std::string_view());
-    add(symbols ? symbols->second : std::string_view());
-    add(reading.second ? std::string_view(reading.second->text) : std::string_view());
-    add(reading.current ? plainNumber(*reading.current) : std::string());
-    add(reading.second ? plainNumber(*reading.second) : std::string());
+    }
+}
+
+void appendFields(std::string& out, const DecodedReading& reading) {
+    const auto symbols = quantitySymbols(reading.raw.function);
+    out += std::to_string(reading.raw.function);
+    appendField(out, symbols ? symbols->current : std::string_view());
+    appendField(out,
+                reading.current ? std::string_view(reading.current->text) : std::string_view());
+    appendField(out, symbols ? symbols->second : std::string_view());
+    appendField(out, reading.second ? std::string_view(reading.second->text) : std::string_view());
+    // Numbers never need quotes: digits, a point and a minus.
+    out += ',';
+    if (reading.current) {
+        out += plainNumber(*reading.current);
+    }
+    out += ',';
+    if (reading.second) {
+        out += plainNumber(*reading.second);
+    }
+}
+
+} // namespace
+
+std::string readingFields(const DecodedReading& reading) {
+    std::string out;
+    appendFields(out, reading);
     return out;
+}
+
+void appendLine(std::string& out, const TimedReading& reading) {
+    thread_local LocalTime zone;
+    zone.appendIso(out, reading.wallMs);
+    out += ',';
+    appendFields(out, reading);
+    out += '\n';
 }
 
 std::string line(const TimedReading& reading) {
     std::string out;
     out.reserve(80);
-    thread_local LocalTime zone;
-    zone.appendIso(out, reading.wallMs);
-    out += ',';
-    out += readingFields(reading);
-    out += '\n';
+    appendLine(out, reading);
     return out;
 }
 

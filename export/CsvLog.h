@@ -30,5 +30,7 @@ std::string readingFields(const DecodedReading& reading);
 
 // One whole log line of a live reading, ending in "\n".
 std::string line(const TimedReading& reading);
+// The same line appended to `out` (for writers of many lines).
+void appendLine(std::string& out, const TimedReading& reading);
 
 } // namespace talviren::csvlog

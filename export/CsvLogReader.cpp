@@ -226,7 +226,7 @@ std::optional<std::int64_t> plainMilli(std::string_view text) {
 }
 
 // The value column agrees with the quantity: its number, or empty on overload or without one.
-bool valueAgrees(std::string_view value, const std::optional<Quantity>& quantity) {
+bool valueAgrees(std::string_view value, const std::optional<QuantityCount>& quantity) {
     if (!quantity || quantity->overload) {
         return value.empty();
     }

@@ -33,7 +33,7 @@ bool writeReadingsCsv(const ReadingSequence& readings, const std::string& path, 
     std::string buffer = std::string(csvlog::kHeader) + "\n";
     const std::size_t total = readings.size();
     for (std::size_t i = 0; ok && i < total; ++i) {
-        buffer += csvlog::line(readings.at(i));
+        csvlog::appendLine(buffer, readings.at(i));
         if (buffer.size() >= kFlushBytes) {
             ok = file.write(buffer);
             buffer.clear();

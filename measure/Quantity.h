@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,24 @@ inline constexpr QuantityKind kAllQuantityKinds[kQuantityKindCount] = {
     QuantityKind::AcCurrent, QuantityKind::AcVoltage, QuantityKind::DcVoltage,
     QuantityKind::Resistance};
 
+// A quantity as the meter's count alone, with nothing to allocate: for long histories.
+struct QuantityCount {
+    QuantityKind kind = QuantityKind::AcCurrent;
+    bool overload = false;
+    int count = 0;   // negative for a negative DC voltage
+    int divisor = 1; // count / divisor is the value in the base unit
+
+    // In A, V or Ω; NaN on overload.
+    double value() const {
+        if (overload) {
+            return std::numeric_limits<double>::quiet_NaN();
+        }
+        return count == 0 ? 0.0 : static_cast<double>(count) / divisor;
+    }
+    // In thousandths of the base unit, exact.
+    std::int64_t milli() const { return static_cast<std::int64_t>(count) * (1000 / divisor); }
+};
+
 // One quantity of a reading: as a number, and as the text the window shows.
 struct Quantity {
     QuantityKind kind = QuantityKind::AcCurrent;
@@ -51,6 +70,9 @@ struct Quantity {
     // The value in thousandths of the base unit, as an exact integer (for sums without drift).
     std::int64_t milli() const { return static_cast<std::int64_t>(count) * (1000 / divisor); }
 };
+
+// The quantity of a count with a text given (as a log holds it).
+Quantity quantityWithText(const QuantityCount& count, std::string text);
 
 // The value as a plain number in the base unit with "." as separator ("0.085", "-31", "1228");
 // empty on overload.

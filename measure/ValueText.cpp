@@ -78,73 +78,106 @@ std::optional<Scale> secondScale(std::uint8_t function) {
     }
 }
 
-// decimalSeparator null: numbers only, no text.
-Quantity quantity(const Scale& scale, int count, bool negative,
-                  const std::string_view* decimalSeparator) {
-    Quantity q;
+QuantityCount countOf(const Scale& scale, int count, bool negative) {
+    QuantityCount q;
     q.kind = scale.kind;
     q.divisor = scale.baseDivisor;
     // The overload test comes first: "OLV" never carries a sign.
-    if (count > scale.overloadLimit) {
-        q.overload = true;
-        q.count = count;
-        q.value = std::numeric_limits<double>::quiet_NaN();
-        if (decimalSeparator) {
-            q.text = std::string(kOverload) + std::string(scale.unit);
-        }
-        return q;
-    }
-    q.count = negative ? -count : count;
-    // Both operands are exact, and IEEE division rounds once: the nearest double to the
-    // decimal the text shows. A negative zero is kept out of the numbers.
-    q.value = q.count == 0 ? 0.0 : static_cast<double>(q.count) / scale.baseDivisor;
-    if (!decimalSeparator) {
-        return q;
-    }
-    // The display keeps the sign even on a zero ("-0V"), as the meter program shows it.
-    if (negative) {
-        q.text = '-';
-    }
-    q.text += quotientText(count, scale.displayDivisor, *decimalSeparator);
-    q.text += scale.unit;
+    q.overload = count > scale.overloadLimit;
+    q.count = negative && !q.overload ? -count : count;
     return q;
 }
 
-std::optional<Quantity> current(const MeterReading& reading, const std::string_view* separator) {
-    const auto scale = currentScale(reading.currentRange);
-    if (!scale) {
-        return std::nullopt;
+Quantity quantity(const Scale& scale, int count, bool negative, std::string_view decimalSeparator) {
+    const QuantityCount c = countOf(scale, count, negative);
+    std::string text;
+    if (c.overload) {
+        text = std::string(kOverload) + std::string(scale.unit);
+    } else {
+        // The display keeps the sign even on a zero ("-0V"), as the meter program shows it.
+        if (negative) {
+            text = '-';
+        }
+        text += quotientText(count, scale.displayDivisor, decimalSeparator);
+        text += scale.unit;
     }
-    return quantity(*scale, reading.currentCount, false, separator);
+    return quantityWithText(c, std::move(text));
 }
 
-std::optional<Quantity> second(const MeterReading& reading, const std::string_view* separator) {
+std::optional<Scale> secondScaleOf(const MeterReading& reading, bool& negative) {
     const auto scale = secondScale(reading.function);
-    if (!scale) {
-        return std::nullopt;
-    }
-    const bool negative = scale->canBeNegative && reading.secondSign == 1;
-    return quantity(*scale, reading.secondCount, negative, separator);
+    negative = scale && scale->canBeNegative && reading.secondSign == 1;
+    return scale;
 }
 
 } // namespace
 
+Quantity quantityWithText(const QuantityCount& c, std::string text) {
+    Quantity q;
+    q.kind = c.kind;
+    q.overload = c.overload;
+    q.count = c.count;
+    q.divisor = c.divisor;
+    // Both operands are exact, and IEEE division rounds once: the nearest double to the
+    // decimal the text shows. A negative zero is kept out of the numbers.
+    q.value = c.value();
+    q.text = std::move(text);
+    return q;
+}
+
 std::optional<Quantity> currentQuantity(const MeterReading& reading,
                                         std::string_view decimalSeparator) {
-    return current(reading, &decimalSeparator);
+    const auto scale = currentScale(reading.currentRange);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return quantity(*scale, reading.currentCount, false, decimalSeparator);
 }
 
 std::optional<Quantity> secondQuantity(const MeterReading& reading,
                                        std::string_view decimalSeparator) {
-    return second(reading, &decimalSeparator);
+    bool negative = false;
+    const auto scale = secondScaleOf(reading, negative);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return quantity(*scale, reading.secondCount, negative, decimalSeparator);
 }
 
-std::optional<Quantity> currentNumber(const MeterReading& reading) {
-    return current(reading, nullptr);
+std::optional<QuantityCount> currentNumber(const MeterReading& reading) {
+    const auto scale = currentScale(reading.currentRange);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return countOf(*scale, reading.currentCount, false);
 }
 
-std::optional<Quantity> secondNumber(const MeterReading& reading) {
-    return second(reading, nullptr);
+std::optional<QuantityCount> secondNumber(const MeterReading& reading) {
+    bool negative = false;
+    const auto scale = secondScaleOf(reading, negative);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return countOf(*scale, reading.secondCount, negative);
+}
+
+namespace {
+
+std::optional<CountScale> countScale(const std::optional<Scale>& scale) {
+    if (!scale) {
+        return std::nullopt;
+    }
+    return CountScale{scale->kind, scale->baseDivisor, scale->overloadLimit, scale->canBeNegative};
+}
+
+} // namespace
+
+std::optional<CountScale> currentCountScale(std::uint8_t range) {
+    return countScale(currentScale(range));
+}
+
+std::optional<CountScale> secondCountScale(std::uint8_t function) {
+    return countScale(secondScale(function));
 }
 
 std::optional<std::string> currentText(const MeterReading& reading,

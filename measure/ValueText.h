@@ -35,9 +35,20 @@ std::optional<Quantity> currentQuantity(const MeterReading& reading,
 std::optional<Quantity> secondQuantity(const MeterReading& reading,
                                        std::string_view decimalSeparator);
 
-// The same numbers without the texts (text stays empty), for long histories.
-std::optional<Quantity> currentNumber(const MeterReading& reading);
-std::optional<Quantity> secondNumber(const MeterReading& reading);
+// The same as counts alone, without texts: for long histories.
+std::optional<QuantityCount> currentNumber(const MeterReading& reading);
+std::optional<QuantityCount> secondNumber(const MeterReading& reading);
+
+// How the counts of a range (current) or a function (second quantity) turn into numbers, from
+// the same table as the texts: for readers that decode millions of readings at a time.
+struct CountScale {
+    QuantityKind kind;
+    int baseDivisor;   // count / baseDivisor is the value in A, V or Ω
+    int overloadLimit; // counts above it are overloads
+    bool signed_;      // the sign byte makes the count negative
+};
+std::optional<CountScale> currentCountScale(std::uint8_t range);
+std::optional<CountScale> secondCountScale(std::uint8_t function);
 
 // Text of the current by its range code; nothing for range codes 6 and above.
 std::optional<std::string> currentText(const MeterReading& reading,

@@ -18,7 +18,9 @@
 #include <functional>
 #include <malloc.h>
 #include <optional>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <vector>
 
@@ -151,5 +153,33 @@ public:
     std::vector<SaveDialogRequest> requests;
     std::vector<int> typeIndexBefore;
 };
+
+// An open dialog answered by the test: each exec takes the next path (empty: Cancel).
+class ScriptedOpenDialog : public OpenDialog {
+public:
+    std::optional<QString> exec(const QString& folder, const QString&) override {
+        folders.push_back(folder);
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        const QString path = answers.front();
+        answers.pop_front();
+        return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+    }
+    std::deque<QString> answers;
+    std::vector<QString> folders;
+};
+
+// Mounts a file system of `kilobytes` at `folder` in a mount namespace of this process's own
+// (each test runs in a process of its own); false where the system does not allow it.
+inline bool mountSmallFileSystem(const QString& folder, int kilobytes) {
+    const bool privateNamespace =
+        ::unshare(CLONE_NEWNS) == 0 || ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0;
+    if (!privateNamespace || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return false;
+    }
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    return ::mount("tmpfs", qPrintable(folder), "tmpfs", 0, options.c_str()) == 0;
+}
 
 } // namespace talviren::testing

@@ -19,24 +19,30 @@ void TrendHistory::push(std::int64_t wallMs, const MeterReading& reading, bool b
     point.function = reading.function;
     point.currentRange = reading.currentRange;
     point.secondSign = reading.secondSign;
-    point.breakBefore = breakBefore || breakPending_ || points_.empty();
+    point.breakBefore = breakBefore || breakPending_ || size_ == 0;
     breakPending_ = false;
-    points_.push_back(point);
+    constexpr std::size_t chunk = std::size_t(1) << kChunkBits;
+    if (size_ % chunk == 0 && size_ / chunk == chunks_.size()) {
+        chunks_.push_back(std::make_unique_for_overwrite<TrendPoint[]>(chunk));
+    }
+    chunks_[size_ >> kChunkBits][size_ & (chunk - 1)] = point;
+    ++size_;
 }
 
 void TrendHistory::add(const TimedReading& reading) {
-    const bool gap = !points_.empty() && reading.steadyNs - lastSteadyNs_ > kGapMs * 1'000'000;
+    const bool gap = size_ > 0 && reading.steadyNs - lastSteadyNs_ > kGapMs * 1'000'000;
     lastSteadyNs_ = reading.steadyNs;
     push(reading.wallMs, reading.raw, gap);
 }
 
 void TrendHistory::add(std::int64_t wallMs, const MeterReading& reading) {
-    const bool gap = !points_.empty() && wallMs - points_.back().wallMs > kGapMs;
+    const bool gap = size_ > 0 && wallMs - back().wallMs > kGapMs;
     push(wallMs, reading, gap);
 }
 
 void TrendHistory::clear() {
-    points_.clear();
+    chunks_.clear();
+    size_ = 0;
     breakPending_ = true;
 }
 

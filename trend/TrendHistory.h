@@ -4,8 +4,9 @@
 #include "measure/Reading.h"
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace talviren {
 
@@ -25,11 +26,13 @@ struct TrendPoint {
 };
 
 // Every reading of a run (or of an opened log) in arrival order, kept as the meter's own
-// counts: numbers and texts are decoded from them on demand by the one scale table.
+// counts: numbers and texts are decoded from them on demand by the one scale table. Stored in
+// chunks that never move, so that growing costs no copy and no second allocation of the whole.
 class TrendHistory {
 public:
     // A pause longer than two 500 ms ticks breaks the line (with some room for jitter).
     static constexpr std::int64_t kGapMs = 1250;
+    static constexpr unsigned kChunkBits = 16; // 65,536 readings (1 MiB) to a chunk
 
     // A live reading: its steady time decides whether it follows the one before.
     void add(const TimedReading& reading);
@@ -39,15 +42,18 @@ public:
     void markBreak() { breakPending_ = true; }
     void clear();
 
-    std::size_t size() const { return points_.size(); }
-    bool empty() const { return points_.empty(); }
-    const TrendPoint& operator[](std::size_t i) const { return points_[i]; }
-    const TrendPoint& back() const { return points_.back(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const TrendPoint& operator[](std::size_t i) const {
+        return chunks_[i >> kChunkBits][i & ((std::size_t(1) << kChunkBits) - 1)];
+    }
+    const TrendPoint& back() const { return (*this)[size_ - 1]; }
 
 private:
     void push(std::int64_t wallMs, const MeterReading& reading, bool breakBefore);
 
-    std::deque<TrendPoint> points_; // grows without copying what is there
+    std::vector<std::unique_ptr<TrendPoint[]>> chunks_;
+    std::size_t size_ = 0;
     std::int64_t lastSteadyNs_ = 0;
     bool breakPending_ = true;
 };

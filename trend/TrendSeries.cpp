@@ -2,23 +2,23 @@
 
 #include "measure/ValueText.h"
 
+#include <algorithm>
+
 namespace talviren {
 
-TrendSeries::Sample TrendSeries::sample(std::size_t i) const {
-    const MeterReading reading = (*history_)[i].reading();
-    std::optional<Quantity> q;
-    if (kind_ == QuantityKind::AcCurrent) {
-        q = currentNumber(reading);
-    } else if (secondKind(reading.function) == kind_) {
-        q = secondNumber(reading);
+TrendSeries::TrendSeries(const TrendHistory& history, QuantityKind kind)
+    : history_(&history), kind_(kind), current_(kind == QuantityKind::AcCurrent) {
+    const int basePerShown = quantityKindInfo(kind).basePerShown;
+    for (int code = 0; code < 256; ++code) {
+        const auto scale = current_ ? currentCountScale(static_cast<std::uint8_t>(code))
+                                    : secondCountScale(static_cast<std::uint8_t>(code));
+        if (scale && scale->kind == kind) {
+            // count / (divisor * basePerShown): one division, exact operands, one rounding.
+            scales_[static_cast<std::size_t>(code)] = {true, scale->signed_, scale->overloadLimit,
+                                                       static_cast<double>(scale->baseDivisor) *
+                                                           basePerShown};
+        }
     }
-    if (!q) {
-        return {};
-    }
-    if (q->overload) {
-        return {Sample::Overload, 0};
-    }
-    return {Sample::Value, q->value / quantityKindInfo(kind_).basePerShown};
 }
 
 std::size_t TrendSeries::lowerBound(double key) const {
@@ -33,6 +33,61 @@ std::size_t TrendSeries::lowerBound(double key) const {
         }
     }
     return low;
+}
+
+const TrendSeries::Block& TrendSeries::block(std::size_t b) const {
+    // Full blocks never change: the history only grows at its end.
+    while (blocks_.size() <= b) {
+        const std::size_t start = blocks_.size() * kBlock;
+        Block summary;
+        summary.clean = true;
+        for (std::size_t i = start; i < start + kBlock; ++i) {
+            const Sample s = sample(i);
+            if (s.state == Sample::Overload) {
+                summary.overload = true;
+            }
+            if (s.state != Sample::Value || (i > start && breakBefore(i))) {
+                summary.clean = false;
+            }
+            if (s.state != Sample::Value) {
+                continue;
+            }
+            if (!summary.hasValue) {
+                summary.hasValue = true;
+                summary.low = summary.high = summary.first = s.value;
+            }
+            summary.low = std::min(summary.low, s.value);
+            summary.high = std::max(summary.high, s.value);
+            summary.last = s.value;
+        }
+        blocks_.push_back(summary);
+    }
+    return blocks_[b];
+}
+
+bool TrendSeries::valueRange(std::size_t begin, std::size_t end, double& low, double& high) const {
+    bool found = false;
+    const auto take = [&](double lo, double hi) {
+        low = found ? std::min(low, lo) : lo;
+        high = found ? std::max(high, hi) : hi;
+        found = true;
+    };
+    std::size_t i = begin;
+    while (i < end) {
+        if (i % kBlock == 0 && i + kBlock <= end) {
+            const Block& b = block(i / kBlock);
+            if (b.hasValue) {
+                take(b.low, b.high);
+            }
+            i += kBlock;
+            continue;
+        }
+        const Sample s = sample(i++);
+        if (s.state == Sample::Value) {
+            take(s.value, s.value);
+        }
+    }
+    return found;
 }
 
 } // namespace talviren

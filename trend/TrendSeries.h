@@ -3,13 +3,16 @@
 #include "measure/Quantity.h"
 #include "trend/TrendHistory.h"
 
+#include <array>
 #include <cstddef>
+#include <vector>
 
 namespace talviren {
 
 // One quantity of a history as a chart reads it: a key (seconds since 1970) and, per reading,
 // a value in the unit the window shows the kind in (A, V, kΩ), an overload, or nothing (the
-// reading carries another quantity, or none). Reads the history in place, copies nothing.
+// reading carries another quantity, or none). Reads the history in place and copies nothing
+// but a summary of every block of readings, so that a week is searched in microseconds.
 class TrendSeries {
 public:
     struct Sample {
@@ -18,7 +21,16 @@ public:
         double value = 0;
     };
 
-    TrendSeries(const TrendHistory& history, QuantityKind kind) : history_(&history), kind_(kind) {}
+    // What a block of kBlock readings holds, summed up.
+    struct Block {
+        bool hasValue = false;
+        bool clean = false;    // every reading a value, no break inside (the first may break)
+        bool overload = false; // an overload among them
+        double low = 0, high = 0, first = 0, last = 0;
+    };
+    static constexpr std::size_t kBlock = 64;
+
+    TrendSeries(const TrendHistory& history, QuantityKind kind);
 
     QuantityKind kind() const { return kind_; }
     const TrendHistory& history() const { return *history_; }
@@ -27,14 +39,42 @@ public:
     double key(std::size_t i) const { return static_cast<double>((*history_)[i].wallMs) / 1000.0; }
     // No line may join reading i to the one before.
     bool breakBefore(std::size_t i) const { return (*history_)[i].breakBefore; }
-    Sample sample(std::size_t i) const;
+    Sample sample(std::size_t i) const {
+        const TrendPoint& p = (*history_)[i];
+        const Scale& s = current_ ? scales_[p.currentRange] : scales_[p.function];
+        if (!s.present) {
+            return {};
+        }
+        const int count = current_ ? p.currentCount : p.secondCount;
+        if (count > s.overloadLimit) {
+            return {Sample::Overload, 0};
+        }
+        const int signedCount = s.signed_ && p.secondSign == 1 ? -count : count;
+        return {Sample::Value, signedCount == 0 ? 0.0 : signedCount / s.divisor};
+    }
     // The first reading at or after the key (size() when there is none); the history is in
     // time order.
     std::size_t lowerBound(double key) const;
+    // Summary of the full block that starts at reading b * kBlock (b below size() / kBlock).
+    const Block& block(std::size_t b) const;
+    // Lowest and highest value from reading begin up to end; false when there is none.
+    bool valueRange(std::size_t begin, std::size_t end, double& low, double& high) const;
 
 private:
+    // How a range code (current) or a function code (second quantity) reads: precomputed
+    // from the one scale table for all 256 codes.
+    struct Scale {
+        bool present = false;
+        bool signed_ = false;
+        int overloadLimit = 0;
+        double divisor = 1; // base divisor times units in the shown unit
+    };
+
     const TrendHistory* history_;
     QuantityKind kind_;
+    bool current_;
+    std::array<Scale, 256> scales_{};
+    mutable std::vector<Block> blocks_; // of the full blocks, filled as they are asked for
 };
 
 } // namespace talviren

@@ -46,8 +46,12 @@ QCPRange TrendCurve::getValueRange(bool& foundRange, QCP::SignDomain inSignDomai
         begin = series_->lowerBound(inKeyRange.lower);
         end = series_->lowerBound(std::nextafter(inKeyRange.upper, HUGE_VAL));
     }
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
+    double low = 0;
+    double high = 0;
+    if (inSignDomain == QCP::sdBoth) {
+        foundRange = series_->valueRange(begin, end, low, high);
+        return foundRange ? QCPRange(low, high) : QCPRange();
+    }
     for (std::size_t i = begin; i < end; ++i) {
         const TrendSeries::Sample s = series_->sample(i);
         if (s.state != TrendSeries::Sample::Value ||
@@ -55,8 +59,8 @@ QCPRange TrendCurve::getValueRange(bool& foundRange, QCP::SignDomain inSignDomai
             (inSignDomain == QCP::sdNegative && s.value >= 0)) {
             continue;
         }
-        low = std::min(low, s.value);
-        high = std::max(high, s.value);
+        low = foundRange ? std::min(low, s.value) : s.value;
+        high = foundRange ? std::max(high, s.value) : s.value;
         foundRange = true;
     }
     return foundRange ? QCPRange(low, high) : QCPRange();
@@ -78,6 +82,12 @@ void TrendCurve::draw(QCPPainter* painter) {
 
     QPolygonF line;
     const auto flush = [&] {
+        if (!line.isEmpty()) {
+            if (drawn_.points == 0 && drawn_.lines == 0) {
+                drawn_.firstX = line.front().x();
+            }
+            drawn_.lastX = line.back().x();
+        }
         if (line.size() >= 2) {
             painter->drawPolyline(line);
             ++drawn_.lines;
@@ -91,6 +101,7 @@ void TrendCurve::draw(QCPPainter* painter) {
     // One column of the envelope: first, lowest, highest and last value in it.
     double column = std::numeric_limits<double>::quiet_NaN();
     double first = 0, low = 0, high = 0, last = 0;
+    bool breakAfterColumn = false; // a gap narrower than the column lies in it
     const auto emitColumn = [&] {
         if (std::isnan(column)) {
             return;
@@ -102,15 +113,63 @@ void TrendCurve::draw(QCPPainter* painter) {
         }
         line.append({column, values->coordToPixel(last)});
         column = std::numeric_limits<double>::quiet_NaN();
+        if (breakAfterColumn) {
+            breakAfterColumn = false;
+            flush();
+        }
     };
     QVector<double> overloads;
-    for (std::size_t i = begin; i < end; ++i) {
+    // The time axis is linear: pixels grow by a fixed step per second from its left end (keys
+    // are counted from the range, not from 1970, to keep the precision).
+    const QCPRange range = keys->range();
+    const double x0 = keys->coordToPixel(range.lower);
+    const double perSecond = (keys->coordToPixel(range.upper) - x0) / range.size();
+    const auto pixel = [&](std::size_t i) {
+        return x0 + perSecond * (series_->key(i) - range.lower);
+    };
+    constexpr std::size_t kBlock = TrendSeries::kBlock;
+    for (std::size_t i = begin; i < end;) {
+        // A block inside one pixel column joins the column whole. A gap inside it is narrower
+        // than the pixel: the line ends at this column and starts again at the next.
+        if (drawn_.envelope && i % kBlock == 0 && i + kBlock <= end) {
+            const double px = std::floor(pixel(i));
+            if (px == std::floor(pixel(i + kBlock - 1))) {
+                const TrendSeries::Block& b = series_->block(i / kBlock);
+                if (series_->breakBefore(i)) {
+                    emitColumn();
+                    flush();
+                }
+                if (b.hasValue) {
+                    if (px != column) {
+                        emitColumn();
+                        column = px;
+                        first = b.first;
+                        low = b.low;
+                        high = b.high;
+                    }
+                    low = std::min(low, b.low);
+                    high = std::max(high, b.high);
+                    last = b.last;
+                }
+                if (!b.clean && std::isnan(column)) {
+                    flush();
+                } else if (!b.clean) {
+                    breakAfterColumn = true;
+                }
+                if (b.overload && (overloads.isEmpty() || overloads.back() != px)) {
+                    overloads.append(px);
+                }
+                i += kBlock;
+                continue;
+            }
+        }
         const TrendSeries::Sample s = series_->sample(i);
-        const double x = keys->coordToPixel(series_->key(i));
+        const double x = pixel(i);
         if (series_->breakBefore(i) || s.state != TrendSeries::Sample::Value) {
             emitColumn();
             flush();
         }
+        ++i;
         if (s.state == TrendSeries::Sample::Overload) {
             const double px = std::floor(x);
             if (overloads.isEmpty() || overloads.back() != px) {
@@ -148,6 +207,7 @@ void TrendCurve::draw(QCPPainter* painter) {
             painter->drawPolygon(mark, 3);
         }
         drawn_.overloads = static_cast<int>(overloads.size());
+        drawn_.firstOverloadX = overloads.front();
     }
 }
 

@@ -22,6 +22,8 @@ public:
         int points = 0;    // points handed to the painter
         int overloads = 0; // overload marks
         bool envelope = false;
+        double firstX = 0, lastX = 0; // pixel columns of the first and last point drawn
+        double firstOverloadX = 0;    // pixel column of the first overload mark
     };
 
     TrendCurve(QCPAxis* keyAxis, QCPAxis* valueAxis);

@@ -309,13 +309,11 @@ void TrendView::openLog() {
         void reading(std::int64_t wallMs, const MeterReading& raw, std::string_view currentText,
                      std::string_view secondText) override {
             trend.history.add(wallMs, raw);
-            if (auto q = currentNumber(raw)) {
-                q->text = currentText;
-                trend.statistics.add(*q, wallMs);
+            if (const auto q = currentNumber(raw)) {
+                trend.statistics.add(quantityWithText(*q, std::string(currentText)), wallMs);
             }
-            if (auto q = secondNumber(raw)) {
-                q->text = secondText;
-                trend.statistics.add(*q, wallMs);
+            if (const auto q = secondNumber(raw)) {
+                trend.statistics.add(quantityWithText(*q, std::string(secondText)), wallMs);
             }
         }
     } sink(*trend);
@@ -334,9 +332,12 @@ void TrendView::openLog() {
     chart->setSpan(TrendChart::Span::All);
     chart->showAll();
     if (result.skipped > 0) {
-        tell(tr("Open"), tr("%n line(s) of %1 could not be read and were skipped.", nullptr,
-                            static_cast<int>(result.skipped))
-                             .arg(opened_->name));
+        tell(tr("Open"),
+             result.skipped == 1
+                 ? tr("1 line of %1 could not be read and was skipped.").arg(opened_->name)
+                 : tr("%1 lines of %2 could not be read and were skipped.")
+                       .arg(result.skipped)
+                       .arg(opened_->name));
     }
 }
 

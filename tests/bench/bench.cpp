@@ -7,6 +7,7 @@
 #include "export/AtomicFile.h"
 #include "export/CsvLogWriter.h"
 #include "export/TextFiles.h"
+#include "export/TrendFiles.h"
 #include "export/Workbook.h"
 #include "link/PortNaming.h"
 #include "link/Protocol.h"
@@ -14,9 +15,13 @@
 #include "link/QtTimer.h"
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
+#include "trend/HistoryReadings.h"
 #include "trend/ReadingStatistics.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordTableModel.h"
+#include "ui/TrendChart.h"
+#include "ui/TrendCurve.h"
+#include "ui/TrendView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -399,6 +404,156 @@ int startup(const char* self) {
     return 0;
 }
 
+// ---- Trend view --------------------------------------------------------------------------
+
+constexpr int kWeekReadings = 7 * 24 * 3600 * 2;
+
+// Live reading i of a simulated run at 2 Hz: the simulator's moving values, its function
+// cycling every ten seconds, a pause now and then, an overload among them.
+TimedReading simulatedReading(int i) {
+    static const sim::MeterSimulator meter(sim::SimulatorOptions{});
+    auto bytes = meter.liveReading(i * 0.5);
+    if (i % 997 == 0) {
+        bytes[4] = 80;
+    }
+    TimedReading reading;
+    static_cast<DecodedReading&>(reading) = decodeReading(*MeterReading::fromBytes(bytes), ".");
+    const std::int64_t pause = i / 5000 * 3000; // three seconds lost every 5,000 readings
+    reading.wallMs = 1'765'000'000'000 + i * 500LL + pause;
+    reading.steadyNs = (i * 500LL + pause) * 1'000'000;
+    return reading;
+}
+
+// Opens the one file it is given.
+struct GivenFile : OpenDialog {
+    QString path;
+    std::optional<QString> exec(const QString&, const QString&) override { return path; }
+};
+
+struct TrendBench {
+    TrendBench() {
+        view.setNotify([](const QString&, const QString& text) {
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+        });
+        view.resize(553, 495);
+        view.show();
+        waitUntil([] { return false; }, 100);
+    }
+    void feed(int count) {
+        for (int i = 0; i < count; ++i) {
+            view.liveReading(simulatedReading(i));
+        }
+    }
+    // Median time of a full redraw of the chart with the given span.
+    double repaintMs(TrendChart::Span span) {
+        view.chart->setSpan(span);
+        view.chart->follow();
+        std::vector<double> times;
+        for (int run = 0; run < 15; ++run) {
+            const auto start = Clock::now();
+            view.chart->replot(QCustomPlot::rpImmediateRefresh);
+            times.push_back(msSince(start));
+        }
+        return median(times);
+    }
+    testing::ScriptedDialog saveDialog;
+    GivenFile openDialog;
+    TrendView view{saveDialog, openDialog};
+};
+
+int trend(const char* folder) {
+    const std::string base(folder);
+    {
+        // One live reading into history, statistics, chart and log, the drawing apart.
+        TrendBench bench;
+        const QString log = QString::fromStdString(base + "/live.csv");
+        bench.saveDialog.answers.push_back({log, 1});
+        bench.view.setLogging(true);
+        std::vector<double> times;
+        for (int i = 0; i < 400; ++i) {
+            const TimedReading reading = simulatedReading(i);
+            const auto start = Clock::now();
+            bench.view.liveReading(reading);
+            times.push_back(msSince(start));
+            QCoreApplication::processEvents(); // the queued redraw and table refresh
+        }
+        report("trend_reading_median", median(times), "ms");
+    }
+    TrendBench bench;
+    bench.feed(172'800);
+    report("trend_repaint_day", bench.repaintMs(TrendChart::Span::Day), "ms");
+    TrendBench week;
+    week.feed(kWeekReadings);
+    report("trend_repaint_week_all", week.repaintMs(TrendChart::Span::All), "ms");
+
+    const TrendHistory& history = week.view.liveHistory();
+    const HistoryReadings readings(history, history.size(), ".");
+    const std::string csv = base + "/week.csv";
+    const std::string xlsx = base + "/week.xlsx";
+    std::string error;
+    std::vector<double> csvTimes;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = Clock::now();
+        if (!writeReadingsCsv(readings, csv, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        csvTimes.push_back(msSince(start));
+    }
+    report("trend_save_csv", median(csvTimes) / 1000, "s");
+    const auto start = Clock::now();
+    if (!writeReadingsWorkbook(readings, xlsx, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    report("trend_save_xlsx", msSince(start) / 1000, "s");
+
+    std::vector<double> openTimes;
+    for (int run = 0; run < 3; ++run) {
+        TrendBench opener;
+        opener.openDialog.path = QString::fromStdString(csv);
+        const auto opened = Clock::now();
+        opener.view.openLog();
+        openTimes.push_back(msSince(opened));
+        if (opener.view.chart->currentCurve()->series()->size() != history.size()) {
+            std::fprintf(stderr, "the log did not open whole\n");
+            return 1;
+        }
+    }
+    report("trend_open_log", median(openTimes) / 1000, "s");
+    report("trend_week_readings", static_cast<double>(history.size()), "readings");
+    return 0;
+}
+
+// Child: the whole window holding a week of live readings under "All", then its memory.
+int trendMemoryChild() {
+    int argc = 1;
+    char name[] = "talviren-bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    MainWindow window;
+    window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
+    window.show();
+    window.TabStrip1->setCurrentIndex(2);
+    for (int i = 0; i < kWeekReadings; ++i) {
+        window.trendView->liveReading(simulatedReading(i));
+    }
+    window.trendView->spanButtons[4]->click();
+    waitUntil([] { return false; }, 300);
+    window.trendView->chart->replot(QCustomPlot::rpImmediateRefresh);
+    waitUntil([] { return false; }, 300);
+    report("rss_trend_week", residentMegabytes(), "MB");
+    return 0;
+}
+
+int trendMemory(const char* self) {
+    QProcess child;
+    child.start(QString::fromLocal8Bit(self), {QStringLiteral("trend-memory-child")});
+    child.waitForFinished(120000);
+    std::fputs(child.readAllStandardOutput().constData(), stdout);
+    return child.exitCode();
+}
+
 // From "Read" to the filled table over a paced pseudo-terminal (talviren-sim at 960 bytes/s).
 int download(int readings, int runs) {
     std::vector<double> times;
@@ -530,6 +685,9 @@ int main(int argc, char** argv) {
     if (command == "startup-child") {
         return startupChild();
     }
+    if (command == "trend-memory-child") {
+        return trendMemoryChild();
+    }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     if (command == "decode") {
@@ -540,6 +698,12 @@ int main(int argc, char** argv) {
     }
     if (command == "dump" && argc > 2) {
         return dump(argv[2]);
+    }
+    if (command == "trend" && argc > 2) {
+        return trend(argv[2]);
+    }
+    if (command == "trend-memory") {
+        return trendMemory(argv[0]);
     }
     if (command == "statistics") {
         return statistics();
@@ -562,6 +726,7 @@ int main(int argc, char** argv) {
     std::fprintf(
         stderr,
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
+        "trend DIR | trend-memory | "
         "startup | download READINGS [RUNS] | soak MINUTES\n");
     return 2;
 }

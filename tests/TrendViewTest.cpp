@@ -1,0 +1,367 @@
+// The Trend view on its own, fed readings as the session hands them out.
+
+#include "QtTestSupport.h"
+
+#include "export/CsvLog.h"
+#include "measure/ValueText.h"
+#include "ui/TrendCurve.h"
+#include "ui/TrendView.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QWheelEvent>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+using namespace talviren;
+using namespace talviren::testing;
+
+namespace {
+
+constexpr std::int64_t kStart = 1'765'000'000'000;
+
+struct TrendRig {
+    TrendRig() {
+        view.setNotify([this](const QString& title, const QString& text) {
+            messages.push_back(title + ": " + text);
+        });
+        view.setDecimalSeparator(".");
+        view.setInitialFolder(folder.path());
+        view.resize(553, 495);
+        view.show();
+    }
+    // A live reading `ticks` 500 ms ticks after the start.
+    TimedReading feed(const MeterReading& raw, int ticks) {
+        TimedReading r;
+        static_cast<DecodedReading&>(r) = decodeReading(raw, ".");
+        r.wallMs = kStart + ticks * 500LL;
+        r.steadyNs = ticks * 500'000'000LL;
+        view.liveReading(r);
+        fed.push_back(r);
+        return r;
+    }
+    QString cell(int row, int column) const {
+        const QTableWidgetItem* item = view.statisticsTable->item(row, column);
+        return item ? item->text() : QString();
+    }
+    QString rowName(int row) const { return view.statisticsTable->verticalHeaderItem(row)->text(); }
+    void settle() {
+        waitFor([] { return false; }, 50);
+    }
+
+    QTemporaryDir folder;
+    ScriptedDialog saveDialog;
+    ScriptedOpenDialog openDialog;
+    TrendView view{saveDialog, openDialog};
+    std::vector<QString> messages;
+    std::vector<TimedReading> fed;
+};
+
+// Ten readings of function 1, a pause, an overloaded current, then function 3.
+void feedAScene(TrendRig& rig) {
+    for (int t = 0; t < 10; ++t) {
+        rig.feed({1, 1200 + t, 1, 2300 + t, 0}, t);
+    }
+    rig.feed({1, 10001, 5, 2310, 0}, 14); // after a pause of four ticks
+    rig.feed({1, 1250, 1, 2311, 0}, 15);
+    for (int t = 16; t < 20; ++t) {
+        rig.feed({3, 1300, 1, 1228 + t, 0}, t);
+    }
+}
+
+TEST(TrendView, ChartReadsTheHistoryWithGapsOverloadsAndTheLatestFunction) {
+    TrendRig rig;
+    feedAScene(rig);
+    TrendChart& chart = *rig.view.chart;
+    const TrendSeries& current = *chart.currentCurve()->series();
+    ASSERT_EQ(current.size(), 16u);
+    EXPECT_EQ(current.key(0), kStart / 1000.0);
+    EXPECT_EQ(current.sample(3).state, TrendSeries::Sample::Value);
+    EXPECT_EQ(current.sample(3).value, 12.03);
+    EXPECT_FALSE(current.breakBefore(9));
+    EXPECT_TRUE(current.breakBefore(10)) << "a pause of more than two ticks";
+    EXPECT_EQ(current.sample(10).state, TrendSeries::Sample::Overload);
+    EXPECT_FALSE(current.breakBefore(11));
+
+    // The lower plot shows the latest reading's quantity, in kilo-ohms.
+    EXPECT_EQ(chart.secondKind(), QuantityKind::Resistance);
+    EXPECT_EQ(chart.secondCurve()->valueAxis()->label(), "R (k\u03A9)");
+    const TrendSeries& second = *chart.secondCurve()->series();
+    EXPECT_EQ(second.sample(0).state, TrendSeries::Sample::Missing) << "AC U is not drawn here";
+    EXPECT_EQ(second.sample(12).value, 1.244);
+
+    chart.replot();
+    // Lines: readings 0-9, then 11 (the overload between), then the last five; one mark.
+    EXPECT_EQ(chart.currentCurve()->lastDrawn().lines, 2);
+    EXPECT_EQ(chart.currentCurve()->lastDrawn().overloads, 1);
+    EXPECT_EQ(chart.secondCurve()->lastDrawn().lines, 1);
+    EXPECT_FALSE(chart.currentCurve()->lastDrawn().envelope);
+}
+
+TEST(TrendView, ManyReadingsDrawAsOneEnvelopeAPixelColumnWide) {
+    TrendRig rig;
+    for (int t = 0; t < 40000; ++t) {
+        const int skip = t >= 20000 ? 4 : 0; // a pause halfway
+        rig.feed({1, t == 30000 ? 10001 : 1000 + t % 300,
+                  static_cast<std::uint8_t>(t == 30000 ? 5 : 1), 2300, 0},
+                 t + skip);
+    }
+    rig.view.spanButtons[4]->click(); // all of it
+    rig.view.chart->replot();
+    const TrendCurve::Drawn& drawn = rig.view.chart->currentCurve()->lastDrawn();
+    EXPECT_TRUE(drawn.envelope);
+    EXPECT_EQ(drawn.lines, 3) << "the pause and the overload break the line";
+    EXPECT_EQ(drawn.overloads, 1);
+    EXPECT_LE(drawn.points, 4 * rig.view.chart->width()) << "bounded by pixels, not readings";
+    // Each reading lands in its own pixel column.
+    const QCPAxis* time = rig.view.chart->timeAxis();
+    EXPECT_NEAR(drawn.firstX, time->coordToPixel(rig.fed.front().wallMs / 1000.0), 1.0);
+    EXPECT_NEAR(drawn.lastX, time->coordToPixel(rig.fed.back().wallMs / 1000.0), 1.0);
+    EXPECT_NEAR(drawn.firstOverloadX, time->coordToPixel(rig.fed[30000].wallMs / 1000.0), 1.0);
+    bool found = false;
+    const QCPRange values =
+        rig.view.chart->currentCurve()->getValueRange(found, QCP::sdBoth, QCPRange(0, 1e12));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(values.lower, 10.0);
+    EXPECT_EQ(values.upper, 12.99);
+}
+
+TEST(TrendView, FollowsUntilTheTimeAxisIsMovedAndLiveFollowsAgain) {
+    TrendRig rig;
+    feedAScene(rig);
+    TrendChart& chart = *rig.view.chart;
+    EXPECT_TRUE(chart.following());
+    EXPECT_TRUE(rig.view.liveButton->isChecked());
+    rig.view.spanButtons[0]->click(); // 1 min
+    const double newest = (kStart + 19 * 500) / 1000.0;
+    EXPECT_NEAR(chart.timeAxis()->range().upper, newest + 60 * 0.02, 0.01);
+    EXPECT_NEAR(chart.timeAxis()->range().size(), 60 * 1.02, 0.01);
+    QWheelEvent wheel(QPointF(200, 100), chart.mapToGlobal(QPointF(200, 100)), {}, {0, 120},
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&chart, &wheel);
+    EXPECT_FALSE(chart.following());
+    EXPECT_FALSE(rig.view.liveButton->isChecked());
+    EXPECT_LT(chart.timeAxis()->range().size(), 60) << "the wheel zoomed in";
+    const QCPRange held = chart.timeAxis()->range();
+    rig.feed({3, 1300, 1, 1500, 0}, 20);
+    EXPECT_EQ(chart.timeAxis()->range(), held) << "no scrolling while not following";
+    rig.view.liveButton->click();
+    EXPECT_TRUE(chart.following());
+    EXPECT_NEAR(chart.timeAxis()->range().upper, newest + 0.5 + 60 * 0.02, 0.01);
+}
+
+TEST(TrendView, StatisticsShowTheTextsOfTheReadingsAndResetKeepsTheHistory) {
+    TrendRig rig;
+    feedAScene(rig);
+    rig.feed({2, 85, 0, 10001, 1}, 20); // an overloaded DC voltage
+    rig.settle();
+    QTableWidget& table = *rig.view.statisticsTable;
+    EXPECT_EQ(table.accessibleName(), "Statistics");
+    QStringList headers;
+    for (int c = 0; c < table.columnCount(); ++c) {
+        headers << table.horizontalHeaderItem(c)->text();
+    }
+    EXPECT_EQ(headers, (QStringList{"Last", "Min", "Max", "Mean", "Count", "OL"}));
+    ASSERT_EQ(table.rowCount(), 4);
+    EXPECT_EQ(rig.rowName(0), "AC I");
+    EXPECT_EQ(rig.rowName(1), "AC U");
+    EXPECT_EQ(rig.rowName(2), "DC U");
+    EXPECT_EQ(rig.rowName(3), "R");
+    // AC I: 12 to 12.09 A, 12.5 A, 13 A four times, 85 mA; one overload.
+    EXPECT_EQ(rig.cell(0, 0), "85mA");
+    EXPECT_EQ(rig.cell(0, 1), "85mA");
+    EXPECT_EQ(rig.cell(0, 2), "13A");
+    const double mean = (120.45 + 12.5 + 52 + 0.085) / 16;
+    EXPECT_EQ(rig.cell(0, 3), QString::number(mean, 'f', 4) + "A");
+    EXPECT_EQ(rig.cell(0, 4), "16");
+    EXPECT_EQ(rig.cell(0, 5), "1");
+    EXPECT_EQ(rig.cell(1, 1), "230V");
+    EXPECT_EQ(rig.cell(1, 2), "231.1V");
+    EXPECT_EQ(rig.cell(2, 0), "OLV");
+    EXPECT_EQ(rig.cell(2, 3), "") << "no mean of overloads only";
+    EXPECT_EQ(rig.cell(2, 5), "1");
+    EXPECT_EQ(rig.cell(3, 1), "1.244k\u03A9");
+    EXPECT_EQ(rig.cell(3, 3), "1.2455k\u03A9");
+    rig.view.resetButton->click();
+    EXPECT_EQ(table.rowCount(), 0);
+    EXPECT_EQ(rig.view.liveHistory().size(), 17u) << "the history stays";
+    rig.feed({1, 5, 1, 10, 0}, 21);
+    rig.settle();
+    ASSERT_EQ(table.rowCount(), 2);
+    EXPECT_EQ(rig.cell(0, 4), "1");
+}
+
+TEST(TrendView, LoggingAppendsEveryLiveReadingAndCancelLogsNothing) {
+    TrendRig rig;
+    rig.saveDialog.answers.push_back({QString(), 1}); // Cancel
+    rig.view.logButton->click();
+    EXPECT_FALSE(rig.view.logButton->isChecked());
+    EXPECT_EQ(rig.view.log(), nullptr);
+    EXPECT_EQ(rig.saveDialog.requests.back().initDir, rig.folder.path());
+
+    const QString path = rig.folder.filePath("log.csv");
+    rig.saveDialog.answers.push_back({path, 1});
+    rig.view.logButton->click();
+    ASSERT_TRUE(rig.view.logButton->isChecked());
+    feedAScene(rig);
+    rig.settle();
+    EXPECT_EQ(rig.view.logLabel->text(), "log.csv: 16 lines");
+    // Each line is in the file as soon as the reading arrived, without a close.
+    QString expected = QString::fromUtf8(csvlog::kHeader.data(), csvlog::kHeader.size()) + "\n";
+    for (const TimedReading& r : rig.fed) {
+        expected += QString::fromStdString(csvlog::line(r));
+    }
+    EXPECT_EQ(QString::fromUtf8(readAll(path)), expected);
+    rig.view.logButton->click(); // stops
+    EXPECT_EQ(rig.view.log(), nullptr);
+    rig.feed({1, 5, 1, 10, 0}, 30);
+    EXPECT_EQ(QString::fromUtf8(readAll(path)), expected) << "nothing after the log was closed";
+    EXPECT_TRUE(rig.messages.empty());
+}
+
+TEST(TrendView, AFullDiskStopsLoggingWithOneMessageAndKeepsTheLinesWritten) {
+    TrendRig rig;
+    const QString small = rig.folder.filePath("small");
+    QDir().mkpath(small);
+    const bool mounted = mountSmallFileSystem(small, 8);
+    // Without a file system of our own, /dev/full refuses from the first write on.
+    const QString path = mounted ? small + "/log.csv" : QStringLiteral("/dev/full");
+    rig.saveDialog.answers.push_back({path, 1});
+    rig.view.logButton->click();
+    int t = 0;
+    while (rig.view.logButton->isChecked() && t < 1000) {
+        rig.feed({2, 1234, 1, 310, 1}, t++);
+    }
+    EXPECT_FALSE(rig.view.logButton->isChecked());
+    EXPECT_EQ(rig.view.log(), nullptr);
+    ASSERT_EQ(rig.messages.size(), 1u);
+    EXPECT_TRUE(rig.messages[0].contains(path)) << rig.messages[0].toStdString();
+    EXPECT_TRUE(rig.messages[0].contains("No space left on device"))
+        << rig.messages[0].toStdString();
+    if (mounted) {
+        const QByteArray content = readAll(path);
+        const QByteArray line = QByteArray::fromStdString(csvlog::line(rig.fed[0]));
+        EXPECT_TRUE(content.endsWith('\n'));
+        EXPECT_EQ(content.count('\n') - 1, content.count(line.mid(23))) << "only whole lines";
+        EXPECT_GT(content.count('\n'), 50);
+    }
+    rig.feed({2, 1234, 1, 310, 1}, t++);
+    EXPECT_EQ(rig.messages.size(), 1u) << "told once";
+}
+
+TEST(TrendView, OpeningALogShowsItUntilLiveAndSaysHowManyLinesWereSkipped) {
+    TrendRig rig;
+    feedAScene(rig);
+    const QString path = rig.folder.filePath("old.csv");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("time,function,name1,text1,name2,text2,value1,value2\n"
+               "2026-12-07T10:00:00.000,1,AC I,12.34A,AC U,231.3V,12.34,231.3\n"
+               "2026-12-07T10:00:00.500,1,AC I,12.34A,AC U,231.3V,12.34\n"
+               "2026-12-07T10:00:01.000,2,AC I,\"0,5A\",DC U,-31V,0.5,-31\n"
+               "not a reading at all\n"
+               "2026-12-07T10:00:01.500,2,AC I,0.5A,DC U,OLV,0.5,\n");
+    file.close();
+    rig.openDialog.answers.push_back(path);
+    rig.view.openButton->click();
+    ASSERT_TRUE(rig.view.showingLog());
+    EXPECT_EQ(rig.view.sourceLabel->text(), "old.csv: 3 readings");
+    ASSERT_EQ(rig.messages.size(), 1u);
+    EXPECT_TRUE(rig.messages[0].contains("2 lines of old.csv")) << rig.messages[0].toStdString();
+    EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 3u);
+    EXPECT_EQ(rig.view.chart->secondKind(), QuantityKind::DcVoltage);
+    EXPECT_FALSE(rig.view.chart->following());
+    rig.settle();
+    EXPECT_EQ(rig.rowName(0), "AC I");
+    EXPECT_EQ(rig.cell(0, 1), "0,5A") << "the texts as they were logged";
+    EXPECT_EQ(rig.cell(2, 5), "1");
+    // Live readings go on being collected meanwhile.
+    rig.feed({1, 1, 1, 1, 0}, 40);
+    EXPECT_EQ(rig.view.liveHistory().size(), 17u);
+    EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 3u);
+    rig.view.liveButton->click();
+    EXPECT_FALSE(rig.view.showingLog());
+    EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 17u);
+
+    // A file that is no log says so and changes nothing.
+    const QString picture = rig.folder.filePath("picture.png");
+    QImage(4, 4, QImage::Format_RGB32).save(picture);
+    rig.openDialog.answers.push_back(picture);
+    rig.view.openButton->click();
+    EXPECT_FALSE(rig.view.showingLog());
+    ASSERT_EQ(rig.messages.size(), 2u);
+    EXPECT_TRUE(rig.messages[1].contains("no talviren log")) << rig.messages[1].toStdString();
+    EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 17u);
+}
+
+std::vector<std::string> runLines(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::vector<std::string> lines;
+    char buffer[8192];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) {
+        std::string line = buffer;
+        line.pop_back();
+        lines.push_back(line);
+    }
+    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
+    return lines;
+}
+
+TEST(TrendView, EverySaveTypeReadsBack) {
+    TrendRig rig;
+    feedAScene(rig);
+    rig.view.chart->replot();
+    const auto saved = [&](const char* name, int type) {
+        const QString path = rig.folder.filePath(QString::fromLatin1(name));
+        rig.saveDialog.answers.push_back({path, type});
+        EXPECT_EQ(rig.view.save().result, SaveOutcome::Saved) << name;
+        return path;
+    };
+    EXPECT_EQ(QImage(saved("t.png", 1)).size(), rig.view.chart->size());
+    const QByteArray pdf = readAll(saved("t.pdf", 2));
+    EXPECT_TRUE(pdf.startsWith("%PDF-"));
+    EXPECT_TRUE(pdf.contains("/MediaBox"));
+    EXPECT_TRUE(rig.saveDialog.requests.front().filter.startsWith(
+        "PNG picture (*.png)|*.png|PDF document (*.pdf)|*.pdf|SVG drawing (*.svg)|*.svg|"
+        "CSV log (*.csv)|*.csv|Excel workbook (*.xlsx)|*.xlsx|"));
+    QXmlStreamReader svg(readAll(saved("t.svg", 3)));
+    int paths = 0;
+    QString root;
+    while (!svg.atEnd()) {
+        if (svg.readNext() == QXmlStreamReader::StartElement) {
+            root = root.isEmpty() ? svg.name().toString() : root;
+            paths += svg.name() == QLatin1String("path") || svg.name() == QLatin1String("polyline");
+        }
+    }
+    EXPECT_FALSE(svg.hasError()) << svg.errorString().toStdString();
+    EXPECT_EQ(root, "svg");
+    EXPECT_GT(paths, 10) << "drawn as vectors";
+    // The type follows the name when it names one of the five.
+    const QString csv = saved("t.csv", 1);
+    const std::vector<std::string> records = runLines(
+        "/usr/bin/python3 " TALVIREN_SOURCE_DIR "/tests/read_csv.py '" + csv.toStdString() + "'");
+    ASSERT_EQ(records.size(), 17u);
+    EXPECT_EQ(records[11], "[\"" + csvlog::localTime(rig.fed[10].wallMs) +
+                               "\", \"1\", \"AC I\", \"OLA\", \"AC U\", \"231V\", \"\", \"231\"]");
+    const QString xlsx = saved("t.xlsx", 5);
+    const std::vector<std::string> rows =
+        runLines("/usr/bin/python3 " TALVIREN_SOURCE_DIR "/tests/read_trend_workbook.py '" +
+                 xlsx.toStdString() + "'");
+    ASSERT_EQ(rows.size(), 18u);
+    EXPECT_EQ(rows[0], "sheet\tReadings\tA2");
+    EXPECT_TRUE(rows[2].starts_with("date:" + csvlog::localTime(kStart).substr(0, 19))) << rows[2];
+    EXPECT_TRUE(rows[2].ends_with("\ttext:1\ttext:AC I\ttext:12A\ttext:AC U\ttext:230V\tnumber:12.0"
+                                  "\tnumber:230.0"))
+        << rows[2];
+    // A save that fails says so once and leaves nothing behind.
+    rig.saveDialog.answers.push_back({rig.folder.filePath("none/t.xlsx"), 5});
+    EXPECT_EQ(rig.view.save().result, SaveOutcome::Failed);
+    ASSERT_EQ(rig.messages.size(), 1u);
+    EXPECT_TRUE(rig.messages[0].contains("none/t.xlsx"));
+}
+
+} // namespace
