@@ -3,6 +3,8 @@
 #include "link/MeterLink.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QSysInfo>
 
 #include <cmath>
 
@@ -11,6 +13,9 @@ namespace talviren::cli {
 const char* const kHelpText =
     "Usage:\n"
     "  talviren-cli watch    [--port N] [--duration SECONDS] [--output FILE.csv]\n"
+    "                        [--mqtt URL [--meter-id ID] [--mqtt-topic PREFIX]\n"
+    "                         [--mqtt-password-file FILE] [--mqtt-ca FILE]\n"
+    "                         [--homeassistant [DISCOVERY_PREFIX]]]\n"
     "  talviren-cli download [--port N] [--timeout SECONDS] --output FILE\n"
     "  talviren-cli --help | --version\n"
     "\n"
@@ -33,11 +38,27 @@ const char* const kHelpText =
     "  --timeout SECONDS   download: give up when no meter answered (default 20)\n"
     "  --output FILE       download: the file to write; watch: a CSV log to append to\n"
     "\n"
+    "Publishing (watch):\n"
+    "  --mqtt URL          mqtt://[USER@]HOST[:PORT] (default port 1883) or mqtts://...\n"
+    "                      (TLS, default port 8883, the system's CA store). The password\n"
+    "                      comes from $TALVIREN_MQTT_PASSWORD or --mqtt-password-file.\n"
+    "  --mqtt-password-file FILE   the password on the file's first line\n"
+    "  --mqtt-ca FILE      the CA certificate(s) the broker's certificate must verify with\n"
+    "  --meter-id ID       letters, digits, - and _ (default: the host name)\n"
+    "  --mqtt-topic PREFIX the topics' prefix (default talviren/ID)\n"
+    "  --homeassistant [DISCOVERY_PREFIX]  Home Assistant discovery (default homeassistant)\n"
+    "  Topics: PREFIX/status (online/offline, retained; offline is the last will),\n"
+    "  PREFIX/reading (JSON per reading: seq, time, function, current, second; QoS 1),\n"
+    "  PREFIX/ac_current, ac_voltage, dc_voltage, resistance (plain numbers in A, V, ohm;\n"
+    "  retained), PREFIX/link (connected/lost, retained). While the broker is away, readings\n"
+    "  are queued (a day at most) and sent in order when it is back; the CSV never waits.\n"
+    "\n"
     "Ports: COMn is the device linked as $XDG_CONFIG_HOME/talviren/ports/COMn, else the n-th\n"
     "serial device (USB adapters first).\n"
     "\n"
     "Exit codes: 0 success; 1 the file cannot be written; 2 wrong arguments; 3 no meter\n"
-    "answered within --timeout; 4 the link was lost during the download.\n";
+    "answered within --timeout; 4 the link was lost during the download; 5 the MQTT broker\n"
+    "refused the connection, or its TLS certificate did not verify.\n";
 
 namespace {
 
@@ -59,9 +80,35 @@ bool seconds(const QString& text, double& value) {
     return ok && std::isfinite(value) && value > 0;
 }
 
+// --homeassistant takes its prefix only when one follows it: give the parser the default.
+QStringList withDiscoveryDefault(QStringList arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--homeassistant") &&
+            (i + 1 == arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-')))) {
+            arguments[i] = QStringLiteral("--homeassistant=homeassistant");
+        }
+    }
+    return arguments;
+}
+
+std::string readFirstLine(const QString& path, std::string& error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = "cannot read --mqtt-password-file " + path.toStdString() + ": " +
+                file.errorString().toStdString();
+        return {};
+    }
+    QByteArray line = file.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r')) {
+        line.chop(1);
+    }
+    return line.toStdString();
+}
+
 } // namespace
 
-ParsedArguments parseArguments(const QStringList& arguments) {
+ParsedArguments parseArguments(const QStringList& givenArguments) {
+    const QStringList arguments = withDiscoveryDefault(givenArguments);
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version(QStringLiteral("version"), {});
@@ -70,7 +117,16 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, {},
                                     QStringLiteral("FILE"));
-    parser.addOptions({help, version, port, duration, timeout, output});
+    const QCommandLineOption mqttUrl(QStringLiteral("mqtt"), {}, QStringLiteral("URL"));
+    const QCommandLineOption mqttCa(QStringLiteral("mqtt-ca"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption mqttPassword(QStringLiteral("mqtt-password-file"), {},
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption meterId(QStringLiteral("meter-id"), {}, QStringLiteral("ID"));
+    const QCommandLineOption mqttTopic(QStringLiteral("mqtt-topic"), {}, QStringLiteral("PREFIX"));
+    const QCommandLineOption discovery(QStringLiteral("homeassistant"), {},
+                                       QStringLiteral("DISCOVERY_PREFIX"));
+    parser.addOptions({help, version, port, duration, timeout, output, mqttUrl, mqttCa,
+                       mqttPassword, meterId, mqttTopic, discovery});
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(arguments)) {
         return failure(parser.errorText().toStdString());
@@ -134,6 +190,66 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     }
     if (!watching && options.output.empty()) {
         return failure("download needs --output FILE");
+    }
+    for (const QCommandLineOption* option :
+         {&mqttUrl, &mqttCa, &mqttPassword, &meterId, &mqttTopic, &discovery}) {
+        const std::string name = "--" + option->names().constFirst().toStdString();
+        if (parser.isSet(*option) && !watching) {
+            return failure(name + " belongs to watch, not to download");
+        }
+        if (parser.isSet(*option) && option != &mqttUrl && !parser.isSet(mqttUrl)) {
+            return failure(name + " needs --mqtt URL");
+        }
+    }
+    if (parser.isSet(mqttUrl)) {
+        std::string error;
+        mqtt::MqttSettings settings;
+        if (!mqtt::parseMqttUrl(parser.value(mqttUrl).toStdString(), settings, error)) {
+            return failure(error);
+        }
+        settings.meterId = parser.isSet(meterId)
+                               ? parser.value(meterId).toStdString()
+                               : mqtt::meterIdFromHost(QSysInfo::machineHostName().toStdString());
+        if (!mqtt::isMeterId(settings.meterId)) {
+            return failure("--meter-id takes letters, digits, - and _ only, not " +
+                           quoted(parser.value(meterId)));
+        }
+        settings.topicPrefix = parser.isSet(mqttTopic) ? parser.value(mqttTopic).toStdString()
+                                                       : "talviren/" + settings.meterId;
+        if (!mqtt::normaliseTopicPrefix(settings.topicPrefix, error)) {
+            return failure(error);
+        }
+        if (parser.isSet(discovery)) {
+            std::string prefix = parser.value(discovery).toStdString();
+            if (!mqtt::normaliseTopicPrefix(prefix, error)) {
+                return failure("--homeassistant: " + error.substr(error.find(' ') + 1));
+            }
+            settings.discoveryPrefix = prefix;
+        }
+        if (parser.isSet(mqttCa)) {
+            settings.caFile = parser.value(mqttCa).toStdString();
+            if (!settings.tls) {
+                return failure("--mqtt-ca needs an mqtts:// URL");
+            }
+            QFile ca(parser.value(mqttCa));
+            if (!ca.open(QIODevice::ReadOnly)) {
+                return failure("cannot read --mqtt-ca " + settings.caFile + ": " +
+                               ca.errorString().toStdString());
+            }
+        }
+        if (parser.isSet(mqttPassword)) {
+            settings.password = readFirstLine(parser.value(mqttPassword), error);
+            if (!error.empty()) {
+                return failure(error);
+            }
+            if (settings.user.empty()) {
+                return failure("--mqtt-password-file needs a user name in the URL "
+                               "(mqtt://USER@HOST)");
+            }
+        } else if (!settings.user.empty()) {
+            settings.password = qEnvironmentVariable("TALVIREN_MQTT_PASSWORD").toStdString();
+        }
+        options.mqtt = settings;
     }
     parsed.outcome = ParsedArguments::Run;
     return parsed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/MqttSettings.h"
+
 #include <QStringList>
 
 #include <optional>
@@ -14,6 +16,7 @@ enum ExitCode {
     kUsage = 2,    // wrong arguments
     kNoMeter = 3,  // no meter answered within the timeout
     kLinkLost = 4, // the link was lost during the download
+    kBroker = 5,   // the MQTT broker refused the connection, or its certificate did not verify
 };
 
 // What to do.
@@ -22,10 +25,11 @@ enum class Command { Watch, Download };
 // The command line, checked.
 struct Options {
     Command command = Command::Watch;
-    int port = 0;                   // 1 to 16; 0 scans all ports
-    std::optional<double> duration; // watch: end after so many seconds
-    double timeout = 20;            // download: give up when no meter answered by then
-    std::string output;             // the file to write (download) or append to (watch)
+    int port = 0;                           // 1 to 16; 0 scans all ports
+    std::optional<double> duration;         // watch: end after so many seconds
+    double timeout = 20;                    // download: give up when no meter answered by then
+    std::string output;                     // the file to write (download) or append to (watch)
+    std::optional<mqtt::MqttSettings> mqtt; // watch: publish to this broker
 };
 
 // Outcome of reading the command line.

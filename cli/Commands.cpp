@@ -8,8 +8,10 @@
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
 #include "link/MeterSession.h"
+#include "mqtt/MqttPublisher.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QTimer>
 
 #include <csignal>
@@ -85,9 +87,12 @@ protected:
         if (!finished_) {
             finished_ = true;
             exitCode_ = code;
+            beforeExit(code);
         }
         QCoreApplication::exit(exitCode_);
     }
+    // The command's last words before the program ends with `code`.
+    virtual void beforeExit(int) {}
 
     Options options_;
     MeterSession session_;
@@ -109,6 +114,9 @@ public:
     }
 
     int run() {
+        if (options_.mqtt && !startPublishing()) {
+            return kBroker;
+        }
         if (!options_.output.empty()) {
             log_ = std::make_unique<CsvLogWriter>(options_.output);
             if (!log_->open()) {
@@ -149,7 +157,35 @@ private:
         finish(kFailure);
     }
 
+    bool startPublishing() {
+        mqtt::MqttPublisher::Reporting reporting;
+        reporting.say = [](const std::string& line) { say(line + "\n"); };
+        reporting.fatal = [this](const std::string& line) {
+            say("talviren-cli: " + line + "\n");
+            finish(kBroker);
+        };
+        publisher_ = std::make_unique<mqtt::MqttPublisher>(
+            *options_.mqtt, QLocale().decimalPoint().toStdString(), reporting);
+        std::string error;
+        if (!publisher_->start(error)) {
+            say("talviren-cli: " + error + "\n");
+            return false;
+        }
+        session_.addConsumer(publisher_.get());
+        return true;
+    }
+
+    void beforeExit(int code) override {
+        if (publisher_) {
+            session_.removeConsumer(publisher_.get());
+            if (code != kBroker) {
+                publisher_->finish(2000); // "offline", retained, and no last will
+            }
+        }
+    }
+
     std::unique_ptr<CsvLogWriter> log_;
+    std::unique_ptr<mqtt::MqttPublisher> publisher_;
     QTimer syncTimer_;
 };
 

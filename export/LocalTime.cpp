@@ -72,4 +72,14 @@ void LocalTime::appendIso(std::string& out, std::int64_t wallMs) {
     digits(out, static_cast<int>(ofDay % 1000), 3);
 }
 
+void LocalTime::appendIsoWithOffset(std::string& out, std::int64_t wallMs) {
+    appendIso(out, wallMs);
+    const std::int64_t offset = offsetMs(wallMs);
+    const int minutes = static_cast<int>((offset < 0 ? -offset : offset) / 60'000);
+    out += offset < 0 ? '-' : '+';
+    digits(out, minutes / 60, 2);
+    out += ':';
+    digits(out, minutes % 60, 2);
+}
+
 } // namespace talviren

@@ -14,6 +14,8 @@ public:
     std::int64_t offsetMs(std::int64_t wallMs);
     // Appends "2026-12-07T14:03:59.250".
     void appendIso(std::string& out, std::int64_t wallMs);
+    // Appends the same with the offset from UTC: "2026-12-07T14:03:59.250+02:00".
+    void appendIsoWithOffset(std::string& out, std::int64_t wallMs);
 
 private:
     std::int64_t bucket_ = INT64_MIN;

@@ -5,6 +5,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libxlsxwriter-dev zlib1g-dev
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   libgtest-dev libgmock-dev
   fonts-noto-cjk xvfb xauth
   python3-xlrd python3-openpyxl

@@ -5,6 +5,9 @@
 #include "cli/CliOptions.h"
 #include "cli/PortReport.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace talviren;
@@ -67,6 +70,65 @@ TEST(CliOptions, BadCommandLinesNameWhatIsWrong) {
         EXPECT_NE(parsed.error.find(c.named), std::string::npos)
             << c.arguments.join(' ').toStdString() << ": " << parsed.error;
         EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << "one line: " << parsed.error;
+    }
+}
+
+TEST(CliOptions, MqttOptions) {
+    QTemporaryDir folder;
+    const QString password = folder.filePath("pw");
+    {
+        QFile file(password);
+        file.open(QIODevice::WriteOnly);
+        file.write("s3cret\r\nsecond line\n");
+    }
+    const QString ca = folder.filePath("ca.pem");
+    QFile(ca).open(QIODevice::WriteOnly);
+    auto full = parse({"watch", "--mqtt", "mqtts://alice@broker:9883", "--mqtt-password-file",
+                       password, "--mqtt-ca", ca, "--meter-id", "lab-1", "--homeassistant"});
+    ASSERT_EQ(full.outcome, ParsedArguments::Run) << full.error;
+    ASSERT_TRUE(full.options.mqtt);
+    const mqtt::MqttSettings& m = *full.options.mqtt;
+    EXPECT_EQ(m.password, "s3cret");
+    EXPECT_EQ(m.caFile, ca.toStdString());
+    EXPECT_EQ(m.topicPrefix, "talviren/lab-1");
+    EXPECT_EQ(m.discoveryPrefix, "homeassistant");
+    EXPECT_EQ(m.clientId(), "talviren-lab-1");
+    auto custom = parse(
+        {"watch", "--mqtt", "mqtt://b", "--homeassistant", "ha", "--mqtt-topic", "plant/meters/"});
+    ASSERT_EQ(custom.outcome, ParsedArguments::Run) << custom.error;
+    EXPECT_EQ(custom.options.mqtt->discoveryPrefix, "ha");
+    EXPECT_EQ(custom.options.mqtt->topicPrefix, "plant/meters");
+    EXPECT_FALSE(custom.options.mqtt->meterId.empty()) << "the host name";
+    qputenv("TALVIREN_MQTT_PASSWORD", "from-env");
+    EXPECT_EQ(parse({"watch", "--mqtt", "mqtt://u@b"}).options.mqtt->password, "from-env");
+    EXPECT_EQ(parse({"watch", "--mqtt", "mqtt://b"}).options.mqtt->password, "")
+        << "no user, no password";
+    qunsetenv("TALVIREN_MQTT_PASSWORD");
+    EXPECT_FALSE(parse({"watch"}).options.mqtt);
+
+    struct Case {
+        QStringList arguments;
+        const char* named;
+    };
+    const Case bad[] = {
+        {{"watch", "--mqtt", "http://b"}, "unknown scheme 'http'"},
+        {{"watch", "--mqtt", "mqtt://b:99999"}, "malformed URL"},
+        {{"watch", "--mqtt", "mqtt://b", "--meter-id", "a b"}, "--meter-id takes letters"},
+        {{"watch", "--mqtt", "mqtts://b", "--mqtt-ca", "/none/ca.pem"}, "cannot read --mqtt-ca"},
+        {{"watch", "--mqtt", "mqtt://b", "--mqtt-ca", ca}, "--mqtt-ca needs an mqtts:// URL"},
+        {{"watch", "--mqtt", "mqtt://u@b", "--mqtt-password-file", "/none/pw"},
+         "cannot read --mqtt-password-file /none/pw"},
+        {{"watch", "--mqtt", "mqtt://b", "--mqtt-password-file", password}, "needs a user name"},
+        {{"watch", "--meter-id", "x"}, "--meter-id needs --mqtt"},
+        {{"watch", "--homeassistant"}, "--homeassistant needs --mqtt"},
+        {{"download", "-o", "a.txt", "--mqtt", "mqtt://b"}, "--mqtt belongs to watch"},
+        {{"watch", "--mqtt", "mqtt://b", "--mqtt-topic", "a/#"}, "wildcard"},
+    };
+    for (const Case& c : bad) {
+        const ParsedArguments parsed = parse(c.arguments);
+        EXPECT_EQ(parsed.outcome, ParsedArguments::Error) << c.arguments.join(' ').toStdString();
+        EXPECT_NE(parsed.error.find(c.named), std::string::npos)
+            << c.arguments.join(' ').toStdString() << ": " << parsed.error;
     }
 }
 

@@ -22,31 +22,6 @@ using namespace talviren::testing;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QStringList lines; // standard output
-    QString errors;    // standard error
-};
-
-CliRun runCli(const QString& configHome, const QStringList& arguments, int timeoutMs) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TALVIREN_CLI_PATH), arguments);
-    CliRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
 TEST(Cli, WatchWritesTimestampedDecodedLines) {
     QTemporaryDir config;
     SimProcess sim(config.path());

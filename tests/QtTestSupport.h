@@ -128,6 +128,35 @@ struct SerialRig {
     RecordingObserver observer;
 };
 
+// What a run of talviren-cli printed and how it ended.
+struct CliRun {
+    int exitCode = -1; // -1: it did not end in time, or crashed
+    QStringList lines; // standard output
+    QString errors;    // standard error
+};
+
+// Runs talviren-cli with a private ports folder (and more environment) until it ends.
+inline CliRun runCli(const QString& configHome, const QStringList& arguments, int timeoutMs,
+                     const QProcessEnvironment& extra = {}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(extra);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TALVIREN_CLI_PATH), arguments);
+    CliRun run;
+    const bool ended = process.waitForFinished(timeoutMs);
+    if (!ended) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.exitCode = ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
 // A save dialog answered by the test: each exec takes the next answer.
 class ScriptedDialog : public SaveDialog {
 public:

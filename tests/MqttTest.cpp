@@ -1,0 +1,425 @@
+// talviren-cli watch publishing to a real Mosquitto broker on 127.0.0.1, the simulator on a
+// pseudo-terminal, and mosquitto_sub as the subscriber.
+
+#include "QtTestSupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+using namespace talviren;
+using namespace talviren::testing;
+
+namespace {
+
+quint16 freePort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// A Mosquitto broker of the test's own, configured by the test. It runs as root here, so it
+// must not drop to its own user (which could not read the test's files).
+class Broker {
+public:
+    explicit Broker(const QString& extraConfig = {}) : port_(freePort()) {
+        QFile config(dir_.filePath("mosquitto.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write(QStringLiteral("per_listener_settings false\n"
+                                    "persistence true\n"
+                                    "persistence_location %1/\n"
+                                    "autosave_interval 1\n"
+                                    "max_queued_messages 0\n"
+                                    "user root\n")
+                         .arg(dir_.path())
+                         .toUtf8());
+        const QString listener =
+            extraConfig.isEmpty() ? QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n")
+                                  : extraConfig;
+        config.write(listener.arg(port_).toUtf8());
+    }
+    ~Broker() { stop(); }
+
+    bool start() {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral("mosquitto"), {"-c", dir_.filePath("mosquitto.conf")});
+        return waitFor(
+            [this] {
+                QTcpSocket socket;
+                socket.connectToHost(QHostAddress::LocalHost, port_);
+                return socket.waitForConnected(100);
+            },
+            5000);
+    }
+    // Gone at once, as a crash or a power cut would take it.
+    void kill() {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    void stop() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            process_.waitForFinished(3000);
+        }
+    }
+    quint16 port() const { return port_; }
+    QString url(const QString& user = {}) const {
+        return QStringLiteral("mqtt://") + (user.isEmpty() ? QString() : user + "@") +
+               QStringLiteral("127.0.0.1:") + QString::number(port_);
+    }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString log() { return QString::fromUtf8(process_.readAll()); }
+
+private:
+    QTemporaryDir dir_;
+    quint16 port_;
+    QProcess process_;
+};
+
+// mosquitto_sub collecting "topic payload" lines.
+class Subscriber {
+public:
+    Subscriber(quint16 port, const QStringList& topics, const QStringList& extra = {}) {
+        QStringList arguments = {"-h", "127.0.0.1", "-p", QString::number(port), "-v", "-q", "1"};
+        for (const QString& topic : topics) {
+            arguments << "-t" << topic;
+        }
+        process_.start(QStringLiteral("mosquitto_sub"), arguments + extra);
+        process_.waitForStarted(3000);
+    }
+    ~Subscriber() {
+        process_.terminate();
+        process_.waitForFinished(2000);
+    }
+    QStringList lines() {
+        buffer_ += process_.readAllStandardOutput();
+        return QString::fromUtf8(buffer_).split('\n', Qt::SkipEmptyParts);
+    }
+    // Lines of one topic, payloads only.
+    QStringList payloads(const QString& topic) {
+        QStringList out;
+        for (const QString& line : lines()) {
+            if (line.startsWith(topic + ' ')) {
+                out << line.mid(topic.size() + 1);
+            }
+        }
+        return out;
+    }
+    bool waitForPayload(const QString& topic, const QString& payload, int timeoutMs) {
+        return waitFor([&] { return payloads(topic).contains(payload); }, timeoutMs);
+    }
+
+private:
+    QProcess process_;
+    QByteArray buffer_;
+};
+
+// The retained message of a topic, as a subscriber arriving now gets it.
+QString retained(quint16 port, const QString& topic, const QStringList& extra = {}) {
+    QProcess sub;
+    sub.start(QStringLiteral("mosquitto_sub"),
+              QStringList{"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-C", "1",
+                          "-W", "2"} +
+                  extra);
+    sub.waitForFinished(4000);
+    return QString::fromUtf8(sub.readAllStandardOutput()).trimmed();
+}
+
+// The sequence numbers of the readings a subscriber saw, in the order it saw them.
+std::vector<int> seqs(Subscriber& subscriber, const QString& prefix) {
+    std::vector<int> out;
+    for (const QString& payload : subscriber.payloads(prefix + "/reading")) {
+        out.push_back(QJsonDocument::fromJson(payload.toUtf8()).object().value("seq").toInt());
+    }
+    return out;
+}
+
+// Every number from 1 to last, in order; a number may come twice in a row (QoS 1 repeats one).
+::testing::AssertionResult allInOrder(const std::vector<int>& seen, int last) {
+    int expected = 1;
+    for (int seq : seen) {
+        if (seq == expected - 1) {
+            continue;
+        }
+        if (seq != expected) {
+            return ::testing::AssertionFailure() << "expected seq " << expected << ", got " << seq;
+        }
+        ++expected;
+    }
+    if (expected != last + 1) {
+        return ::testing::AssertionFailure() << "ended at " << expected - 1 << " of " << last;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct CliProcess {
+    CliProcess(const QString& config, const QStringList& arguments,
+               const QProcessEnvironment& extra = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(extra);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(TALVIREN_CLI_PATH), arguments);
+    }
+    bool finished(int timeoutMs) { return process.waitForFinished(timeoutMs); }
+    QString errors() { return err += QString::fromUtf8(process.readAllStandardError()); }
+    QStringList lines() {
+        out += QString::fromUtf8(process.readAllStandardOutput());
+        return out.split('\n', Qt::SkipEmptyParts);
+    }
+    QProcess process;
+    QString err;
+    QString out;
+};
+
+TEST(Mqtt, ReadingsPlainTopicsStatusLinkAndDiscovery) {
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "3", "--function", "2"}));
+    Subscriber sub(broker.port(), {"talviren/#", "homeassistant/#"});
+    CliProcess cli(config.path(), {"watch", "--port", "3", "--duration", "4", "--mqtt",
+                                   broker.url(), "--meter-id", "m1", "--homeassistant"});
+    ASSERT_TRUE(sub.waitForPayload("talviren/m1/status", "online", 5000))
+        << cli.errors().toStdString();
+    // Home Assistant restarts: it asks for the configs again.
+    waitFor([] { return false; }, 1000);
+    QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()),
+                                        "-t", "homeassistant/status", "-m", "online"});
+    ASSERT_TRUE(cli.finished(10000));
+    EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
+    ASSERT_TRUE(sub.waitForPayload("talviren/m1/status", "offline", 3000));
+
+    // The readings as JSON, one for each CSV line and with the same values.
+    const QStringList csv = cli.lines();
+    ASSERT_GE(csv.size(), 6);
+    const QStringList json = sub.payloads("talviren/m1/reading");
+    ASSERT_EQ(json.size(), csv.size() - 1) << "every reading published";
+    const QRegularExpression time(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const QJsonObject reading = QJsonDocument::fromJson(json[i].toUtf8()).object();
+        const QStringList fields = csv[i + 1].split(',');
+        ASSERT_EQ(fields.size(), 8);
+        EXPECT_EQ(reading.value("seq").toInt(), i + 1);
+        EXPECT_TRUE(time.match(reading.value("time").toString()).hasMatch())
+            << reading.value("time").toString().toStdString();
+        EXPECT_TRUE(reading.value("time").toString().startsWith(fields[0]));
+        EXPECT_EQ(reading.value("function").toInt(), 2);
+        const QJsonObject current = reading.value("current").toObject();
+        const QJsonObject second = reading.value("second").toObject();
+        EXPECT_EQ(current.value("name").toString(), "AC I");
+        EXPECT_EQ(current.value("text").toString(), fields[3]);
+        EXPECT_EQ(current.value("value").toDouble(), fields[6].toDouble());
+        EXPECT_EQ(current.value("unit").toString(), "A");
+        EXPECT_FALSE(current.value("overload").toBool());
+        EXPECT_EQ(second.value("name").toString(), "DC U");
+        EXPECT_EQ(second.value("text").toString(), fields[5]);
+        EXPECT_EQ(second.value("value").toDouble(), fields[7].toDouble());
+        EXPECT_EQ(second.value("unit").toString(), "V");
+    }
+    QStringList currents;
+    for (qsizetype i = 1; i < csv.size(); ++i) {
+        currents << csv[i].split(',')[6];
+    }
+    EXPECT_EQ(sub.payloads("talviren/m1/ac_current"), currents);
+    EXPECT_EQ(sub.payloads("talviren/m1/dc_voltage").size(), currents.size());
+    EXPECT_TRUE(sub.payloads("talviren/m1/ac_voltage").isEmpty());
+    EXPECT_EQ(sub.payloads("talviren/m1/link"), QStringList{"connected"});
+
+    // Discovery: four configs, sent again when Home Assistant said it is online.
+    struct Sensor {
+        const char* key;
+        const char* unit;
+        const char* deviceClass;
+    };
+    for (const Sensor& s :
+         {Sensor{"ac_current", "A", "current"}, Sensor{"ac_voltage", "V", "voltage"},
+          Sensor{"dc_voltage", "V", "voltage"}, Sensor{"resistance", "\u03A9", ""}}) {
+        const QString id = QStringLiteral("talviren_m1_") + s.key;
+        const QStringList configs = sub.payloads("homeassistant/sensor/" + id + "/config");
+        ASSERT_EQ(configs.size(), 2) << s.key;
+        const QJsonObject c = QJsonDocument::fromJson(configs[0].toUtf8()).object();
+        EXPECT_EQ(c.value("unique_id").toString(), id);
+        EXPECT_EQ(c.value("state_topic").toString(), QStringLiteral("talviren/m1/") + s.key);
+        EXPECT_EQ(c.value("unit_of_measurement").toString(), QString::fromUtf8(s.unit));
+        EXPECT_EQ(c.value("device_class").toString(), s.deviceClass);
+        EXPECT_EQ(c.contains("device_class"), *s.deviceClass != '\0');
+        EXPECT_EQ(c.value("state_class").toString(), "measurement");
+        EXPECT_EQ(c.value("availability_topic").toString(), "talviren/m1/status");
+        EXPECT_FALSE(c.value("name").toString().isEmpty());
+        const QJsonObject device = c.value("device").toObject();
+        EXPECT_EQ(device.value("identifiers").toArray().first().toString(), "talviren_m1");
+        EXPECT_EQ(device.value("name").toString(), "talviren m1");
+    }
+    // What stays for later subscribers.
+    EXPECT_EQ(retained(broker.port(), "talviren/m1/status"), "offline");
+    EXPECT_EQ(retained(broker.port(), "talviren/m1/link"), "connected");
+    EXPECT_EQ(retained(broker.port(), "talviren/m1/ac_current"), currents.back());
+    EXPECT_EQ(retained(broker.port(), "talviren/m1/reading"), "") << "readings are not retained";
+}
+
+TEST(Mqtt, AKilledCliLeavesItsLastWill) {
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir config;
+    Subscriber sub(broker.port(), {"talviren/#"});
+    // No meter at all: the status is about talviren-cli, not the meter.
+    CliProcess cli(config.path(),
+                   {"watch", "--port", "9", "--mqtt", broker.url(), "--meter-id", "w"});
+    ASSERT_TRUE(sub.waitForPayload("talviren/w/status", "online", 5000))
+        << cli.errors().toStdString();
+    ::kill(static_cast<pid_t>(cli.process.processId()), SIGKILL);
+    EXPECT_TRUE(sub.waitForPayload("talviren/w/status", "offline", 5000));
+    EXPECT_EQ(retained(broker.port(), "talviren/w/status"), "offline");
+}
+
+TEST(Mqtt, ABrokerKilledAndRestartedMidRunLosesNoReading) {
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "2", "--function", "1"}));
+    // A subscriber with a persistent session of its own.
+    Subscriber sub(broker.port(), {"talviren/r/reading"}, {"-c", "-i", "restart-subscriber"});
+    CliProcess cli(config.path(), {"watch", "--port", "2", "--duration", "16", "--mqtt",
+                                   broker.url(), "--meter-id", "r"});
+    ASSERT_TRUE(waitFor([&] { return seqs(sub, "talviren/r").size() >= 4; }, 8000))
+        << cli.errors().toStdString();
+    waitFor([] { return false; }, 1200); // the broker has saved the subscriber's session
+    broker.kill();
+    waitFor([] { return false; }, 3000);
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(cli.finished(25000));
+    EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
+    const int last = static_cast<int>(cli.lines().size()) - 1;
+    ASSERT_GT(last, 20);
+    EXPECT_TRUE(waitFor(
+        [&] { return !seqs(sub, "talviren/r").empty() && seqs(sub, "talviren/r").back() == last; },
+        5000));
+    EXPECT_TRUE(allInOrder(seqs(sub, "talviren/r"), last));
+    const QString errors = cli.errors();
+    EXPECT_EQ(errors.count(" lost ("), 1) << errors.toStdString();
+    EXPECT_EQ(errors.count(" is back;"), 1) << errors.toStdString();
+}
+
+TEST(Mqtt, ABrokerThatIsDownAtStartGetsEveryReadingWhenItComes) {
+    Broker broker;
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "4", "--function", "3"}));
+    CliProcess cli(config.path(), {"watch", "--port", "4", "--duration", "10", "--mqtt",
+                                   broker.url(), "--meter-id", "late"});
+    ASSERT_TRUE(waitFor([&] { return cli.lines().size() >= 4; }, 6000)) << "the CSV never waits";
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), {"talviren/late/reading"});
+    ASSERT_TRUE(cli.finished(20000));
+    EXPECT_EQ(cli.process.exitCode(), 0);
+    const int last = static_cast<int>(cli.lines().size()) - 1;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return !seqs(sub, "talviren/late").empty() && seqs(sub, "talviren/late").back() == last;
+        },
+        5000));
+    EXPECT_TRUE(allInOrder(seqs(sub, "talviren/late"), last));
+    const QString errors = cli.errors();
+    EXPECT_EQ(errors.count("is not reachable"), 1) << errors.toStdString();
+    EXPECT_EQ(errors.count(" is back;"), 1) << errors.toStdString();
+}
+
+TEST(Mqtt, APasswordFileLogsInAndAWrongPasswordIsRefusedWithExitFive) {
+    Broker probe; // only for a free port and a folder
+    const QString passwords = probe.path("passwords");
+    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-c", "-b", passwords, "alice", "s3cret"}), 0);
+    Broker broker(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous false\npassword_file ") +
+                  passwords + "\n");
+    ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+    QTemporaryDir config;
+    const QString file = config.filePath("password");
+    {
+        QFile f(file);
+        f.open(QIODevice::WriteOnly);
+        f.write("s3cret\n");
+    }
+    const CliRun good =
+        runCli(config.path(),
+               {"watch", "--port", "9", "--duration", "2", "--mqtt", broker.url("alice"),
+                "--mqtt-password-file", file, "--meter-id", "p"},
+               10000);
+    EXPECT_EQ(good.exitCode, 0) << good.errors.toStdString();
+    EXPECT_EQ(retained(broker.port(), "talviren/p/status", {"-u", "alice", "-P", "s3cret"}),
+              "offline");
+    QProcessEnvironment wrong;
+    wrong.insert("TALVIREN_MQTT_PASSWORD", "guess");
+    const CliRun refused = runCli(
+        config.path(), {"watch", "--port", "9", "--mqtt", broker.url("alice"), "--meter-id", "p"},
+        10000, wrong);
+    EXPECT_EQ(refused.exitCode, 5) << refused.errors.toStdString();
+    const QStringList lines =
+        refused.errors.split('\n', Qt::SkipEmptyParts).filter("talviren-cli:");
+    ASSERT_EQ(lines.size(), 1) << refused.errors.toStdString();
+    EXPECT_TRUE(lines[0].contains("refused")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains("Connection Refused: ")) << "the broker's reason";
+}
+
+// A CA and a broker certificate for localhost, made with openssl for the test.
+bool makeCertificates(const QString& dir) {
+    const auto run = [&](const QStringList& arguments) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir);
+        openssl.start(QStringLiteral("openssl"), arguments);
+        return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+    };
+    QFile extensions(dir + "/san.ext");
+    extensions.open(QIODevice::WriteOnly);
+    extensions.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+    extensions.close();
+    for (const char* ca : {"ca", "other"}) {
+        if (!run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                  QStringLiteral("/CN=talviren test %1").arg(ca), "-keyout",
+                  QStringLiteral("%1.key").arg(ca), "-out", QStringLiteral("%1.pem").arg(ca)})) {
+            return false;
+        }
+    }
+    return run({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
+                "broker.key", "-out", "broker.csr"}) &&
+           run({"x509", "-req", "-in", "broker.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "2", "-extfile", "san.ext", "-out", "broker.pem"});
+}
+
+TEST(Mqtt, TlsWithTheTestCaWorksAndACertificateThatDoesNotVerifyEndsWithExitFive) {
+    QTemporaryDir certs;
+    ASSERT_TRUE(makeCertificates(certs.path()));
+    Broker broker(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\ncafile ") +
+                  certs.filePath("ca.pem") + "\ncertfile " + certs.filePath("broker.pem") +
+                  "\nkeyfile " + certs.filePath("broker.key") + "\n");
+    ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+    QTemporaryDir config;
+    const QString url = QStringLiteral("mqtts://localhost:%1").arg(broker.port());
+    const CliRun good = runCli(config.path(),
+                               {"watch", "--port", "9", "--duration", "2", "--mqtt", url,
+                                "--mqtt-ca", certs.filePath("ca.pem"), "--meter-id", "t"},
+                               10000);
+    EXPECT_EQ(good.exitCode, 0) << good.errors.toStdString();
+    EXPECT_TRUE(good.errors.contains("MQTT: connected to localhost:")) << good.errors.toStdString();
+    EXPECT_EQ(retained(broker.port(), "talviren/t/status",
+                       {"--cafile", certs.filePath("ca.pem"), "-h", "localhost"}),
+              "offline");
+    const CliRun bad = runCli(config.path(),
+                              {"watch", "--port", "9", "--mqtt", url, "--mqtt-ca",
+                               certs.filePath("other.pem"), "--meter-id", "t"},
+                              10000);
+    EXPECT_EQ(bad.exitCode, 5) << bad.errors.toStdString();
+    const QStringList lines = bad.errors.split('\n', Qt::SkipEmptyParts).filter("talviren-cli:");
+    ASSERT_EQ(lines.size(), 1) << bad.errors.toStdString();
+    EXPECT_TRUE(lines[0].contains("certificate verify failed")) << lines[0].toStdString();
+}
+
+} // namespace
