@@ -13,6 +13,7 @@
 #include "link/Protocol.h"
 #include "link/QtSerialPort.h"
 #include "link/QtTimer.h"
+#include "mqtt/MqttPublisher.h"
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
 #include "trend/HistoryReadings.h"
@@ -27,15 +28,22 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTabBar>
 #include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <mosquitto.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -554,6 +562,178 @@ int trendMemory(const char* self) {
     return child.exitCode();
 }
 
+// ---- MQTT ----------------------------------------------------------------------------------
+
+// A Mosquitto broker of the benchmark's own on a free port of 127.0.0.1.
+struct BenchBroker {
+    BenchBroker() {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        port = server.serverPort();
+        QFile config(dir.filePath("mosquitto.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
+                                    "max_queued_messages 0\nuser root\n")
+                         .arg(port)
+                         .toUtf8());
+    }
+    ~BenchBroker() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    bool start() {
+        process.start(QStringLiteral("mosquitto"), {"-c", dir.filePath("mosquitto.conf")});
+        return waitUntil(
+            [this] {
+                QTcpSocket socket;
+                socket.connectToHost(QHostAddress::LocalHost, port);
+                return socket.waitForConnected(50);
+            },
+            5000);
+    }
+    QTemporaryDir dir;
+    quint16 port = 0;
+    QProcess process;
+};
+
+// A subscriber in the library's own thread: notes the seq of each reading and when it came.
+struct BenchSubscriber {
+    explicit BenchSubscriber(quint16 port) {
+        client = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(
+            client, [](struct mosquitto*, void* self, const struct mosquitto_message* message) {
+                auto* me = static_cast<BenchSubscriber*>(self);
+                const QByteArray payload(static_cast<const char*>(message->payload),
+                                         message->payloadlen);
+                const auto at = Clock::now().time_since_epoch().count();
+                const int seq = QJsonDocument::fromJson(payload).object().value("seq").toInt();
+                // Readings come in order: the last seq and its time tell all.
+                me->lastArrival.store(at);
+                me->lastSeq.store(seq);
+                me->count.fetch_add(1);
+            });
+        mosquitto_connect_callback_set(client, [](struct mosquitto* m, void* self, int) {
+            mosquitto_subscribe(m, nullptr, "talviren/bench/reading", 1);
+            static_cast<BenchSubscriber*>(self)->subscribed.store(true);
+        });
+        mosquitto_loop_start(client);
+        mosquitto_connect_async(client, "127.0.0.1", port, 30);
+    }
+    ~BenchSubscriber() {
+        mosquitto_disconnect(client);
+        mosquitto_loop_stop(client, true);
+        mosquitto_destroy(client);
+    }
+    struct mosquitto* client = nullptr;
+    std::atomic<bool> subscribed{false};
+    std::atomic<int> lastSeq{0};
+    std::atomic<int> count{0};
+    std::atomic<Clock::rep> lastArrival{0};
+};
+
+std::unique_ptr<mqtt::MqttPublisher> benchPublisher(quint16 port) {
+    mqtt::MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = port;
+    settings.meterId = "bench";
+    settings.topicPrefix = "talviren/bench";
+    auto publisher = std::make_unique<mqtt::MqttPublisher>(
+        settings, ".",
+        mqtt::MqttPublisher::Reporting{
+            [](const std::string&) {},
+            [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }});
+    std::string error;
+    if (!publisher->start(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return nullptr;
+    }
+    return publisher;
+}
+
+int mqttBench() {
+    mosquitto_lib_init();
+    {
+        // One reading to a subscriber, again and again.
+        BenchBroker broker;
+        if (!broker.start()) {
+            std::fprintf(stderr, "the broker did not start\n");
+            return 1;
+        }
+        BenchSubscriber subscriber(broker.port);
+        auto publisher = benchPublisher(broker.port);
+        if (!publisher ||
+            !waitUntil([&] { return publisher->connected() && subscriber.subscribed; }, 5000)) {
+            return 1;
+        }
+        waitUntil([] { return false; }, 200);
+        std::vector<double> times;
+        for (int i = 0; i < 60; ++i) {
+            const TimedReading reading = simulatedReading(i);
+            const auto start = Clock::now();
+            publisher->liveReading(reading);
+            waitUntil([&] { return subscriber.lastSeq.load() == i + 1; }, 2000);
+            const Clock::time_point arrived{Clock::duration(subscriber.lastArrival.load())};
+            times.push_back(std::chrono::duration<double, std::milli>(arrived - start).count());
+            waitUntil([] { return false; }, 20);
+        }
+        report("mqtt_latency_median", median(times), "ms");
+        publisher->finish(1000);
+    }
+    // An hour of readings queued while the broker is away, then the broker returns.
+    constexpr int kHour = 7200;
+    BenchBroker broker;
+    auto publisher = benchPublisher(broker.port);
+    for (int i = 0; i < kHour; ++i) {
+        publisher->liveReading(simulatedReading(i));
+    }
+    if (!broker.start()) {
+        return 1;
+    }
+    const auto back = Clock::now();
+    BenchSubscriber subscriber(broker.port);
+    waitUntil([&] { return subscriber.subscribed.load(); }, 5000);
+    if (!waitUntil([&] { return publisher->connected(); }, 40000)) {
+        std::fprintf(stderr, "the publisher did not reconnect\n");
+        return 1;
+    }
+    const auto connected = Clock::now();
+    waitUntil([&] { return subscriber.lastSeq.load() == kHour; }, 30000);
+    const Clock::time_point last{Clock::duration(subscriber.lastArrival.load())};
+    if (subscriber.lastSeq.load() != kHour || subscriber.count.load() < kHour) {
+        std::fprintf(stderr, "only %d of %d readings arrived\n", subscriber.count.load(), kHour);
+        return 1;
+    }
+    report("mqtt_outage_delivery", std::chrono::duration<double>(last - connected).count(), "s");
+    report("mqtt_outage_reconnect", std::chrono::duration<double>(connected - back).count(), "s");
+    publisher->finish(1000);
+    return 0;
+}
+
+// Child: a day of readings queued for a broker that is not there, then the memory.
+int mqttMemoryChild() {
+    int argc = 1;
+    char name[] = "talviren-bench";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    BenchBroker nobody; // its port, never started
+    auto publisher = benchPublisher(nobody.port);
+    constexpr int kDay = 172'800;
+    for (int i = 0; i < kDay + 100; ++i) {
+        publisher->liveReading(simulatedReading(i));
+    }
+    report("rss_mqtt_day_queued", residentMegabytes(), "MB");
+    report("mqtt_day_queued", static_cast<double>(publisher->queued()), "items");
+    return 0;
+}
+
+int mqttMemory(const char* self) {
+    QProcess child;
+    child.start(QString::fromLocal8Bit(self), {QStringLiteral("mqtt-memory-child")});
+    child.waitForFinished(120000);
+    std::fputs(child.readAllStandardOutput().constData(), stdout);
+    return child.exitCode();
+}
+
 // From "Read" to the filled table over a paced pseudo-terminal (talviren-sim at 960 bytes/s).
 int download(int readings, int runs) {
     std::vector<double> times;
@@ -688,6 +868,9 @@ int main(int argc, char** argv) {
     if (command == "trend-memory-child") {
         return trendMemoryChild();
     }
+    if (command == "mqtt-memory-child") {
+        return mqttMemoryChild();
+    }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     if (command == "decode") {
@@ -704,6 +887,12 @@ int main(int argc, char** argv) {
     }
     if (command == "trend-memory") {
         return trendMemory(argv[0]);
+    }
+    if (command == "mqtt") {
+        return mqttBench();
+    }
+    if (command == "mqtt-memory") {
+        return mqttMemory(argv[0]);
     }
     if (command == "statistics") {
         return statistics();
@@ -726,7 +915,7 @@ int main(int argc, char** argv) {
     std::fprintf(
         stderr,
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
-        "trend DIR | trend-memory | "
+        "trend DIR | trend-memory | mqtt | mqtt-memory | "
         "startup | download READINGS [RUNS] | soak MINUTES\n");
     return 2;
 }
