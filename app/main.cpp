@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("talviren"));
-    QApplication::setDesktopFileName(QStringLiteral("talviren"));
+    QApplication::setDesktopFileName(QStringLiteral("org.talviren.Talviren"));
     talviren::MainWindow window;
     // Centred on the screen when first shown.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
