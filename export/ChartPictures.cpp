@@ -1,8 +1,9 @@
 #include "export/ChartPictures.h"
 
+#include "export/SaveCommand.h"
+
 #include <qcustomplot.h>
 
-#include <QImageWriter>
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QSvgGenerator>
@@ -49,18 +50,7 @@ bool paintVectors(QCustomPlot& chart, QPaintDevice& device) {
 } // namespace
 
 bool writeChartPng(QCustomPlot& chart, const QString& path, QString& error) {
-    QSaveFile file(path);
-    if (!start(file, error)) {
-        return false;
-    }
-    QImageWriter writer(&file, "PNG");
-    const bool painted = writer.write(chart.toPixmap().toImage());
-    if (!painted) {
-        error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return finish(file, true, error);
+    return writePicture(chart.toPixmap().toImage(), path, error, "PNG");
 }
 
 bool writeChartPdf(QCustomPlot& chart, const QString& path, QString& error) {

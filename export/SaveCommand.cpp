@@ -21,14 +21,16 @@ SaveOutcome written(const QString& path, bool ok, QString error) {
 
 } // namespace
 
-bool writePicture(const QImage& image, const QString& path, QString& error) {
+bool writePicture(const QImage& image, const QString& path, QString& error, const char* encoding) {
     if (image.isNull()) {
         error = QStringLiteral("there is no picture of the window to save");
         return false;
     }
     const QString suffix = QFileInfo(path).suffix().toLower();
     QByteArray format = "JPG";
-    if (suffix == QLatin1String("png")) {
+    if (encoding) {
+        format = encoding;
+    } else if (suffix == QLatin1String("png")) {
         format = "PNG";
     } else if (suffix == QLatin1String("bmp")) {
         format = "BMP";

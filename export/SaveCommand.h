@@ -63,7 +63,9 @@ private:
     QString initialFolder_;
 };
 
-// Writes a picture atomically, encoded by the name's extension (.png, .bmp, else JPEG).
-bool writePicture(const QImage& image, const QString& path, QString& error);
+// Writes a picture atomically, encoded by the name's extension (.png, .bmp, else JPEG) unless
+// an encoding ("PNG") is given.
+bool writePicture(const QImage& image, const QString& path, QString& error,
+                  const char* encoding = nullptr);
 
 } // namespace talviren

@@ -1,6 +1,8 @@
 #include "export/CsvLog.h"
 #include "export/CsvLogWriter.h"
 
+#include "WorkbookReadBack.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -36,18 +38,7 @@ std::string readFile(const fs::path& path) {
 
 // Every record of a CSV file as Python's csv module reads it, one JSON array a line.
 std::vector<std::string> pythonRecords(const fs::path& path) {
-    const std::string command = "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
-                                "/tests/read_csv.py '" + path.string() + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<std::string> lines;
-    char buffer[4096];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line = buffer;
-        line.pop_back();
-        lines.push_back(line);
-    }
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0);
-    return lines;
+    return talviren::testing::readBackWith("read_csv.py", path.string());
 }
 
 class CsvLogFiles : public ::testing::Test {

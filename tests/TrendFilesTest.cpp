@@ -1,4 +1,6 @@
 #include "export/TrendFiles.h"
+
+#include "WorkbookReadBack.h"
 #include "export/CsvLog.h"
 #include "export/CsvLogReader.h"
 
@@ -28,19 +30,6 @@ struct Readings : ReadingSequence {
     std::size_t size() const override { return list.size(); }
     TimedReading at(std::size_t i) const override { return list[i]; }
 };
-
-std::vector<std::string> run(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<std::string> lines;
-    char buffer[8192];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line = buffer;
-        line.pop_back();
-        lines.push_back(line);
-    }
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
-    return lines;
-}
 
 class TrendFiles : public ::testing::Test {
 protected:
@@ -83,8 +72,7 @@ TEST_F(TrendFiles, WorkbookHasDateTimesNumbersAndTextsAndContinuesOnANewSheet) {
     const std::string header = "text:time\ttext:function\ttext:name1\ttext:text1\ttext:name2\t"
                                "text:text2\ttext:value1\ttext:value2";
     // openpyxl gives the local wall-clock time of each cell.
-    EXPECT_EQ(run("TZ=UTC /usr/bin/python3 " TALVIREN_SOURCE_DIR "/tests/read_trend_workbook.py '" +
-                  path.string() + "'"),
+    EXPECT_EQ(talviren::testing::readBackWith("read_trend_workbook.py", path.string(), "TZ=UTC"),
               (std::vector<std::string>{
                   "sheet\tReadings\tA2",
                   header,

@@ -1,6 +1,7 @@
 // The Trend view on its own, fed readings as the session hands them out.
 
 #include "QtTestSupport.h"
+#include "WorkbookReadBack.h"
 
 #include "export/CsvLog.h"
 #include "measure/ValueText.h"
@@ -298,19 +299,6 @@ TEST(TrendView, OpeningALogShowsItUntilLiveAndSaysHowManyLinesWereSkipped) {
     EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 17u);
 }
 
-std::vector<std::string> runLines(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<std::string> lines;
-    char buffer[8192];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line = buffer;
-        line.pop_back();
-        lines.push_back(line);
-    }
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
-    return lines;
-}
-
 TEST(TrendView, EverySaveTypeReadsBack) {
     TrendRig rig;
     feedAScene(rig);
@@ -342,15 +330,13 @@ TEST(TrendView, EverySaveTypeReadsBack) {
     EXPECT_GT(paths, 10) << "drawn as vectors";
     // The type follows the name when it names one of the five.
     const QString csv = saved("t.csv", 1);
-    const std::vector<std::string> records = runLines(
-        "/usr/bin/python3 " TALVIREN_SOURCE_DIR "/tests/read_csv.py '" + csv.toStdString() + "'");
+    const std::vector<std::string> records = readBackWith("read_csv.py", csv.toStdString());
     ASSERT_EQ(records.size(), 17u);
     EXPECT_EQ(records[11], "[\"" + csvlog::localTime(rig.fed[10].wallMs) +
                                "\", \"1\", \"AC I\", \"OLA\", \"AC U\", \"231V\", \"\", \"231\"]");
     const QString xlsx = saved("t.xlsx", 5);
     const std::vector<std::string> rows =
-        runLines("/usr/bin/python3 " TALVIREN_SOURCE_DIR "/tests/read_trend_workbook.py '" +
-                 xlsx.toStdString() + "'");
+        readBackWith("read_trend_workbook.py", xlsx.toStdString());
     ASSERT_EQ(rows.size(), 18u);
     EXPECT_EQ(rows[0], "sheet\tReadings\tA2");
     EXPECT_TRUE(rows[2].starts_with("date:" + csvlog::localTime(kStart).substr(0, 19))) << rows[2];

@@ -1,7 +1,8 @@
 #pragma once
 
-// Workbooks read back by Debian's Python readers (tests/read_workbook.py: xlrd for .xls,
-// openpyxl for .xlsx), independent of the writers under test.
+// Files read back by independent readers: Debian's Python readers for workbooks
+// (tests/read_workbook.py: xlrd for .xls, openpyxl for .xlsx; tests/read_trend_workbook.py) and
+// Python's csv module (tests/read_csv.py), never the writers under test.
 
 #include "records/RecordTable.h"
 
@@ -13,16 +14,15 @@
 
 namespace talviren::testing {
 
-// "size\trows\tcols", then "row\tcolumn\talignment\ttext" for every cell.
-inline std::vector<std::string> readWorkbookBack(const std::string& path) {
-    const std::string command = "/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
-                                "/tests/read_workbook.py '" + path + "'";
+// The lines a shell command prints (without their line breaks); the command must succeed.
+inline std::vector<std::string> commandLines(const std::string& command) {
     FILE* pipe = ::popen(command.c_str(), "r");
     std::vector<std::string> lines;
     if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
         return lines;
     }
-    char buffer[4096];
+    char buffer[8192];
     std::string current;
     while (std::fgets(buffer, sizeof buffer, pipe)) {
         current += buffer;
@@ -32,8 +32,20 @@ inline std::vector<std::string> readWorkbookBack(const std::string& path) {
             current.clear();
         }
     }
-    EXPECT_EQ(::pclose(pipe), 0) << "reader failed on " << path;
+    EXPECT_EQ(::pclose(pipe), 0) << "failed: " << command;
     return lines;
+}
+
+// A reader script of tests/ run by Debian's Python on a file, its lines.
+inline std::vector<std::string> readBackWith(const char* script, const std::string& path,
+                                             const std::string& environment = {}) {
+    return commandLines(environment + " /usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
+                        "/tests/" + script + " '" + path + "'");
+}
+
+// "size\trows\tcols", then "row\tcolumn\talignment\ttext" for every cell.
+inline std::vector<std::string> readWorkbookBack(const std::string& path) {
+    return readBackWith("read_workbook.py", path);
 }
 
 // What the reader must print for a table: every cell centred at (r + 1, c + 1).

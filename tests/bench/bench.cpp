@@ -554,9 +554,11 @@ int trendMemoryChild() {
     return 0;
 }
 
-int trendMemory(const char* self) {
+// Runs this program again as `command` (a memory figure wants a process of its own) and
+// passes its figures on.
+int runChild(const char* self, const char* command) {
     QProcess child;
-    child.start(QString::fromLocal8Bit(self), {QStringLiteral("trend-memory-child")});
+    child.start(QString::fromLocal8Bit(self), {QString::fromLatin1(command)});
     child.waitForFinished(120000);
     std::fputs(child.readAllStandardOutput().constData(), stdout);
     return child.exitCode();
@@ -726,14 +728,6 @@ int mqttMemoryChild() {
     return 0;
 }
 
-int mqttMemory(const char* self) {
-    QProcess child;
-    child.start(QString::fromLocal8Bit(self), {QStringLiteral("mqtt-memory-child")});
-    child.waitForFinished(120000);
-    std::fputs(child.readAllStandardOutput().constData(), stdout);
-    return child.exitCode();
-}
-
 // From "Read" to the filled table over a paced pseudo-terminal (talviren-sim at 960 bytes/s).
 int download(int readings, int runs) {
     std::vector<double> times;
@@ -886,13 +880,13 @@ int main(int argc, char** argv) {
         return trend(argv[2]);
     }
     if (command == "trend-memory") {
-        return trendMemory(argv[0]);
+        return runChild(argv[0], "trend-memory-child");
     }
     if (command == "mqtt") {
         return mqttBench();
     }
     if (command == "mqtt-memory") {
-        return mqttMemory(argv[0]);
+        return runChild(argv[0], "mqtt-memory-child");
     }
     if (command == "statistics") {
         return statistics();
