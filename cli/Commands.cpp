@@ -83,13 +83,18 @@ protected:
     // The link is handed over to polling.
     virtual void metersFound() {}
 
+    // Ends the command with `code` (the first one given counts) from the event loop, never
+    // from inside a reading's path: the last words may take a moment of their own.
     void finish(int code) {
-        if (!finished_) {
-            finished_ = true;
-            exitCode_ = code;
-            beforeExit(code);
+        if (finished_) {
+            return;
         }
-        QCoreApplication::exit(exitCode_);
+        finished_ = true;
+        exitCode_ = code;
+        QTimer::singleShot(0, &session_, [this] {
+            beforeExit(exitCode_);
+            QCoreApplication::exit(exitCode_);
+        });
     }
     // The command's last words before the program ends with `code`.
     virtual void beforeExit(int) {}

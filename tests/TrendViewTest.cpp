@@ -239,6 +239,7 @@ TEST(TrendView, AFullDiskStopsLoggingWithOneMessageAndKeepsTheLinesWritten) {
     }
     EXPECT_FALSE(rig.view.logButton->isChecked());
     EXPECT_EQ(rig.view.log(), nullptr);
+    rig.settle();
     ASSERT_EQ(rig.messages.size(), 1u);
     EXPECT_TRUE(rig.messages[0].contains(path)) << rig.messages[0].toStdString();
     EXPECT_TRUE(rig.messages[0].contains("No space left on device"))
@@ -251,6 +252,7 @@ TEST(TrendView, AFullDiskStopsLoggingWithOneMessageAndKeepsTheLinesWritten) {
         EXPECT_GT(content.count('\n'), 50);
     }
     rig.feed({2, 1234, 1, 310, 1}, t++);
+    rig.settle();
     EXPECT_EQ(rig.messages.size(), 1u) << "told once";
 }
 

@@ -290,7 +290,10 @@ void TrendView::stopLogging(const QString& failure) {
         logButton->setChecked(false);
     }
     refreshLogLabel();
-    tell(tr("Log"), tr("Logging to %1 stopped:\n%2").arg(path, failure));
+    // Told from the event loop: a modal box here would run one inside the reading's path.
+    const QString text = tr("Logging to %1 stopped:\n%2").arg(path, failure);
+    QMetaObject::invokeMethod(
+        this, [this, text] { tell(tr("Log"), text); }, Qt::QueuedConnection);
 }
 
 void TrendView::openLog() {
