@@ -314,7 +314,7 @@ TEST(Mqtt, ABrokerKilledAndRestartedMidRunLosesNoReading) {
     ASSERT_TRUE(cli.finished(25000));
     EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
     const int last = static_cast<int>(cli.lines().size()) - 1;
-    ASSERT_GT(last, 20);
+    ASSERT_GT(last, 8) << "readings before, during and after the outage";
     EXPECT_TRUE(deliveredInOrder(sub, "talviren/r", last));
     EXPECT_TRUE(toldOnce(cli.errors(), " lost (", " is back;"));
 }
