@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -20,6 +21,14 @@ namespace talviren {
 namespace {
 
 constexpr std::size_t kColumns = 8;
+// The first range code that has no current (the scale table ends before it).
+std::uint8_t noCurrentRange() {
+    std::uint8_t range = 0;
+    while (currentScale(range)) {
+        ++range;
+    }
+    return range;
+}
 using Fields = std::array<std::string_view, kColumns>;
 
 // Splits one record (RFC 4180) off the front of `text`; quoted fields are unquoted into
@@ -146,68 +155,78 @@ bool endsWith(std::string_view text, std::string_view suffix, std::string_view& 
     return true;
 }
 
+// Decimals the display writes on a scale: as many as its divisor has zeros.
+int decimalsOf(const QuantityScale& scale) {
+    int decimals = 0;
+    for (int divisor = scale.displayDivisor; divisor > 1; divisor /= 10) {
+        ++decimals;
+    }
+    return decimals;
+}
+
+// The count (and sign) a text stands for on a scale, read by the rules the display writes it
+// by; nothing when the display cannot have written it so.
+struct TextCount {
+    int count;
+    bool negative;
+};
+std::optional<TextCount> countFromText(std::string_view text, const QuantityScale& scale) {
+    std::string_view number;
+    if (!endsWith(text, scale.unit, number)) {
+        return std::nullopt;
+    }
+    if (number == kOverload) {
+        if (scale.overloadLimit == std::numeric_limits<int>::max()) {
+            return std::nullopt; // this scale never reads "OL"
+        }
+        return TextCount{scale.overloadLimit + 1, false};
+    }
+    const bool negative = scale.canBeNegative && number.starts_with('-');
+    if (negative) {
+        number.remove_prefix(1);
+    }
+    const int decimals = decimalsOf(scale);
+    const auto n = displayNumber(number, decimals);
+    if (!n) {
+        return std::nullopt;
+    }
+    const int count = scaled(*n, decimals);
+    if (count > scale.overloadLimit || count > countFromDigits(255, 255)) {
+        return std::nullopt;
+    }
+    return TextCount{count, negative};
+}
+
 // Range and count of a current text; false when the display cannot have shown it.
 bool currentFromText(std::string_view text, MeterReading& reading) {
-    std::string_view number;
     if (text.empty()) {
-        reading.currentRange = 6; // no current
+        reading.currentRange = noCurrentRange();
         return true;
     }
-    if (text == "OLA") {
-        reading.currentRange = 5;
-        reading.currentCount = kCurrentOverloadLimit + 1;
-        return true;
-    }
-    if (endsWith(text, kUnitMilliAmpere, number)) {
-        const auto n = displayNumber(number, 0);
-        reading.currentRange = 0;
-        reading.currentCount = n ? n->count : -1;
-    } else if (endsWith(text, kUnitAmpere, number)) {
-        const auto n = displayNumber(number, 2);
-        if (!n) {
-            return false;
+    // The first range that writes the same text will do: its text and value are the same.
+    for (std::uint8_t range = 0; const auto scale = currentScale(range); ++range) {
+        if (const auto found = countFromText(text, *scale)) {
+            reading.currentRange = range;
+            reading.currentCount = found->count;
+            return true;
         }
-        // Hundredths, tenths or whole amperes: any range that writes the same text will do.
-        reading.currentRange = static_cast<std::uint8_t>(n->decimals == 2   ? 1
-                                                         : n->decimals == 1 ? 2
-                                                                            : 3);
-        reading.currentCount = n->count;
-    } else {
-        return false;
     }
-    return reading.currentCount >= 0 && reading.currentCount <= 25755;
+    return false;
 }
 
 // Count and sign of a second text for the function; false when it cannot have been shown.
 bool secondFromText(std::string_view text, MeterReading& reading) {
-    const auto kind = secondKind(reading.function);
-    if (!kind) {
+    const auto scale = secondScale(reading.function);
+    if (!scale) {
         return text.empty();
     }
-    const bool resistance = *kind == QuantityKind::Resistance;
-    const std::string_view unit = resistance ? kUnitKiloOhm : kUnitVolt;
-    const int limit = *kind == QuantityKind::AcVoltage   ? kAcVoltageOverloadLimit
-                      : *kind == QuantityKind::DcVoltage ? kDcVoltageOverloadLimit
-                                                         : kResistanceOverloadLimit;
-    std::string_view number;
-    if (!endsWith(text, unit, number)) {
+    const auto found = countFromText(text, *scale);
+    if (!found) {
         return false;
     }
-    if (number == kOverload) {
-        reading.secondCount = limit + 1;
-        return true;
-    }
-    if (*kind == QuantityKind::DcVoltage && !number.empty() && number[0] == '-') {
-        reading.secondSign = 1;
-        number.remove_prefix(1);
-    }
-    const int decimals = resistance ? 3 : 1;
-    const auto n = displayNumber(number, decimals);
-    if (!n) {
-        return false;
-    }
-    reading.secondCount = scaled(*n, decimals);
-    return reading.secondCount <= limit;
+    reading.secondCount = found->count;
+    reading.secondSign = found->negative ? 1 : 0;
+    return true;
 }
 
 // A plain number in the base unit ("0.085", "-31") in thousandths; nothing when malformed.

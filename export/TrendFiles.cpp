@@ -305,10 +305,10 @@ bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& p
                 rows.text(5, reading.second->text);
             }
             if (reading.current && !reading.current->overload) {
-                rows.number(6, reading.current->value);
+                rows.number(6, reading.current->value());
             }
             if (reading.second && !reading.second->overload) {
-                rows.number(7, reading.second->value);
+                rows.number(7, reading.second->value());
             }
             rows.end();
             if (xml.size() >= kFlushBytes) {

@@ -39,36 +39,30 @@ inline constexpr QuantityKind kAllQuantityKinds[kQuantityKindCount] = {
 // A quantity as the meter's count alone, with nothing to allocate: for long histories.
 struct QuantityCount {
     QuantityKind kind = QuantityKind::AcCurrent;
-    bool overload = false;
-    int count = 0;   // negative for a negative DC voltage
-    int divisor = 1; // count / divisor is the value in the base unit
+    bool overload = false; // beyond the range: the text reads "OL", the value is NaN
+    int count = 0;         // the meter's count, negative for a negative DC voltage
+    int divisor = 1;       // count / divisor is the value in the base unit (1, 10, 100, 1000)
 
-    // In A, V or Ω; NaN on overload.
+    // In A, V or Ω; NaN on overload. Both operands are exact and IEEE division rounds once:
+    // the nearest double to the decimal the display shows. A negative zero is kept out.
     double value() const {
         if (overload) {
             return std::numeric_limits<double>::quiet_NaN();
         }
         return count == 0 ? 0.0 : static_cast<double>(count) / divisor;
     }
-    // In thousandths of the base unit, exact.
+    // In thousandths of the base unit, as an exact integer (for sums without drift).
     std::int64_t milli() const { return static_cast<std::int64_t>(count) * (1000 / divisor); }
 };
 
 // One quantity of a reading: as a number, and as the text the window shows.
-struct Quantity {
-    QuantityKind kind = QuantityKind::AcCurrent;
-    bool overload = false; // beyond the range: the text reads "OL", the value is NaN
-    int count = 0;         // the meter's count, negative for a negative DC voltage
-    int divisor = 1;       // count / divisor is the value in the base unit (1, 10, 100, 1000)
-    double value = 0;      // in A, V or Ω; computed from the integers, so exact to the count
-    std::string text;      // "12.34A", "-31V", "1.228kΩ", "OLV"
+struct Quantity : QuantityCount {
+    std::string text; // "12.34A", "-31V", "1.228kΩ", "OLV"
 
     // "AC I", ...
     std::string_view symbol() const { return quantityKindInfo(kind).symbol; }
     // "A", "V" or "Ω".
     std::string_view unit() const { return quantityKindInfo(kind).baseUnit; }
-    // The value in thousandths of the base unit, as an exact integer (for sums without drift).
-    std::int64_t milli() const { return static_cast<std::int64_t>(count) * (1000 / divisor); }
 };
 
 // The quantity of a count with a text given (as a log holds it).

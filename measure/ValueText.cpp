@@ -31,54 +31,44 @@ const QuantityKindInfo& quantityKindInfo(QuantityKind kind) {
     return kinds[static_cast<std::size_t>(kind)];
 }
 
-namespace {
-
-// How a count reads in one range or function: its divisor on the display and in the base unit
-// (amperes, volts, ohms), the display unit, and the count above which it reads "OL". The one
-// table behind both the texts and the numbers.
-struct Scale {
-    QuantityKind kind;
-    int displayDivisor;
-    std::string_view unit;
-    int baseDivisor;
-    int overloadLimit = std::numeric_limits<int>::max(); // the largest: never overloaded
-    bool canBeNegative = false;
-};
-
-std::optional<Scale> currentScale(std::uint8_t range) {
+std::optional<QuantityScale> currentScale(std::uint8_t range) {
     constexpr QuantityKind kind = QuantityKind::AcCurrent;
     switch (range) {
     case 0:
-        return Scale{kind, 1, kUnitMilliAmpere, 1000};
+        return QuantityScale{kind, 1, kUnitMilliAmpere, 1000};
     case 1:
-        return Scale{kind, 100, kUnitAmpere, 100};
+        return QuantityScale{kind, 100, kUnitAmpere, 100};
     case 2:
-        return Scale{kind, 10, kUnitAmpere, 10};
+        return QuantityScale{kind, 10, kUnitAmpere, 10};
     case 3:
     case 4:
-        return Scale{kind, 1, kUnitAmpere, 1};
+        return QuantityScale{kind, 1, kUnitAmpere, 1};
     case 5:
-        return Scale{kind, 1, kUnitAmpere, 1, kCurrentOverloadLimit};
+        return QuantityScale{kind, 1, kUnitAmpere, 1, kCurrentOverloadLimit};
     default:
         return std::nullopt;
     }
 }
 
-std::optional<Scale> secondScale(std::uint8_t function) {
+std::optional<QuantityScale> secondScale(std::uint8_t function) {
     switch (function) {
     case kAcCurrentAcVoltage:
-        return Scale{QuantityKind::AcVoltage, 10, kUnitVolt, 10, kAcVoltageOverloadLimit};
+        return QuantityScale{QuantityKind::AcVoltage, 10, kUnitVolt, 10, kAcVoltageOverloadLimit};
     case kAcCurrentDcVoltage:
-        return Scale{QuantityKind::DcVoltage, 10, kUnitVolt, 10, kDcVoltageOverloadLimit, true};
+        return QuantityScale{QuantityKind::DcVoltage, 10,  kUnitVolt, 10,
+                             kDcVoltageOverloadLimit, true};
     case kAcCurrentResistance:
         // Kilo-ohms in thousandths are ohms.
-        return Scale{QuantityKind::Resistance, 1000, kUnitKiloOhm, 1, kResistanceOverloadLimit};
+        return QuantityScale{QuantityKind::Resistance, 1000, kUnitKiloOhm, 1,
+                             kResistanceOverloadLimit};
     default:
         return std::nullopt;
     }
 }
 
-QuantityCount countOf(const Scale& scale, int count, bool negative) {
+namespace {
+
+QuantityCount countOf(const QuantityScale& scale, int count, bool negative) {
     QuantityCount q;
     q.kind = scale.kind;
     q.divisor = scale.baseDivisor;
@@ -88,7 +78,8 @@ QuantityCount countOf(const Scale& scale, int count, bool negative) {
     return q;
 }
 
-Quantity quantity(const Scale& scale, int count, bool negative, std::string_view decimalSeparator) {
+Quantity quantity(const QuantityScale& scale, int count, bool negative,
+                  std::string_view decimalSeparator) {
     const QuantityCount c = countOf(scale, count, negative);
     std::string text;
     if (c.overload) {
@@ -104,7 +95,7 @@ Quantity quantity(const Scale& scale, int count, bool negative, std::string_view
     return quantityWithText(c, std::move(text));
 }
 
-std::optional<Scale> secondScaleOf(const MeterReading& reading, bool& negative) {
+std::optional<QuantityScale> secondScaleOf(const MeterReading& reading, bool& negative) {
     const auto scale = secondScale(reading.function);
     negative = scale && scale->canBeNegative && reading.secondSign == 1;
     return scale;
@@ -113,16 +104,7 @@ std::optional<Scale> secondScaleOf(const MeterReading& reading, bool& negative) 
 } // namespace
 
 Quantity quantityWithText(const QuantityCount& c, std::string text) {
-    Quantity q;
-    q.kind = c.kind;
-    q.overload = c.overload;
-    q.count = c.count;
-    q.divisor = c.divisor;
-    // Both operands are exact, and IEEE division rounds once: the nearest double to the
-    // decimal the text shows. A negative zero is kept out of the numbers.
-    q.value = c.value();
-    q.text = std::move(text);
-    return q;
+    return Quantity{c, std::move(text)};
 }
 
 std::optional<Quantity> currentQuantity(const MeterReading& reading,
@@ -159,25 +141,6 @@ std::optional<QuantityCount> secondNumber(const MeterReading& reading) {
         return std::nullopt;
     }
     return countOf(*scale, reading.secondCount, negative);
-}
-
-namespace {
-
-std::optional<CountScale> countScale(const std::optional<Scale>& scale) {
-    if (!scale) {
-        return std::nullopt;
-    }
-    return CountScale{scale->kind, scale->baseDivisor, scale->overloadLimit, scale->canBeNegative};
-}
-
-} // namespace
-
-std::optional<CountScale> currentCountScale(std::uint8_t range) {
-    return countScale(currentScale(range));
-}
-
-std::optional<CountScale> secondCountScale(std::uint8_t function) {
-    return countScale(secondScale(function));
 }
 
 std::optional<std::string> currentText(const MeterReading& reading,

@@ -3,6 +3,7 @@
 #include "measure/MeterReading.h"
 #include "measure/Quantity.h"
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,23 @@ inline constexpr int kAcVoltageOverloadLimit = 7500;
 inline constexpr int kDcVoltageOverloadLimit = 10000;
 inline constexpr int kResistanceOverloadLimit = 2000;
 
+// How a count reads in one range (the current) or one function (the second quantity): its
+// divisor on the display and in the base unit (A, V, Ω), the display unit, and the count above
+// which it reads "OL". The one table behind the texts, the numbers and the log's reader.
+struct QuantityScale {
+    QuantityKind kind;
+    int displayDivisor;
+    std::string_view unit;
+    int baseDivisor;
+    int overloadLimit = std::numeric_limits<int>::max(); // the largest: never overloaded
+    bool canBeNegative = false;                          // the sign byte can make it negative
+};
+
+// The scale of the current in a range; nothing for range codes 6 and above.
+std::optional<QuantityScale> currentScale(std::uint8_t range);
+// The scale of the second quantity of a function; nothing for codes other than 1 to 3.
+std::optional<QuantityScale> secondScale(std::uint8_t function);
+
 // count / divisor (1, 10, 100 or 1000) as its exact shortest decimal text, computed on integers
 // so that no binary rounding can creep in: "12.34", "12", "0.05".
 std::string quotientText(int count, int divisor, std::string_view decimalSeparator);
@@ -38,17 +56,6 @@ std::optional<Quantity> secondQuantity(const MeterReading& reading,
 // The same as counts alone, without texts: for long histories.
 std::optional<QuantityCount> currentNumber(const MeterReading& reading);
 std::optional<QuantityCount> secondNumber(const MeterReading& reading);
-
-// How the counts of a range (current) or a function (second quantity) turn into numbers, from
-// the same table as the texts: for readers that decode millions of readings at a time.
-struct CountScale {
-    QuantityKind kind;
-    int baseDivisor;   // count / baseDivisor is the value in A, V or Ω
-    int overloadLimit; // counts above it are overloads
-    bool signed_;      // the sign byte makes the count negative
-};
-std::optional<CountScale> currentCountScale(std::uint8_t range);
-std::optional<CountScale> secondCountScale(std::uint8_t function);
 
 // Text of the current by its range code; nothing for range codes 6 and above.
 std::optional<std::string> currentText(const MeterReading& reading,

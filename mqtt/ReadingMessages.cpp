@@ -23,7 +23,7 @@ QJsonValue quantityJson(const std::optional<Quantity>& q) {
     object.insert(QStringLiteral("name"), text(q->symbol()));
     object.insert(QStringLiteral("text"), QString::fromStdString(q->text));
     object.insert(QStringLiteral("value"),
-                  q->overload ? QJsonValue(QJsonValue::Null) : QJsonValue(q->value));
+                  q->overload ? QJsonValue(QJsonValue::Null) : QJsonValue(q->value()));
     object.insert(QStringLiteral("unit"), text(q->unit()));
     object.insert(QStringLiteral("overload"), q->overload);
     return object;

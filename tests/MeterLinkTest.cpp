@@ -523,12 +523,12 @@ TEST(MeterLink, TellsItsEventsAsValuesWithTheReadingsTimes) {
     EXPECT_EQ(first.wallMs, 1'765'000'000'000);
     EXPECT_EQ(first.steadyNs, 42);
     EXPECT_EQ(first.current->text, "85mA");
-    EXPECT_EQ(first.current->value, 0.085);
+    EXPECT_EQ(first.current->value(), 0.085);
     EXPECT_EQ(first.second->kind, QuantityKind::DcVoltage);
-    EXPECT_EQ(first.second->value, -31);
+    EXPECT_EQ(first.second->value(), -31);
     const TimedReading& second = rig.observer.readings[1];
     EXPECT_EQ(second.steadyNs, 500'000'042);
-    EXPECT_EQ(second.current->value, 12.34);
+    EXPECT_EQ(second.current->value(), 12.34);
     EXPECT_FALSE(second.second);
     EXPECT_EQ(rig.observer.realtimeUpdates, 1) << "function 4 changes no caption";
 
@@ -539,7 +539,7 @@ TEST(MeterLink, TellsItsEventsAsValuesWithTheReadingsTimes) {
     rig.port.deliver({1, 1, 23, 1, 23, 5, 0, 3, 0, 0, 4, 20, 1, 0});
     ASSERT_EQ(rig.observer.downloaded.size(), 2u);
     EXPECT_EQ(rig.observer.downloaded[0].current->text, "1.23A");
-    EXPECT_EQ(rig.observer.downloaded[0].second->value, 230.5);
+    EXPECT_EQ(rig.observer.downloaded[0].second->value(), 230.5);
     EXPECT_EQ(rig.observer.downloaded[1].second->text, "OLk\u03A9");
     EXPECT_TRUE(rig.observer.downloaded[1].second->overload);
     EXPECT_EQ(rig.table.cell(3, 2), rig.observer.downloaded[1].second->text);

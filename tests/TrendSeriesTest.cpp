@@ -41,7 +41,7 @@ TEST(TrendSeries, SamplesAreTheQuantitiesOfTheReadingsInTheShownUnit) {
                 ASSERT_EQ(s.state, TrendSeries::Sample::Overload) << i;
             } else {
                 ASSERT_EQ(s.state, TrendSeries::Sample::Value) << i;
-                ASSERT_DOUBLE_EQ(s.value, q->value / quantityKindInfo(kind).basePerShown) << i;
+                ASSERT_DOUBLE_EQ(s.value, q->value() / quantityKindInfo(kind).basePerShown) << i;
             }
         }
     }

@@ -144,11 +144,11 @@ TEST(Quantities, NumbersAreTheDisplayTextsInTheBaseUnitForEveryRangeAndFunction)
                         const auto expected = textInBaseUnit(q->text);
                         ASSERT_EQ(q->overload, !expected) << q->text;
                         if (expected) {
-                            ASSERT_EQ(q->value, *expected) << q->text;
+                            ASSERT_EQ(q->value(), *expected) << q->text;
                             ASSERT_EQ(static_cast<double>(q->milli()), *textInBaseUnit(q->text, 3))
                                 << q->text;
                         } else {
-                            ASSERT_TRUE(std::isnan(q->value)) << q->text;
+                            ASSERT_TRUE(std::isnan(q->value())) << q->text;
                         }
                     }
                     if (current) {
@@ -190,7 +190,7 @@ TEST(Quantities, PlainNumbersInAmperesVoltsAndOhms) {
         EXPECT_EQ(second ? plainNumber(*second) : "none", c.second ? c.second : "none");
     }
     EXPECT_EQ(secondQuantity(reading(2, 0, 3, 0, 1), ".")->text, "-0V");
-    EXPECT_FALSE(std::signbit(secondQuantity(reading(2, 0, 3, 0, 1), ".")->value));
+    EXPECT_FALSE(std::signbit(secondQuantity(reading(2, 0, 3, 0, 1), ".")->value()));
 }
 
 TEST(QuotientText, UsesTheGivenSeparator) {

@@ -23,7 +23,7 @@ void ReadingStatistics::add(const TimedReading& reading) {
 
 void ReadingStatistics::add(const Quantity& quantity, std::int64_t wallMs) {
     Kind& kind = kinds_[static_cast<std::size_t>(quantity.kind)];
-    Marked now{quantity.overload ? 0 : quantity.milli(), quantity.value, quantity.text, wallMs};
+    Marked now{quantity.overload ? 0 : quantity.milli(), quantity.value(), quantity.text, wallMs};
     if (quantity.overload) {
         ++kind.overloads;
         kind.last = std::move(now);

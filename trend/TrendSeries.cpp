@@ -6,19 +6,17 @@
 
 namespace talviren {
 
-TrendSeries::TrendSeries(const TrendHistory& history, QuantityKind kind)
-    : history_(&history), kind_(kind), current_(kind == QuantityKind::AcCurrent) {
-    const int basePerShown = quantityKindInfo(kind).basePerShown;
-    for (int code = 0; code < 256; ++code) {
-        const auto scale = current_ ? currentCountScale(static_cast<std::uint8_t>(code))
-                                    : secondCountScale(static_cast<std::uint8_t>(code));
-        if (scale && scale->kind == kind) {
-            // count / (divisor * basePerShown): one division, exact operands, one rounding.
-            scales_[static_cast<std::size_t>(code)] = {true, scale->signed_, scale->overloadLimit,
-                                                       static_cast<double>(scale->baseDivisor) *
-                                                           basePerShown};
-        }
+TrendSeries::Sample TrendSeries::sample(std::size_t i) const {
+    // Decoded by the one scale table, as counts: nothing to allocate.
+    const MeterReading reading = (*history_)[i].reading();
+    const auto q = current_ ? currentNumber(reading) : secondNumber(reading);
+    if (!q || q->kind != kind_) {
+        return {};
     }
+    if (q->overload) {
+        return {Sample::Overload, 0};
+    }
+    return {Sample::Value, q->value() / basePerShown_};
 }
 
 std::size_t TrendSeries::lowerBound(double key) const {

@@ -3,7 +3,6 @@
 #include "measure/Quantity.h"
 #include "trend/TrendHistory.h"
 
-#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -30,7 +29,9 @@ public:
     };
     static constexpr std::size_t kBlock = 64;
 
-    TrendSeries(const TrendHistory& history, QuantityKind kind);
+    TrendSeries(const TrendHistory& history, QuantityKind kind)
+        : history_(&history), kind_(kind), current_(kind == QuantityKind::AcCurrent),
+          basePerShown_(quantityKindInfo(kind).basePerShown) {}
 
     QuantityKind kind() const { return kind_; }
     const TrendHistory& history() const { return *history_; }
@@ -39,19 +40,7 @@ public:
     double key(std::size_t i) const { return static_cast<double>((*history_)[i].wallMs) / 1000.0; }
     // No line may join reading i to the one before.
     bool breakBefore(std::size_t i) const { return (*history_)[i].breakBefore; }
-    Sample sample(std::size_t i) const {
-        const TrendPoint& p = (*history_)[i];
-        const Scale& s = current_ ? scales_[p.currentRange] : scales_[p.function];
-        if (!s.present) {
-            return {};
-        }
-        const int count = current_ ? p.currentCount : p.secondCount;
-        if (count > s.overloadLimit) {
-            return {Sample::Overload, 0};
-        }
-        const int signedCount = s.signed_ && p.secondSign == 1 ? -count : count;
-        return {Sample::Value, signedCount == 0 ? 0.0 : signedCount / s.divisor};
-    }
+    Sample sample(std::size_t i) const;
     // The first reading at or after the key (size() when there is none); the history is in
     // time order.
     std::size_t lowerBound(double key) const;
@@ -61,19 +50,10 @@ public:
     bool valueRange(std::size_t begin, std::size_t end, double& low, double& high) const;
 
 private:
-    // How a range code (current) or a function code (second quantity) reads: precomputed
-    // from the one scale table for all 256 codes.
-    struct Scale {
-        bool present = false;
-        bool signed_ = false;
-        int overloadLimit = 0;
-        double divisor = 1; // base divisor times units in the shown unit
-    };
-
     const TrendHistory* history_;
     QuantityKind kind_;
-    bool current_;
-    std::array<Scale, 256> scales_{};
+    bool current_;                      // the current, else the second quantity of the kind
+    int basePerShown_;                  // base units in the unit the window shows
     mutable std::vector<Block> blocks_; // of the full blocks, filled as they are asked for
 };
 
