@@ -28,6 +28,23 @@ std::string now() {
     return csvlog::localTime(systemClock().wallMs());
 }
 
+// Runs the event loop until the condition holds or the time is up.
+template <typename Condition> void runEventsUntil(Condition condition, int timeoutMs) {
+    if (condition()) {
+        return;
+    }
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition()) {
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start(5);
+    loop.exec();
+}
+
 MqttPublisher* self(void* data) {
     return static_cast<MqttPublisher*>(data);
 }
@@ -148,8 +165,10 @@ bool MqttPublisher::start(std::string& error) {
     rc =
         mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, kKeepAliveSeconds);
     if (rc == MOSQ_ERR_TLS) {
-        error = "TLS with " + settings_.address() + " failed";
-        return false;
+        // The handshake failed at once; OpenSSL's reason is queued behind us already, so the
+        // failure is told from the event loop, after it.
+        QMetaObject::invokeMethod(
+            this, [this] { onDisconnected(MOSQ_ERR_TLS); }, Qt::QueuedConnection);
     }
     unreachable_.start();
     return true;
@@ -328,30 +347,11 @@ void MqttPublisher::finish(int timeoutMs) {
     if (!started_ || fatal_) {
         return;
     }
-    QEventLoop loop;
-    QTimer tick;
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (!connected_ || queued() == 0) {
-            loop.quit();
-        }
-    });
-    tick.start(10);
-    if (connected_ && queued() > 0) {
-        loop.exec(); // what is queued gets its chance to go out first
-    }
+    // What is queued gets its chance to go out first, then "offline" its chance to arrive.
+    runEventsUntil([this] { return !connected_ || queued() == 0; }, timeoutMs);
     if (connected_) {
         offlineMid_ = publish(statusTopic(settings_), "offline", true);
-        QEventLoop wait;
-        QTimer::singleShot(1000, &wait, &QEventLoop::quit);
-        QTimer check;
-        connect(&check, &QTimer::timeout, &wait, [&] {
-            if (offlineAcknowledged_ || !connected_) {
-                wait.quit();
-            }
-        });
-        check.start(5);
-        wait.exec();
+        runEventsUntil([this] { return offlineAcknowledged_ || !connected_; }, 1000);
         mosquitto_disconnect(client_);
         mosquitto_loop_stop(client_, false);
     } else {
