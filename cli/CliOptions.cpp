@@ -216,13 +216,13 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         }
         settings.topicPrefix = parser.isSet(mqttTopic) ? parser.value(mqttTopic).toStdString()
                                                        : "talviren/" + settings.meterId;
-        if (!mqtt::normaliseTopicPrefix(settings.topicPrefix, error)) {
+        if (!mqtt::normaliseTopicPrefix(settings.topicPrefix, "--mqtt-topic", error)) {
             return failure(error);
         }
         if (parser.isSet(discovery)) {
             std::string prefix = parser.value(discovery).toStdString();
-            if (!mqtt::normaliseTopicPrefix(prefix, error)) {
-                return failure("--homeassistant: " + error.substr(error.find(' ') + 1));
+            if (!mqtt::normaliseTopicPrefix(prefix, "--homeassistant", error)) {
+                return failure(error);
             }
             settings.discoveryPrefix = prefix;
         }

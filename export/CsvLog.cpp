@@ -6,25 +6,41 @@
 
 namespace talviren::csvlog {
 
-std::string field(std::string_view text) {
+namespace {
+
+// Appends a field, quoted when it needs to be.
+void appendQuoted(std::string& out, std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
+        out += text;
+        return;
     }
-    std::string quoted = "\"";
+    out += '"';
     for (char c : text) {
-        quoted += c;
+        out += c;
         if (c == '"') {
-            quoted += '"';
+            out += '"';
         }
     }
-    quoted += '"';
-    return quoted;
+    out += '"';
+}
+
+// This thread's cache of the offset from UTC.
+LocalTime& zone() {
+    thread_local LocalTime local;
+    return local;
+}
+
+} // namespace
+
+std::string field(std::string_view text) {
+    std::string out;
+    appendQuoted(out, text);
+    return out;
 }
 
 std::string localTime(std::int64_t wallMs) {
     std::string out;
-    thread_local LocalTime zone;
-    zone.appendIso(out, wallMs);
+    zone().appendIso(out, wallMs);
     return out;
 }
 
@@ -32,11 +48,7 @@ namespace {
 
 void appendField(std::string& out, std::string_view text) {
     out += ',';
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += text;
-    } else {
-        out += field(text);
-    }
+    appendQuoted(out, text);
 }
 
 void appendFields(std::string& out, const DecodedReading& reading) {
@@ -67,8 +79,7 @@ std::string readingFields(const DecodedReading& reading) {
 }
 
 void appendLine(std::string& out, const TimedReading& reading) {
-    thread_local LocalTime zone;
-    zone.appendIso(out, reading.wallMs);
+    zone().appendIso(out, reading.wallMs);
     out += ',';
     appendFields(out, reading);
     out += '\n';

@@ -147,16 +147,16 @@ std::string meterIdFromHost(const std::string& hostName) {
     return id.empty() ? std::string("meter") : id;
 }
 
-bool normaliseTopicPrefix(std::string& prefix, std::string& error) {
+bool normaliseTopicPrefix(std::string& prefix, const std::string& option, std::string& error) {
     while (!prefix.empty() && prefix.back() == '/') {
         prefix.pop_back();
     }
     if (prefix.empty()) {
-        error = "--mqtt-topic needs a topic prefix";
+        error = option + " needs a topic prefix";
         return false;
     }
     if (prefix.find_first_of("+#") != std::string::npos || prefix.find('\0') != std::string::npos) {
-        error = "--mqtt-topic: '" + prefix + "' holds a wildcard (+ or #)";
+        error = option + ": '" + prefix + "' holds a wildcard (+ or #)";
         return false;
     }
     return true;

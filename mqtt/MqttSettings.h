@@ -33,6 +33,7 @@ bool isMeterId(const std::string& id);
 std::string meterIdFromHost(const std::string& hostName);
 
 // A topic prefix that can carry our topics: not empty, no wildcards; a trailing '/' is dropped.
-bool normaliseTopicPrefix(std::string& prefix, std::string& error);
+// `option` names where it came from in the error ("--mqtt-topic").
+bool normaliseTopicPrefix(std::string& prefix, const std::string& option, std::string& error);
 
 } // namespace talviren::mqtt

@@ -30,6 +30,11 @@ void PublishQueue::handed(const std::vector<int>& mids) {
     for (int mid : mids) {
         tickets_[mid] = item.ticket;
     }
+    dropFinished();
+}
+
+void PublishQueue::dropFinished() {
+    // In order: an item finished before an older one waits for it.
     while (!items_.empty() && items_.front().handed && items_.front().outstanding == 0) {
         items_.pop_front();
         --handedCount_;
@@ -49,10 +54,7 @@ void PublishQueue::acknowledged(int mid) {
     if (item != end && item->ticket == ticket && item->outstanding > 0) {
         --item->outstanding;
     }
-    while (!items_.empty() && items_.front().handed && items_.front().outstanding == 0) {
-        items_.pop_front();
-        --handedCount_;
-    }
+    dropFinished();
 }
 
 } // namespace talviren::mqtt

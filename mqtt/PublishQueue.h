@@ -49,6 +49,9 @@ public:
     std::uint64_t takeDropped() { return std::exchange(dropped_, 0); }
 
 private:
+    // Items at the front whose every message is acknowledged leave.
+    void dropFinished();
+
     std::size_t capacity_;
     std::deque<Item> items_; // the handed ones first
     std::size_t handedCount_ = 0;
