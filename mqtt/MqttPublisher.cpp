@@ -168,7 +168,7 @@ bool MqttPublisher::start(std::string& error) {
         // The handshake failed at once; OpenSSL's reason is queued behind us already, so the
         // failure is told from the event loop, after it.
         QMetaObject::invokeMethod(
-            this, [this] { onDisconnected(MOSQ_ERR_TLS); }, Qt::QueuedConnection);
+            this, [this] { failTls(); }, Qt::QueuedConnection);
     }
     unreachable_.start();
     return true;
@@ -179,11 +179,8 @@ void MqttPublisher::onConnected(int rc) {
         return;
     }
     if (rc != 0) {
-        fatal_ = true;
-        if (reporting_.fatal) {
-            reporting_.fatal("the MQTT broker " + settings_.address() +
-                             " refused the connection: " + mosquitto_connack_string(rc));
-        }
+        fail("the MQTT broker " + settings_.address() +
+             " refused the connection: " + mosquitto_connack_string(rc));
         return;
     }
     connected_ = true;
@@ -211,12 +208,7 @@ void MqttPublisher::onDisconnected(int rc) {
         return; // our own disconnect
     }
     if (rc == MOSQ_ERR_TLS) {
-        fatal_ = true;
-        if (reporting_.fatal) {
-            reporting_.fatal(
-                "TLS with the MQTT broker " + settings_.address() + " failed" +
-                (lastTlsError_.isEmpty() ? std::string() : ": " + lastTlsError_.toStdString()));
-        }
+        failTls();
         return;
     }
     if (!toldAway_) {
@@ -230,13 +222,21 @@ void MqttPublisher::onDisconnected(int rc) {
 void MqttPublisher::onTlsError(const QString& text) {
     // The library's thread gives up after a TLS error, and tells nothing more than this line.
     lastTlsError_ = text;
+    failTls();
+}
+
+void MqttPublisher::failTls() {
+    fail("TLS with the MQTT broker " + settings_.address() + " failed" +
+         (lastTlsError_.isEmpty() ? std::string() : ": " + lastTlsError_.toStdString()));
+}
+
+void MqttPublisher::fail(const std::string& reason) {
     if (fatal_) {
         return;
     }
     fatal_ = true;
     if (reporting_.fatal) {
-        reporting_.fatal("TLS with the MQTT broker " + settings_.address() +
-                         " failed: " + text.toStdString());
+        reporting_.fatal(reason);
     }
 }
 

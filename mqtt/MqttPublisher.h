@@ -65,6 +65,10 @@ private:
     void onPublished(int mid);
     void onMessage(const QByteArray& topic, const QByteArray& payload);
     void onTlsError(const QString& text);
+    // The TLS handshake failed: fatal, with OpenSSL's reason when it gave one.
+    void failTls();
+    // Ends publishing for good and tells why, once.
+    void fail(const std::string& reason);
 
     void enqueue(PublishQueue::Item item);
     void pump();
