@@ -21,14 +21,6 @@ namespace talviren {
 namespace {
 
 constexpr std::size_t kColumns = 8;
-// The first range code that has no current (the scale table ends before it).
-std::uint8_t noCurrentRange() {
-    std::uint8_t range = 0;
-    while (currentScale(range)) {
-        ++range;
-    }
-    return range;
-}
 using Fields = std::array<std::string_view, kColumns>;
 
 // Splits one record (RFC 4180) off the front of `text`; quoted fields are unquoted into
@@ -195,6 +187,15 @@ std::optional<TextCount> countFromText(std::string_view text, const QuantityScal
         return std::nullopt;
     }
     return TextCount{count, negative};
+}
+
+// The first range code that has no current (the scale table ends before it).
+std::uint8_t noCurrentRange() {
+    std::uint8_t range = 0;
+    while (currentScale(range)) {
+        ++range;
+    }
+    return range;
 }
 
 // Range and count of a current text; false when the display cannot have shown it.
