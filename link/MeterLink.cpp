@@ -60,11 +60,13 @@ void MeterLink::SendCommand(std::int16_t code) {
     }
     lastCommand_ = code;
     replyOutstanding_ = true;
+    blockBytesSeen_ = 0;
+    // Stale bytes of earlier replies go before the command does: a meter can answer within a
+    // millisecond, and a reply emptied away after the write would be lost with the link.
+    port_.discardInput();
     const std::uint8_t byte = static_cast<std::uint8_t>(code);
     port_.write(std::span(&byte, 1));
-    port_.discardInput();
     port_.discardOutput();
-    blockBytesSeen_ = 0;
 }
 
 void MeterLink::MSComm1_OnComm() {

@@ -4,6 +4,7 @@
 #include "link/MeterLink.h"
 #include "link/SerialPort.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,6 +35,13 @@ public:
     void write(std::span<const std::uint8_t> bytes) override {
         for (auto b : bytes) {
             sent.push_back({openPort, b});
+            if (answer) {
+                // The earliest a reply can come: while the command is being written. The port
+                // has it before the write returns; the event loop announces it afterwards.
+                const std::vector<std::uint8_t> reply = answer(b);
+                inbox.insert(inbox.end(), reply.begin(), reply.end());
+                announcementDue = announcementDue || !reply.empty();
+            }
         }
     }
     std::size_t bytesWaiting() const override { return inbox.size(); }
@@ -47,6 +55,13 @@ public:
     PortDetail lastOpenDetail() const override {
         const auto it = details.find(lastTried);
         return it == details.end() ? PortDetail{"/dev/fake", ""} : it->second;
+    }
+
+    // The event loop tells the link of bytes that arrived meanwhile.
+    void announce() {
+        if (std::exchange(announcementDue, false) && isOpen()) {
+            notifyData();
+        }
     }
 
     // Bytes from the meter arrive on the open port.
@@ -63,6 +78,9 @@ public:
         std::uint8_t byte;
     };
     std::map<int, OpenResult> outcomes;
+    // A meter that replies inside write(); the reply is announced by announce().
+    std::function<std::vector<std::uint8_t>(std::uint8_t)> answer;
+    bool announcementDue = false;
     std::map<int, PortDetail> details; // what an open of port n reports (default /dev/fake)
     std::size_t lostOnRead = 0;
     int lastTried = 0;

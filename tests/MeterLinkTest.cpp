@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 using namespace talviren;
@@ -574,6 +575,47 @@ TEST(LinkEventFanOut, ConsumersMayLeaveWhileAnEventIsHandedOut) {
     EXPECT_EQ(first.heard, 1);
     EXPECT_EQ(second.heard, 0) << "removed before its turn";
     EXPECT_EQ(fanOut.consumerCount(), 0u);
+}
+
+// A meter that answers every command while its byte is still being written: no reply may be
+// thrown away by the emptying of the receive buffer that goes with each command.
+TEST(MeterLink, RepliesThatComeWhileTheCommandIsWrittenAreTakenIn) {
+    LinkRig rig;
+    rig.port.outcomes[2] = OpenResult::Opened;
+    const std::map<std::uint8_t, Bytes> replies = {
+        {protocol::kHandshake, kHello},
+        {protocol::kRealtimeRequest, {1, 12, 34, 1, 23, 13, 0}},
+        {protocol::kCountRequest, {5, 5, 0, 2}},
+        {protocol::kBlockRequest, {1, 0, 5, 0, 0, 5, 0, 3, 0, 7, 1, 12, 28, 0}},
+    };
+    std::vector<std::uint8_t> answered;
+    rig.port.answer = [&](std::uint8_t command) {
+        answered.push_back(command);
+        return replies.at(command);
+    };
+    // Each step as the event loop runs it: the step, then the port's announcement.
+    const auto step = [&](auto&& action) {
+        action();
+        rig.port.announce();
+    };
+    step([&] { rig.scan.tick(); });
+    step([&] { rig.scan.tick(); }); // port 2 opens, the handshake is answered at once
+    EXPECT_EQ(rig.observer.ups.size(), 1u);
+    step([&] { rig.scan.tick(); });
+    step([&] { rig.poll.tick(); });
+    ASSERT_EQ(rig.observer.readings.size(), 1u);
+    EXPECT_EQ(rig.observer.readings[0].current->text, "12.34A");
+    rig.link.setViewMode(MeterLink::kRecordView);
+    step([&] { rig.link.Button_read_Click(); });
+    EXPECT_TRUE(rig.blockDelay.isEnabled()) << "the count reply was taken in";
+    step([&] { rig.blockDelay.tick(); });
+    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{true}));
+    EXPECT_EQ(rig.table.cell(3, 2), "1.228k\u03A9");
+    EXPECT_EQ(answered, (Bytes{5, 35, 15, 25}));
+    for (int i = 0; i < 4; ++i) {
+        rig.watchdog.tick();
+    }
+    EXPECT_EQ(rig.observer.losses, 0);
 }
 
 TEST(MeterLink, SendCommandWithoutAnOpenPortChangesNothing) {

@@ -73,6 +73,32 @@ TEST(SerialLink, PacedDownloadOfFiveHundredReadingsCompletes) {
     EXPECT_LT(heapPeak - heapBefore, 4.0);
 }
 
+// "Read" again and again against a meter that answers at once: every count reply and block is
+// taken in, and the link is never declared lost.
+TEST(SerialLink, TwoHundredReadsInARowLoseNoReplyAndNeverTheLink) {
+    struct Round {
+        int records;
+        int reads;
+    };
+    for (const Round round : {Round{0, 170}, Round{2, 30}}) {
+        SerialRig rig;
+        ASSERT_TRUE(rig.sim.start(
+            {"--port", "1", "--no-pace", "--records", QString::number(round.records)}));
+        ASSERT_TRUE(rig.connected());
+        rig.link.setViewMode(MeterLink::kRecordView);
+        for (int read = 1; read <= round.reads; ++read) {
+            rig.link.Button_read_Click();
+            ASSERT_TRUE(
+                waitFor([&] { return rig.observer.ended.size() == std::size_t(read); }, 3000))
+                << "read " << read << " of a meter with " << round.records << " readings";
+            ASSERT_TRUE(rig.observer.ended.back()) << "read " << read;
+            ASSERT_EQ(rig.table.rows(), round.records == 0 ? 2 : 2 * round.records);
+        }
+        EXPECT_EQ(rig.observer.losses, 0);
+        EXPECT_EQ(rig.observer.linkCaptions, (std::vector<std::string>{"Connected"}));
+    }
+}
+
 TEST(SerialLink, SilenceLosesTheLinkAndTheRescanFindsTheMeterAgain) {
     SerialRig rig;
     ASSERT_TRUE(rig.sim.start({"--port", "1"}));
