@@ -3,7 +3,7 @@
 // saves a picture of it. For the demo without a display and for the pictures in the README;
 // not installed.
 
-#include "export/CsvLogWriter.h"
+#include "log/CsvLogWriter.h"
 #include "sim/MeterSimulator.h"
 #include "ui/MainWindow.h"
 #include "ui/TrendView.h"

@@ -1,6 +1,6 @@
 #include "cli/CliOptions.h"
 
-#include "link/MeterLink.h"
+#include "link/Protocol.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -158,7 +158,7 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     if (parser.isSet(port)) {
         bool ok = false;
         options.port = parser.value(port).toInt(&ok);
-        if (!ok || options.port < 1 || options.port > MeterLink::kPortCount) {
+        if (!ok || options.port < 1 || options.port > protocol::kPortCount) {
             return failure("--port takes a whole number from 1 to 16, not " +
                            quoted(parser.value(port)));
         }

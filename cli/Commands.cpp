@@ -2,12 +2,12 @@
 
 #include "cli/PortReport.h"
 #include "export/AtomicFile.h"
-#include "export/CsvLog.h"
-#include "export/CsvLogWriter.h"
+#include "log/CsvLog.h"
+#include "log/CsvLogWriter.h"
 #include "export/FileName.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
-#include "link/MeterSession.h"
+#include "session/MeterSession.h"
 #include "mqtt/MqttPublisher.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "export/TrendFiles.h"
 
 #include "export/AtomicFile.h"
-#include "export/CsvLog.h"
-#include "export/LocalTime.h"
+#include "log/CsvLog.h"
+#include "time/LocalTime.h"
 #include "export/ZipWriter.h"
 #include "measure/ValueText.h"
 

@@ -25,9 +25,7 @@ struct LinkTimers {
 // downloads the stored readings. Runs on one thread, driven by port data and timer ticks.
 class MeterLink {
 public:
-    static constexpr int kTickMs = 500;
     static constexpr int kWatchdogTicks = 4; // the fifth silent tick declares the loss
-    static constexpr int kPortCount = 16;
     // kTrendView polls live readings as the Realtime view does.
     enum ViewMode : std::int16_t { kRealtimeView = 1, kRecordView = 2, kTrendView = 3 };
 

@@ -14,6 +14,10 @@ namespace talviren::protocol {
 inline constexpr int kBaudRate = 9600;
 // Bytes per second the line carries at 9600 8N1 (10 bit times per byte).
 inline constexpr int kBytesPerSecond = 960;
+// The ports the meter can be on: 1 to 16.
+inline constexpr int kPortCount = 16;
+// Every timer of the link ticks this often.
+inline constexpr int kTickMs = 500;
 
 // Command codes, each sent as a single byte.
 enum Command : std::int16_t {

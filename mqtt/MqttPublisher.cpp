@@ -1,6 +1,6 @@
 #include "mqtt/MqttPublisher.h"
 
-#include "export/CsvLog.h"
+#include "log/CsvLog.h"
 #include "mqtt/ReadingMessages.h"
 
 #include <QCoreApplication>

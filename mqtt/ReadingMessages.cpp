@@ -1,6 +1,6 @@
 #include "mqtt/ReadingMessages.h"
 
-#include "export/LocalTime.h"
+#include "time/LocalTime.h"
 #include "measure/ValueText.h"
 
 #include <QJsonArray>

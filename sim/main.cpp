@@ -1,7 +1,6 @@
 // talviren-sim: a clamp meter on a pseudo-terminal, for trying and testing talviren.
 
 #include "app/Version.h"
-#include "link/MeterLink.h"
 #include "link/Protocol.h"
 #include "sim/MeterSimulator.h"
 #include "sim/PtyMeter.h"
@@ -108,7 +107,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (port < 1 || port > talviren::MeterLink::kPortCount || options.function < 0 ||
+    if (port < 1 || port > talviren::protocol::kPortCount || options.function < 0 ||
         options.function > 3 || options.records < 0 ||
         options.records > talviren::protocol::kMaxRecordCount) {
         std::fputs("talviren-sim: --port 1..16, --function 0..3, --records 0..25755\n", stderr);

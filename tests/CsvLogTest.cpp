@@ -1,5 +1,5 @@
-#include "export/CsvLog.h"
-#include "export/CsvLogWriter.h"
+#include "log/CsvLog.h"
+#include "log/CsvLogWriter.h"
 
 #include "WorkbookReadBack.h"
 

@@ -1,5 +1,5 @@
-#include "export/CsvLog.h"
-#include "export/CsvLogReader.h"
+#include "log/CsvLog.h"
+#include "log/CsvLogReader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 
 #include "FakeLink.h"
 
-#include "export/SaveDialog.h"
+#include "save/SaveDialog.h"
 #include "link/MeterLink.h"
-#include "link/MeterSession.h"
+#include "session/MeterSession.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "QtTestSupport.h"
 
-#include "export/SaveCommand.h"
+#include "save/SaveCommand.h"
 #include "export/TextFiles.h"
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"

@@ -3,8 +3,8 @@
 #include "FakeLink.h"
 #include "QtTestSupport.h"
 
-#include "link/QtSerialPort.h"
-#include "link/QtTimer.h"
+#include "session/QtSerialPort.h"
+#include "session/QtTimer.h"
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
 

@@ -1,8 +1,8 @@
 #include "export/TrendFiles.h"
 
 #include "WorkbookReadBack.h"
-#include "export/CsvLog.h"
-#include "export/CsvLogReader.h"
+#include "log/CsvLog.h"
+#include "log/CsvLogReader.h"
 
 #include <gtest/gtest.h>
 

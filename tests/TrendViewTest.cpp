@@ -3,7 +3,7 @@
 #include "QtTestSupport.h"
 #include "WorkbookReadBack.h"
 
-#include "export/CsvLog.h"
+#include "log/CsvLog.h"
 #include "measure/ValueText.h"
 #include "ui/TrendCurve.h"
 #include "ui/TrendView.h"

@@ -2,7 +2,7 @@
 
 #include "QtTestSupport.h"
 
-#include "export/CsvLog.h"
+#include "log/CsvLog.h"
 #include "trend/HistoryReadings.h"
 #include "ui/MainWindow.h"
 #include "ui/TrendChart.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/ReadingSequence.h"
+#include "measure/ReadingSequence.h"
 #include "trend/TrendHistory.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "export/SaveCommand.h"
-#include "export/SaveDialog.h"
-#include "link/MeterSession.h"
+#include "save/SaveCommand.h"
+#include "save/SaveDialog.h"
+#include "session/MeterSession.h"
 #include "records/RecordTable.h"
 
 #include <QWidget>

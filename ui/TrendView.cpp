@@ -1,6 +1,6 @@
 #include "ui/TrendView.h"
 
-#include "export/CsvLogReader.h"
+#include "log/CsvLogReader.h"
 #include "measure/ValueText.h"
 #include "trend/HistoryReadings.h"
 #include "ui/TrendCurve.h"

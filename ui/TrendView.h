@@ -1,8 +1,8 @@
 #pragma once
 
-#include "export/CsvLogWriter.h"
-#include "export/SaveDialog.h"
-#include "export/TrendSaveCommand.h"
+#include "log/CsvLogWriter.h"
+#include "save/SaveDialog.h"
+#include "save/TrendSaveCommand.h"
 #include "link/LinkObserver.h"
 #include "trend/ReadingStatistics.h"
 #include "trend/TrendHistory.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/LinkAssembly.h"
-#include "link/QtSerialPort.h"
-#include "link/QtTimer.h"
+#include "session/QtSerialPort.h"
+#include "session/QtTimer.h"
 
 #include <QObject>
 

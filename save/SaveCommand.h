@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/SaveDialog.h"
+#include "save/SaveDialog.h"
 #include "records/RecordTable.h"
 
 #include <QImage>

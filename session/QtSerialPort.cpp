@@ -1,4 +1,4 @@
-#include "link/QtSerialPort.h"
+#include "session/QtSerialPort.h"
 
 #include "link/PortNaming.h"
 #include "link/Protocol.h"

@@ -1,6 +1,6 @@
-#include "export/CsvLog.h"
+#include "log/CsvLog.h"
 
-#include "export/LocalTime.h"
+#include "time/LocalTime.h"
 
 #include "measure/ValueText.h"
 

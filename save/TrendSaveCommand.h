@@ -1,8 +1,8 @@
 #pragma once
 
-#include "export/ReadingSequence.h"
-#include "export/SaveCommand.h"
-#include "export/SaveDialog.h"
+#include "measure/ReadingSequence.h"
+#include "save/SaveCommand.h"
+#include "save/SaveDialog.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "link/QtTimer.h"
+#include "session/QtTimer.h"
 
 namespace talviren {
 

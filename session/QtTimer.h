@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/MeterLink.h"
+#include "link/Protocol.h"
 #include "link/SerialPort.h"
 
 #include <QObject>
@@ -13,7 +13,7 @@ class QtTimer : public QObject, public Timer {
     Q_OBJECT
 
 public:
-    explicit QtTimer(int intervalMs = MeterLink::kTickMs, QObject* parent = nullptr);
+    explicit QtTimer(int intervalMs = protocol::kTickMs, QObject* parent = nullptr);
 
     void setEnabled(bool enabled) override;
     bool isEnabled() const override { return timer_.isActive(); }

@@ -1,4 +1,4 @@
-#include "export/LocalTime.h"
+#include "time/LocalTime.h"
 
 #include <ctime>
 

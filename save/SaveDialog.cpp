@@ -1,4 +1,4 @@
-#include "export/SaveDialog.h"
+#include "save/SaveDialog.h"
 
 #include <QDir>
 

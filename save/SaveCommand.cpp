@@ -1,4 +1,4 @@
-#include "export/SaveCommand.h"
+#include "save/SaveCommand.h"
 
 #include "export/AtomicFile.h"
 #include "export/TextFiles.h"

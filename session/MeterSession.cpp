@@ -1,4 +1,4 @@
-#include "link/MeterSession.h"
+#include "session/MeterSession.h"
 
 #include <QLocale>
 

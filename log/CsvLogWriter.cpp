@@ -1,6 +1,6 @@
-#include "export/CsvLogWriter.h"
+#include "log/CsvLogWriter.h"
 
-#include "export/CsvLog.h"
+#include "log/CsvLog.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "export/ChartPictures.h"
+#include "save/ChartPictures.h"
 
-#include "export/SaveCommand.h"
+#include "save/SaveCommand.h"
 
 #include <qcustomplot.h>
 

@@ -1,6 +1,6 @@
-#include "export/CsvLogReader.h"
+#include "log/CsvLogReader.h"
 
-#include "export/CsvLog.h"
+#include "log/CsvLog.h"
 #include "measure/ValueText.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "export/TrendSaveCommand.h"
+#include "save/TrendSaveCommand.h"
 
-#include "export/ChartPictures.h"
+#include "save/ChartPictures.h"
 #include "export/TrendFiles.h"
 
 #include <QCoreApplication>
