@@ -65,6 +65,7 @@ bool writeSimulatedLog(const QString& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    using talviren::LinkState;
     QApplication app(argc, argv);
     QString output = QStringLiteral("talviren.png");
     bool record = false;
@@ -114,8 +115,8 @@ int main(int argc, char** argv) {
     QTimer poll;
     poll.setInterval(100);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto& link = window.link();
-        if (!link.linkUp()) {
+        const LinkState state = window.link().state();
+        if (!linkIsUp(state)) {
             return;
         }
         if (!record) {
@@ -125,13 +126,13 @@ int main(int argc, char** argv) {
             }
             return;
         }
-        if (!readPressed && !link.downloadActive() && !window.scanning()) {
+        if (!readPressed && state == LinkState::Polling) {
             window.TabStrip1->setCurrentIndex(1);
             window.Button_read_Click();
-            readPressed = link.downloadActive();
+            readPressed = downloading(window.link().state());
             return;
         }
-        if (readPressed && !link.downloadActive() && window.recordTable().rows() > 2) {
+        if (readPressed && !downloading(state) && window.recordTable().rows() > 2) {
             poll.stop();
             save(0);
         }

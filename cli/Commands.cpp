@@ -2,13 +2,12 @@
 
 #include "cli/PortReport.h"
 #include "export/AtomicFile.h"
-#include "log/CsvLog.h"
-#include "log/CsvLogWriter.h"
 #include "export/FileName.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
-#include "session/MeterSession.h"
+#include "log/CsvLog.h"
 #include "mqtt/MqttPublisher.h"
+#include "session/MeterSession.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -40,10 +39,12 @@ void say(const std::string& text) {
 
 // What both commands share: the session on the chosen ports, the messages about the link,
 // the report of the ports tried, and a clean end on a signal.
-class CommandBase : public LinkObserver {
+class CommandBase : public LinkEvents {
 public:
     explicit CommandBase(const Options& options) : options_(options) {
-        session_.link().setOnlyPort(static_cast<std::int16_t>(options.port));
+        session_.link().setOnlyPort(options.port);
+        // Unattended, there is no reason to wait half a second for the first port or poll.
+        session_.link().setPromptStart(true);
         session_.addConsumer(&ports_);
         session_.addConsumer(this);
         QObject::connect(&stopWatch_, &QTimer::timeout, [this] {
@@ -61,27 +62,28 @@ public:
     // Starts the link and runs the event loop until finish().
     int exec() {
         session_.link().startUp();
-        // Unattended, there is no reason to wait half a second for the first port.
-        QTimer::singleShot(0, &session_, [this] { session_.link().Findcomtim_Timer(); });
         QCoreApplication::exec();
         return exitCode_;
     }
 
 protected:
-    void linkCameUp(int port, const std::string& devicePath) override {
-        say(now() + " connected on COM" + std::to_string(port) + " (" + devicePath + ")\n");
-        // Hand over to polling at once instead of at the next scan tick.
+    void linkCameUp(const LinkUp& up) override {
+        say(now() + " connected on COM" + std::to_string(up.port) + " (" + up.devicePath + ")\n");
+        // Out of the receive handler first: the engine has just handed over to polling.
         QTimer::singleShot(0, &session_, [this] {
-            if (session_.scanning() && session_.link().linkUp()) {
-                session_.link().Findcomtim_Timer();
-                metersFound();
+            if (linkIsUp(session_.link().state())) {
+                meterFound();
             }
         });
     }
-    void linkLost() override { say(now() + " link lost, searching for the meter\n"); }
+    void linkLost(const LinkLoss& loss) override {
+        if (loss.wasUp) {
+            say(now() + " link lost, searching for the meter\n");
+        }
+    }
 
-    // The link is handed over to polling.
-    virtual void metersFound() {}
+    // The meter answered and is polled.
+    virtual void meterFound() {}
 
     // Ends the command with `code` (the first one given counts) from the event loop, never
     // from inside a reading's path: the last words may take a moment of their own.
@@ -109,32 +111,26 @@ private:
     bool finished_ = false;
 };
 
-// watch: a CSV line per live reading on standard output and in the log file.
-class WatchCommand : public CommandBase {
+// watch: a CSV line per live reading on standard output, and in the log file through the
+// session's recording.
+class WatchCommand : public CommandBase, private RecordingListener {
 public:
     explicit WatchCommand(const Options& options) : CommandBase(options) {
         ports_.setCycleHandler([](const std::string& lines) {
             say(now() + " no meter answered; ports tried:\n" + lines);
         });
+        session_.recording().addListener(this);
     }
+    ~WatchCommand() override { session_.recording().removeListener(this); }
 
     int run() {
         if (options_.mqtt && !startPublishing()) {
             return kBroker;
         }
-        if (!options_.output.empty()) {
-            log_ = std::make_unique<CsvLogWriter>(options_.output);
-            if (!log_->open()) {
-                say("talviren-cli: " + log_->error() + "\n");
-                return kFailure;
-            }
-            // The last line before a pause reaches the disk within a second too.
-            QObject::connect(&syncTimer_, &QTimer::timeout, [this] {
-                if (!log_->syncIfDue(systemClock().steadyNs())) {
-                    logFailed();
-                }
-            });
-            syncTimer_.start(100);
+        std::string error;
+        if (!options_.output.empty() && !session_.recording().startLog(options_.output, error)) {
+            say("talviren-cli: " + error + "\n");
+            return kFailure;
         }
         std::printf("%s\n", std::string(csvlog::kHeader).c_str());
         std::fflush(stdout);
@@ -146,19 +142,14 @@ public:
     }
 
 private:
-    void metersFound() override { session_.link().comtim_Timer(); } // the first reading now
-
-    void liveReading(const TimedReading& reading) override {
+    void readingRecorded(const TimedReading& reading) override {
         const std::string line = csvlog::line(reading);
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
-        if (log_ && !log_->failed() && !log_->appendLine(line)) {
-            logFailed();
-        }
     }
 
-    void logFailed() {
-        say("talviren-cli: " + log_->error() + "\n");
+    void logFailed(const std::string& error) override {
+        say("talviren-cli: " + error + "\n");
         finish(kFailure);
     }
 
@@ -177,27 +168,29 @@ private:
             return false;
         }
         session_.addConsumer(publisher_.get());
+        session_.recording().addListener(publisher_.get());
         return true;
     }
 
     void beforeExit(int code) override {
         if (publisher_) {
             session_.removeConsumer(publisher_.get());
+            session_.recording().removeListener(publisher_.get());
             if (code != kBroker) {
                 publisher_->finish(2000); // "offline", retained, and no last will
             }
         }
     }
 
-    std::unique_ptr<CsvLogWriter> log_;
     std::unique_ptr<mqtt::MqttPublisher> publisher_;
-    QTimer syncTimer_;
 };
 
 // download: every stored reading into one file, written whole or not at all.
 class DownloadCommand : public CommandBase {
 public:
-    using CommandBase::CommandBase;
+    explicit DownloadCommand(const Options& options) : CommandBase(options) {
+        session_.setPolling(Polling::KeepAlive); // as the window's record view polls
+    }
 
     int run() {
         QTimer::singleShot(static_cast<int>(options_.timeout * 1000), &session_, [this] {
@@ -213,19 +206,18 @@ public:
     }
 
 private:
-    void metersFound() override {
-        MeterLink& link = session_.link();
-        link.setViewMode(MeterLink::kRecordView);
-        link.Button_read_Click();
-        downloading_ = link.downloadActive() || link.readRequested();
+    void meterFound() override {
+        if (!downloading_) {
+            downloading_ = session_.link().requestDownload();
+        }
     }
 
-    void downloadProgress(int received, int expected) override {
-        if (!::isatty(STDERR_FILENO) || expected <= 0) {
+    void downloadProgress(const DownloadProgress& progress) override {
+        if (!::isatty(STDERR_FILENO) || progress.bytesExpected <= 0) {
             return;
         }
-        const int readings = expected / static_cast<int>(kReadingSize);
-        const int done = received / static_cast<int>(kReadingSize);
+        const int readings = progress.readingsExpected();
+        const int done = progress.readingsReceived();
         const int width = 40;
         const int filled = static_cast<int>(static_cast<long long>(width) * done / readings);
         std::fprintf(stderr, "\r[%s%s] %d/%d readings",

@@ -12,8 +12,9 @@ std::string portName(int port) {
 
 } // namespace
 
-void PortReport::portTried(int port, bool opened, const PortDetail& detail) {
-    attempts_[port] = {detail.devicePath, opened ? kNoAnswer : detail.failureReason};
+void PortReport::portTried(const PortAttempt& attempt) {
+    attempts_[attempt.port] = {attempt.detail.devicePath,
+                               attempt.opened() ? kNoAnswer : attempt.detail.failureReason};
     if (++steps_ >= kCycleSteps) {
         steps_ = 0;
         if (onCycle_) {
@@ -22,7 +23,7 @@ void PortReport::portTried(int port, bool opened, const PortDetail& detail) {
     }
 }
 
-void PortReport::linkCameUp(int, const std::string&) {
+void PortReport::linkCameUp(const LinkUp&) {
     attempts_.clear();
     steps_ = 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/LinkObserver.h"
+#include "link/LinkEvents.h"
 
 #include <functional>
 #include <map>
@@ -10,7 +10,7 @@ namespace talviren::cli {
 
 // While no meter answers: what became of each port the scan tried, told once per scan cycle
 // (16 steps, 8 s) so that a user can see why ("COM1 /dev/ttyUSB0: Permission denied ...").
-class PortReport : public LinkObserver {
+class PortReport : public LinkEvents {
 public:
     static constexpr int kCycleSteps = 16;
 
@@ -19,8 +19,8 @@ public:
         onCycle_ = std::move(handler);
     }
 
-    void portTried(int port, bool opened, const PortDetail& detail) override;
-    void linkCameUp(int port, const std::string& devicePath) override;
+    void portTried(const PortAttempt& attempt) override;
+    void linkCameUp(const LinkUp& up) override;
 
     // The ports tried since the meter last answered, one line each ("  COM1 ...: reason"),
     // consecutive ports without a device on one line; empty when none was tried.

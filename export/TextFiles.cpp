@@ -60,14 +60,14 @@ std::string recordTableText(const RecordTable& table) {
     return out;
 }
 
-std::string realtimeText(const std::string (&names)[2], const std::string (&values)[2]) {
+std::string realtimeText(const RealtimeCaptions& captions) {
     static constexpr const char* kGap = "     ";
     std::string out;
     for (int k = 0; k < 2; ++k) {
         out += kGap;
-        out += names[k];
+        out += captions.names[k];
         out += kGap;
-        out += values[k];
+        out += captions.values[k];
         out += "\r\n";
     }
     return out;

@@ -12,7 +12,13 @@ namespace talviren {
 // breaks the line (CR LF) and indents; the file does not end with a line break.
 std::string recordTableText(const RecordTable& table);
 
+// The captions of the live view at one moment: the two quantity names and value texts.
+struct RealtimeCaptions {
+    std::string names[2];
+    std::string values[2];
+};
+
 // The live view as two lines: five blanks, the quantity name, five blanks, the value, CR LF.
-std::string realtimeText(const std::string (&names)[2], const std::string (&values)[2]);
+std::string realtimeText(const RealtimeCaptions& captions);
 
 } // namespace talviren

@@ -1,17 +1,13 @@
 #pragma once
 
-#include "link/LinkObserver.h"
 #include "link/MeterLink.h"
-#include "records/RecordTable.h"
 
 namespace talviren {
 
-// The link's parts, wired once: a port, the four 500 ms timers, the record table and the
-// engine, whose events go to any number of consumers. The program builds it on Qt's port and
-// timers (MeterSession); the engine's tests build it on fakes.
+// The link's parts, wired once: a port, the four 500 ms timers and the engine. The program
+// builds it on Qt's port and timers (MeterSession); the engine's tests build it on fakes.
 template <typename Port, typename TickTimer> struct LinkAssembly {
-    LinkAssembly() { link.setObserver(&consumers); }
-    ~LinkAssembly() { link.setObserver(nullptr); }
+    LinkAssembly() = default;
     LinkAssembly(const LinkAssembly&) = delete;
     LinkAssembly& operator=(const LinkAssembly&) = delete;
 
@@ -20,9 +16,7 @@ template <typename Port, typename TickTimer> struct LinkAssembly {
     TickTimer comtim;     // polling
     TickTimer comcontim;  // watchdog
     TickTimer readtim;    // block request after the count reply
-    RecordTable table;
-    MeterLink link{port, LinkTimers{Findcomtim, comtim, comcontim, readtim}, table};
-    LinkEventFanOut consumers;
+    MeterLink link{port, LinkTimers{Findcomtim, comtim, comcontim, readtim}};
 };
 
 } // namespace talviren

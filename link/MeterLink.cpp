@@ -7,8 +7,7 @@ namespace talviren {
 
 using namespace protocol;
 
-MeterLink::MeterLink(SerialPort& port, LinkTimers timers, RecordTable& table)
-    : port_(port), timers_(timers), table_(table) {
+MeterLink::MeterLink(SerialPort& port, LinkTimers timers) : port_(port), timers_(timers) {
     port_.setDataHandler([this] { MSComm1_OnComm(); });
     timers_.Findcomtim.setTickHandler([this] { Findcomtim_Timer(); });
     timers_.comtim.setTickHandler([this] { comtim_Timer(); });
@@ -16,17 +15,34 @@ MeterLink::MeterLink(SerialPort& port, LinkTimers timers, RecordTable& table)
     timers_.readtim.setTickHandler([this] { readtim_Timer(); });
 }
 
+void MeterLink::enter(LinkState state) {
+    if (state_ != state) {
+        state_ = state;
+        if (events_) {
+            events_->stateChanged(state);
+        }
+    }
+}
+
 void MeterLink::startUp() {
-    linkUp_ = false;
     scanPort_ = onlyPort_ > 0 ? onlyPort_ : 1;
     timers_.readtim.setEnabled(false);
     timers_.Findcomtim.setEnabled(true);
+    enter(LinkState::Scanning); // start-up: the search begins
+    if (promptStart_) {
+        Findcomtim_Timer();
+    }
 }
 
 void MeterLink::shutDown() {
+    for (Timer* timer :
+         {&timers_.Findcomtim, &timers_.comtim, &timers_.comcontim, &timers_.readtim}) {
+        timer->setEnabled(false);
+    }
     if (port_.isOpen()) {
         port_.close();
     }
+    enter(LinkState::Stopped); // the program is ending
 }
 
 void MeterLink::SendCommand(std::int16_t code) {
@@ -50,16 +66,8 @@ void MeterLink::SendCommand(std::int16_t code) {
     default: // the block request keeps the threshold the count reply armed
         break;
     }
-    // Any other command while a download is under way means the download was given up
-    // (the scan's handshake after "Read" during the search, for instance).
-    if (downloadActive_ && code != kBlockRequest) {
-        endDownload(false);
-    }
-    if (code == kCountRequest) {
-        downloadActive_ = true;
-    }
     lastCommand_ = code;
-    replyOutstanding_ = true;
+    awaitingReply_ = true;
     blockBytesSeen_ = 0;
     // Stale bytes of earlier replies go before the command does: a meter can answer within a
     // millisecond, and a reply emptied away after the write would be lost with the link.
@@ -80,47 +88,44 @@ void MeterLink::MSComm1_OnComm() {
     }
     // A long record block takes minutes at 9600 baud: while it streams in, every new byte
     // is link activity, so the watchdog only fires when the line really falls silent.
-    if (lastCommand_ == kBlockRequest && downloadActive_ && waiting > blockBytesSeen_) {
+    if (state_ == LinkState::BlockPending && waiting > blockBytesSeen_) {
         blockBytesSeen_ = waiting;
         rxIdleTicks_ = 0;
-        if (observer_) {
-            observer_->downloadProgress(static_cast<int>(waiting), receiveThreshold_);
-        }
+        progress(static_cast<int>(waiting));
     }
 }
 
 void MeterLink::onReceive() {
-    replyOutstanding_ = false;
+    awaitingReply_ = false;
     rxBuffer_ = port_.readAll();
     port_.discardInput();
     port_.discardOutput();
     rxIdleTicks_ = 0;
 
-    if (!linkUp_ && lastCommand_ == kHandshake) {
+    if (state_ == LinkState::Scanning && lastCommand_ == kHandshake) {
         if (isHandshakeReply(rxBuffer_)) {
-            setLinkStatus(kLinkStatusConnected);
-            linkUp_ = true;
-            if (observer_) {
-                observer_->linkCameUp(openedPort_, port_.lastOpenDetail().devicePath);
+            enter(LinkState::Answered); // the meter answered the handshake
+            if (events_) {
+                events_->linkCameUp({openedPort_, port_.lastOpenDetail().devicePath});
+            }
+            if (promptStart_) {
+                handOver();
             }
         }
     } else if (lastCommand_ == kCountRequest) {
-        onCountReply();
+        // A count request sent during the search (a "Read" then) goes to a port that has not
+        // answered: its reply is no handshake, and the next scan step handshakes again.
+        if (linkIsUp(state_)) {
+            onCountReply();
+        }
     } else if (lastCommand_ == kBlockRequest) {
         onRecordBlock();
         receiveThreshold_ = kHandshakeReplySize;
     } else if (lastCommand_ == kRealtimeRequest) {
         OnRealtimeReply();
     }
-    sendPendingRead();
-}
-
-void MeterLink::sendPendingRead() {
-    if (readRequested_) {
-        readRequested_ = false;
-        if (viewMode_ == kRecordView) {
-            SendCommand(kCountRequest);
-        }
+    if (state_ == LinkState::ReadWaiting) {
+        sendCountRequest(); // the reply the download waited for is in
     }
 }
 
@@ -130,86 +135,100 @@ void MeterLink::onCountReply() {
         // Wrong markers: the download stalls until the watchdog gives the link up.
         timers_.readtim.setEnabled(false);
         receiveThreshold_ = kCountReplySize;
-        endDownload(false);
+        if (state_ != LinkState::Stalled) {
+            enter(LinkState::Stalled); // no count: nothing more is sent
+            endDownload({});
+        }
         return;
     }
     recordCount_ = *count;
+    if (events_) {
+        events_->recordCount(recordCount_);
+    }
     if (recordCount_ == 0) {
-        // An empty meter: there is no block to ask for, so lay the table out empty and
-        // go back to polling with the link kept up.
-        table_.ResetRecordTable();
+        // An empty meter: there is no block to ask for, so go back to polling with the link
+        // kept up.
         receiveThreshold_ = kHandshakeReplySize;
         timers_.readtim.setEnabled(false);
         timers_.comtim.setEnabled(true);
-        endDownload(true);
+        enter(LinkState::Polling); // nothing stored: polling resumes
+        endDownload({true, 0, {}});
         return;
     }
     receiveThreshold_ = recordCount_ * static_cast<int>(kReadingSize);
     timers_.readtim.setEnabled(true);
-    if (observer_) {
-        observer_->downloadProgress(0, receiveThreshold_);
-    }
+    enter(LinkState::BlockDelay); // the count is in; the block request follows a tick later
+    progress(0);
 }
 
 void MeterLink::onRecordBlock() {
-    // Decoded once: the table shows the texts, the observers get texts and numbers.
+    // Decoded once: the consumers get texts and numbers alike.
     std::vector<DecodedReading> readings =
         decodeStoredReadings(rxBuffer_, recordCount_, decimalSeparator_);
-    const auto result = fillRecordTable(table_, recordCount_, readings);
-    if (result.lastFunction) {
-        measureFunction_ = *result.lastFunction;
+    if (!readings.empty()) {
+        measureFunction_ = readings.back().raw.function;
     }
     timers_.comtim.setEnabled(true);
-    if (downloadActive_ && observer_) {
-        observer_->downloadProgress(receiveThreshold_, receiveThreshold_);
+    const bool wasDownloading = state_ == LinkState::BlockPending;
+    if (wasDownloading) {
+        progress(receiveThreshold_);
     }
-    endDownload(true, std::move(readings));
+    if (linkIsUp(state_)) {
+        enter(LinkState::Polling); // the block is in: polling resumes
+    }
+    // A block whose loss was declared a moment before it came whole is shown all the same.
+    endDownload({true, recordCount_, std::move(readings)});
 }
 
 void MeterLink::OnRealtimeReply() {
     // A reply shorter than a reading is ignored whole, function code included.
-    if (rxBuffer_.size() < kReadingSize) {
+    const auto raw = MeterReading::fromBytes(rxBuffer_);
+    if (!raw) {
         return;
     }
+    measureFunction_ = raw->function;
     TimedReading reading;
-    static_cast<DecodedReading&>(reading) =
-        decodeReading(*MeterReading::fromBytes(rxBuffer_), decimalSeparator_);
+    static_cast<DecodedReading&>(reading) = decodeReading(*raw, decimalSeparator_);
     reading.wallMs = clock_->wallMs();
     reading.steadyNs = clock_->steadyNs();
-    lastReading_ = reading.raw;
-    measureFunction_ = lastReading_.function;
-    if (display_.ShowRealtimeReading(reading) && observer_) {
-        observer_->realtimeChanged();
-    }
-    if (observer_) {
-        observer_->liveReading(reading);
+    if (events_) {
+        events_->liveReading(reading);
     }
 }
 
 void MeterLink::comopen(std::int16_t port) {
-    readRequested_ = false;
-    replyOutstanding_ = false;
+    awaitingReply_ = false;
     if (port_.isOpen()) {
         port_.close();
     }
-    const OpenResult result = port_.open(port);
-    const bool opened = result == OpenResult::Opened;
-    openedPort_ = opened ? port : 0;
-    // Every failed open reads "Unviable": a port that did not open cannot be "Open".
-    setPortStatus("COM" + std::to_string(port) + (opened ? " Open" : "Unviable"));
-    if (observer_) {
-        observer_->portTried(port, opened, port_.lastOpenDetail());
+    PortAttempt attempt;
+    attempt.port = port;
+    attempt.result = port_.open(port);
+    attempt.detail = port_.lastOpenDetail();
+    openedPort_ = attempt.opened() ? port : 0;
+    if (events_) {
+        events_->portTried(attempt);
+    }
+}
+
+void MeterLink::handOver() {
+    timers_.Findcomtim.setEnabled(false);
+    // A download started right after the meter answered must not be cut short by a
+    // keep-alive: polling then resumes when the block is in.
+    if (downloading(state_)) {
+        return;
+    }
+    timers_.comtim.setEnabled(true);
+    const bool first = state_ == LinkState::Answered;
+    enter(LinkState::Polling); // the scan hands the link over to polling
+    if (first && promptStart_) {
+        comtim_Timer(); // unattended: the first poll now
     }
 }
 
 void MeterLink::Findcomtim_Timer() {
-    if (linkUp_) {
-        timers_.Findcomtim.setEnabled(false);
-        // A download started right after the meter answered must not be cut short by a
-        // keep-alive: polling then resumes when the block is in, or at the next hand-over.
-        if (!downloadActive_) {
-            timers_.comtim.setEnabled(true);
-        }
+    if (linkIsUp(state_)) {
+        handOver();
         return;
     }
     comopen(scanPort_);
@@ -222,14 +241,16 @@ void MeterLink::Findcomtim_Timer() {
 }
 
 void MeterLink::comtim_Timer() {
-    if (readRequested_) {
-        sendPendingRead(); // the reply "Read" waited for never came: ask for the count now
-        return;
-    }
-    if (linkUp_ && viewMode_ == kRecordView) {
-        SendCommand(kHandshake);
-    } else if (linkUp_ && pollsLiveReadings()) {
-        SendCommand(kRealtimeRequest);
+    switch (state_) {
+    case LinkState::ReadWaiting:
+        sendCountRequest(); // the reply the download waited for never came: ask now
+        break;
+    case LinkState::Answered:
+    case LinkState::Polling:
+        SendCommand(polling_ == Polling::KeepAlive ? kHandshake : kRealtimeRequest);
+        break;
+    default: // idle while the link is down; off during a download
+        break;
     }
 }
 
@@ -239,68 +260,76 @@ void MeterLink::comcontim_Timer() {
         return;
     }
     rxIdleTicks_ = 0;
-    readRequested_ = false;
-    const bool wasUp = linkUp_;
-    setLinkStatus(kLinkStatusLost);
-    linkUp_ = false;
+    const LinkState before = state_;
     timers_.Findcomtim.setEnabled(true);
-    if (downloadActive_) {
-        endDownload(false);
+    enter(LinkState::Scanning); // five silent ticks: the search starts again
+    if (downloading(before) && before != LinkState::Stalled) {
+        endDownload({}); // a stalled download was told of when it stalled
     }
-    if (wasUp && observer_) {
-        observer_->linkLost();
+    if (events_) {
+        events_->linkLost({linkIsUp(before)});
     }
 }
 
 void MeterLink::readtim_Timer() {
-    SendCommand(kBlockRequest);
     timers_.readtim.setEnabled(false);
-    if (observer_ && downloadActive_ && lastCommand_ == kBlockRequest) {
-        observer_->downloadProgress(0, receiveThreshold_);
+    if (state_ != LinkState::BlockDelay) {
+        return; // the download it belonged to is over
+    }
+    SendCommand(kBlockRequest);
+    if (lastCommand_ == kBlockRequest) {
+        enter(LinkState::BlockPending); // the block request is out
+        progress(0);
     }
 }
 
-void MeterLink::Button_read_Click() {
-    if (viewMode_ != kRecordView) {
+void MeterLink::sendCountRequest() {
+    if (!port_.isOpen()) {
         return;
     }
-    // A download takes up to three minutes; a second "Read" meanwhile would throw away the
+    enter(LinkState::CountPending); // the download begins with the count request
+    SendCommand(kCountRequest);
+}
+
+bool MeterLink::requestDownload() {
+    // A download takes up to three minutes; a second request meanwhile would throw away the
     // bytes received so far and read the rest of the block as the next count reply.
-    if (downloadActive_) {
-        return;
+    if (downloading(state_)) {
+        return true;
+    }
+    if (!port_.isOpen()) {
+        return false;
+    }
+    if (state_ == LinkState::Scanning) {
+        SendCommand(kCountRequest); // to the port being tried, which has not answered yet
+        return false;
     }
     // A reply to the last poll may still be on the wire; were the count request sent now,
     // those bytes would be taken for the count reply and the download would stall. Wait for
     // that reply (at most until the next poll tick) and ask then.
-    if (linkUp_ && port_.isOpen() && replyOutstanding_ &&
-        (lastCommand_ == kHandshake || lastCommand_ == kRealtimeRequest)) {
-        readRequested_ = true;
-        return;
+    if (awaitingReply_ && (lastCommand_ == kHandshake || lastCommand_ == kRealtimeRequest)) {
+        enter(LinkState::ReadWaiting); // the download waits for the reply in flight
+        return true;
     }
-    SendCommand(kCountRequest);
+    sendCountRequest();
+    return true;
 }
 
-void MeterLink::endDownload(bool completed, std::vector<DecodedReading> readings) {
-    if (!downloadActive_) {
-        return;
-    }
-    downloadActive_ = false;
-    if (observer_) {
-        observer_->downloadEnded(DownloadResult{completed, std::move(readings)});
+void MeterLink::Button_read_Click() {
+    if (polling_ == Polling::KeepAlive) {
+        requestDownload();
     }
 }
 
-void MeterLink::setPortStatus(std::string caption) {
-    portStatus_ = std::move(caption);
-    if (observer_) {
-        observer_->portStatusChanged(portStatus_, port_.lastOpenDetail());
+void MeterLink::endDownload(DownloadResult result) {
+    if (events_) {
+        events_->downloadEnded(result);
     }
 }
 
-void MeterLink::setLinkStatus(std::string caption) {
-    linkStatus_ = std::move(caption);
-    if (observer_) {
-        observer_->linkStatusChanged(linkStatus_);
+void MeterLink::progress(int bytesReceived) {
+    if (events_) {
+        events_->downloadProgress({bytesReceived, receiveThreshold_});
     }
 }
 

@@ -181,10 +181,4 @@ std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function) {
                            quantityKindInfo(*kind).symbol};
 }
 
-std::string quantityCaption(std::string_view symbol) {
-    std::string caption(symbol);
-    caption += ": ";
-    return caption;
-}
-
 } // namespace talviren

@@ -77,7 +77,4 @@ struct QuantitySymbols {
 // "AC I" with "AC U", "DC U" or "R"; nothing for codes other than 1 to 3.
 std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function);
 
-// Symbol as a caption of the live view: "AC I" becomes "AC I: ".
-std::string quantityCaption(std::string_view symbol);
-
 } // namespace talviren

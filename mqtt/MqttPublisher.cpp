@@ -271,7 +271,7 @@ void MqttPublisher::publishDiscovery() {
     }
 }
 
-void MqttPublisher::liveReading(const TimedReading& reading) {
+void MqttPublisher::readingRecorded(const TimedReading& reading) {
     PublishQueue::Item item;
     item.kind = PublishQueue::Item::Reading;
     item.seq = ++seq_;
@@ -280,14 +280,17 @@ void MqttPublisher::liveReading(const TimedReading& reading) {
     enqueue(item);
 }
 
-void MqttPublisher::linkCameUp(int, const std::string&) {
+void MqttPublisher::linkCameUp(const LinkUp&) {
     PublishQueue::Item item;
     item.kind = PublishQueue::Item::Link;
     item.linkUp = true;
     enqueue(item);
 }
 
-void MqttPublisher::linkLost() {
+void MqttPublisher::linkLost(const LinkLoss& loss) {
+    if (!loss.wasUp) {
+        return; // the search goes on: nothing new to tell
+    }
     PublishQueue::Item item;
     item.kind = PublishQueue::Item::Link;
     item.linkUp = false;

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "link/LinkObserver.h"
+#include "link/LinkEvents.h"
 #include "mqtt/MqttSettings.h"
 #include "mqtt/PublishQueue.h"
+#include "trend/Recording.h"
 
 #include <QObject>
 #include <QTimer>
@@ -22,7 +23,7 @@ namespace talviren::mqtt {
 // handed to the Qt event loop as queued calls; everything here runs on the program's thread.
 // Readings wait in a bounded queue while the broker is away and go out in order, QoS 1, from
 // a persistent session, when it is back.
-class MqttPublisher : public QObject, public LinkObserver {
+class MqttPublisher : public QObject, public LinkEvents, public RecordingListener {
     Q_OBJECT
 
 public:
@@ -44,9 +45,10 @@ public:
     // published and the connection closed, so that the last will is not sent.
     void finish(int timeoutMs);
 
-    void liveReading(const TimedReading& reading) override;
-    void linkCameUp(int port, const std::string& devicePath) override;
-    void linkLost() override;
+    // The recording took a live reading.
+    void readingRecorded(const TimedReading& reading) override;
+    void linkCameUp(const LinkUp& up) override;
+    void linkLost(const LinkLoss& loss) override;
 
     bool connected() const { return connected_; }
     // Readings and link changes not yet acknowledged by the broker.

@@ -30,9 +30,13 @@ std::vector<DecodedReading> decodeStoredReadings(std::span<const std::uint8_t> b
     return decoded;
 }
 
-RecordBlockResult fillRecordTable(RecordTable& table, int recordCount,
+RecordBlockResult ShowRecordBlock(RecordTable& table, int recordCount,
                                   const std::vector<DecodedReading>& readings) {
     RecordBlockResult result;
+    if (recordCount == 0) {
+        table.ResetRecordTable();
+        return result;
+    }
     RecordTable::Batch batch(table);
     table.setRows(2 * (recordCount < 0 ? 0 : recordCount));
     int n = 0;
@@ -50,12 +54,6 @@ RecordBlockResult fillRecordTable(RecordTable& table, int recordCount,
     }
     result.decoded = n;
     return result;
-}
-
-RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
-                                  int recordCount, std::string_view decimalSeparator) {
-    return fillRecordTable(table, recordCount,
-                           decodeStoredReadings(block, recordCount, decimalSeparator));
 }
 
 } // namespace talviren

@@ -30,14 +30,11 @@ std::vector<DecodedReading> decodeStoredReadings(std::span<const std::uint8_t> b
                                                  int recordCount,
                                                  std::string_view decimalSeparator);
 
-// Fills the table from decoded stored readings of a block that announced recordCount:
+// Fills the table from the decoded readings of a block that announced recordCount:
 // 2 * recordCount rows, a heading row and a value row per reading. Cells that a reading's codes
 // do not cover keep what they held; rows of readings the block did not hold stay as they are.
-RecordBlockResult fillRecordTable(RecordTable& table, int recordCount,
+// A meter that stores nothing (recordCount 0) leaves the table laid out empty.
+RecordBlockResult ShowRecordBlock(RecordTable& table, int recordCount,
                                   const std::vector<DecodedReading>& readings);
-
-// Decodes a downloaded block of recordCount readings and fills the table with it.
-RecordBlockResult ShowRecordBlock(RecordTable& table, std::span<const std::uint8_t> block,
-                                  int recordCount, std::string_view decimalSeparator);
 
 } // namespace talviren

@@ -96,8 +96,7 @@ SaveOutcome SaveCommand::SaveRealtimeView(const Sources& sources) {
     }
     const RealtimeCaptions captions = sources.captions ? sources.captions() : RealtimeCaptions{};
     std::string error;
-    const bool ok = writeFileAtomically(path->toStdString(),
-                                        realtimeText(captions.names, captions.values), error);
+    const bool ok = writeFileAtomically(path->toStdString(), realtimeText(captions), error);
     return finish(written(*path, ok, QString::fromStdString(error)));
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "save/SaveDialog.h"
+#include "export/TextFiles.h"
 #include "records/RecordTable.h"
+#include "save/SaveDialog.h"
 
 #include <QImage>
 #include <QString>
@@ -17,12 +18,6 @@ struct SaveOutcome {
     Result result = Cancelled;
     QString path;  // the chosen file
     QString error; // the reason, when it failed
-};
-
-// The captions of the live view at one moment.
-struct RealtimeCaptions {
-    std::string names[2];
-    std::string values[2];
 };
 
 // "Save": the live view as a picture or two-line text file, the record table as a fixed-column

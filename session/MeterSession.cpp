@@ -10,6 +10,12 @@ MeterSession::MeterSession(QObject* parent) : QObject(parent) {
          {&parts_.readtim, &parts_.comtim, &parts_.comcontim, &parts_.Findcomtim}) {
         timer->setEnabled(true);
     }
+    // Checked ten times a second, synced once a second: the last line before a pause reaches
+    // the disk within a second too.
+    logSync_.setInterval(100);
+    connect(&logSync_, &QTimer::timeout, this,
+            [this] { core_.recording().syncLog(systemClock().steadyNs()); });
+    logSync_.start();
 }
 
 MeterSession::~MeterSession() {
@@ -18,10 +24,7 @@ MeterSession::~MeterSession() {
 
 void MeterSession::shutDown() {
     parts_.link.shutDown();
-    for (QtTimer* timer :
-         {&parts_.readtim, &parts_.comtim, &parts_.comcontim, &parts_.Findcomtim}) {
-        timer->setEnabled(false);
-    }
+    logSync_.stop();
 }
 
 } // namespace talviren

@@ -3,14 +3,17 @@
 #include "link/LinkAssembly.h"
 #include "session/QtSerialPort.h"
 #include "session/QtTimer.h"
+#include "session/SessionCore.h"
 
 #include <QObject>
+#include <QTimer>
 
 namespace talviren {
 
-// The meter as the program uses it: the QSerialPort adapter, the four timers, the record table
-// and the link engine, wired once on the user-interface thread. Readings and link events go out
-// to every registered consumer: the window and its views, the command-line tool, the tests.
+// The meter as the program uses it: the QSerialPort adapter, the four timers, the link engine,
+// the run's recording and record table, wired once on the user-interface thread. Its consumers
+// (the window and its views, talviren-cli, the publisher, the tests) hear the engine's events
+// and read the recording.
 class MeterSession : public QObject {
     Q_OBJECT
 
@@ -22,23 +25,25 @@ public:
     MeterLink& link() { return parts_.link; }
     const MeterLink& link() const { return parts_.link; }
     QtSerialPort& port() { return parts_.port; }
-    RecordTable& table() { return parts_.table; }
-    const RecordTable& table() const { return parts_.table; }
+    RecordTable& table() { return core_.table(); }
+    const RecordTable& table() const { return core_.table(); }
+    Recording& recording() { return core_.recording(); }
+    const Recording& recording() const { return core_.recording(); }
 
-    // Registers a consumer of readings and link events; it must stay until removed.
-    void addConsumer(LinkObserver* consumer) { parts_.consumers.addConsumer(consumer); }
-    void removeConsumer(LinkObserver* consumer) { parts_.consumers.removeConsumer(consumer); }
+    // What polling asks for while the link is up.
+    void setPolling(Polling polling) { core_.setPolling(polling); }
 
-    // True while the port scan runs (the link is not handed over to polling).
-    bool scanning() const { return parts_.Findcomtim.isEnabled(); }
-    // True while the polling timer runs.
-    bool polling() const { return parts_.comtim.isEnabled(); }
+    // Registers a consumer of the engine's events; it must stay until removed.
+    void addConsumer(LinkEvents* consumer) { core_.addConsumer(consumer); }
+    void removeConsumer(LinkEvents* consumer) { core_.removeConsumer(consumer); }
 
     // Closes the port and stops every timer: the program is ending.
     void shutDown();
 
 private:
     LinkAssembly<QtSerialPort, QtTimer> parts_;
+    SessionCore core_{parts_.link};
+    QTimer logSync_; // forces the log to the disk once a second
 };
 
 } // namespace talviren

@@ -137,7 +137,7 @@ TEST(PortReport, ListsEachPortOnceACycleWithItsDeviceAndReason) {
     PortReport report;
     std::vector<std::string> reports;
     report.setCycleHandler([&](const std::string& lines) { reports.push_back(lines); });
-    rig.consumers.addConsumer(&report);
+    rig.session.addConsumer(&report);
     rig.port.outcomes[1] = OpenResult::OtherFailure;
     rig.port.details[1] = {"/dev/ttyUSB0", "Permission denied (add yourself to the dialout group)"};
     rig.port.outcomes[2] = OpenResult::Opened; // opens, never answers
@@ -166,7 +166,7 @@ TEST(PortReport, ListsEachPortOnceACycleWithItsDeviceAndReason) {
     EXPECT_NE(report.lines(), "");
     rig.port.deliver({0xD5, 0x55, 0x55});
     EXPECT_EQ(report.lines(), "");
-    rig.consumers.removeConsumer(&report);
+    rig.session.removeConsumer(&report);
 }
 
 } // namespace

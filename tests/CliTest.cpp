@@ -1,6 +1,7 @@
 // talviren-cli against talviren-sim on a pseudo-terminal.
 
 #include "QtTestSupport.h"
+#include "RecordBlocks.h"
 
 #include "app/Version.h"
 
@@ -96,7 +97,7 @@ TEST(Cli, DownloadWritesEveryFormat) {
     ASSERT_TRUE(sim.start({"--port", "1", "--records", "500", "--seed", "5"}));
     RecordTable expected;
     const auto block = sim::MeterSimulator::makeStoredBlock(500, 5);
-    ShowRecordBlock(expected, block, 500, ".");
+    talviren::testing::showBlock(expected, block, 500, ".");
     for (const char* name : {"r.txt", "r.csv", "r.xls", "r.xlsx"}) {
         const QString path = config.filePath(QString::fromLatin1(name));
         const CliRun run = runCli(config.path(), {"download", "--output", path}, 30000);

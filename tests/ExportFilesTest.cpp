@@ -1,3 +1,4 @@
+#include "RecordBlocks.h"
 #include "export/AtomicFile.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
@@ -80,9 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RealtimeText, TwoLinesWithFiveBlankGaps) {
-    const std::string names[2] = {"AC I:", "R: "};
-    const std::string values[2] = {"0mA", "1.228k\u03A9"};
-    EXPECT_EQ(realtimeText(names, values), "     AC I:     0mA\r\n     R:      1.228k\xCE\xA9\r\n");
+    const RealtimeCaptions captions{{"AC I:", "R: "}, {"0mA", "1.228k\u03A9"}};
+    EXPECT_EQ(realtimeText(captions), "     AC I:     0mA\r\n     R:      1.228k\xCE\xA9\r\n");
 }
 
 class TempFolder : public ::testing::Test {
@@ -161,7 +161,8 @@ std::vector<std::string> expectedCells(const RecordTable& table) {
 
 RecordTable downloadedTable(int readings) {
     RecordTable table;
-    ShowRecordBlock(table, sim::MeterSimulator::makeStoredBlock(readings, 3), readings, ".");
+    talviren::testing::showBlock(table, sim::MeterSimulator::makeStoredBlock(readings, 3), readings,
+                                 ".");
     return table;
 }
 

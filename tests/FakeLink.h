@@ -3,6 +3,7 @@
 #include "link/LinkAssembly.h"
 #include "link/MeterLink.h"
 #include "link/SerialPort.h"
+#include "session/SessionCore.h"
 
 #include <functional>
 #include <map>
@@ -107,51 +108,57 @@ private:
     bool enabled_ = true; // every timer runs from creation, as the window's do
 };
 
-// Records what the window would be told.
-class RecordingObserver : public LinkObserver {
+// Everything the engine told, in order.
+class EventLog : public LinkEvents {
 public:
-    void portStatusChanged(const std::string& caption, const PortDetail&) override {
-        portCaptions.push_back(caption);
+    void stateChanged(LinkState state) override { states.push_back(state); }
+    void portTried(const PortAttempt& attempt) override {
+        tried.push_back({attempt.port, attempt.opened()});
     }
-    void portTried(int port, bool opened, const PortDetail&) override {
-        tried.push_back({port, opened});
-    }
-    void linkStatusChanged(const std::string& caption) override { linkCaptions.push_back(caption); }
-    void linkCameUp(int port, const std::string& device) override { ups.push_back({port, device}); }
-    void linkLost() override { ++losses; }
-    void realtimeChanged() override { ++realtimeUpdates; }
+    void linkCameUp(const LinkUp& up) override { ups.push_back({up.port, up.devicePath}); }
+    void linkLost(const LinkLoss& loss) override { losses.push_back(loss.wasUp); }
     void liveReading(const TimedReading& reading) override { readings.push_back(reading); }
-    void downloadProgress(int received, int expected) override {
-        progress.push_back({received, expected});
+    void recordCount(int count) override { counts.push_back(count); }
+    void downloadProgress(const DownloadProgress& p) override {
+        progress.push_back({p.bytesReceived, p.bytesExpected});
     }
     void downloadEnded(const DownloadResult& result) override {
         ended.push_back(result.completed);
         downloaded = result.readings;
     }
 
-    std::vector<std::string> portCaptions;
-    std::vector<std::pair<int, bool>> tried;
-    std::vector<std::string> linkCaptions;
+    std::vector<LinkState> states;
+    std::vector<std::pair<int, bool>> tried; // port, opened
     std::vector<std::pair<int, std::string>> ups;
-    int losses = 0;
-    int realtimeUpdates = 0;
+    std::vector<bool> losses; // whether the link was up
     std::vector<TimedReading> readings;
+    std::vector<int> counts;
     std::vector<std::pair<int, int>> progress;
     std::vector<bool> ended;
     std::vector<DecodedReading> downloaded; // of the last download
 };
 
-// The engine on fakes, started up as the window does.
+// The engine and the session's plain part on fakes, started up as the window does.
 struct LinkRig : LinkAssembly<FakePort, FakeTimer> {
     FakeTimer& scan = Findcomtim;
     FakeTimer& poll = comtim;
     FakeTimer& watchdog = comcontim;
     FakeTimer& blockDelay = readtim;
-    RecordingObserver observer;
+    SessionCore session{link};
+    RecordTable& table = session.table();
+    EventLog events;
 
     LinkRig() {
-        consumers.addConsumer(&observer);
+        session.addConsumer(&events);
         link.startUp();
+    }
+    // The command bytes sent so far.
+    std::vector<std::uint8_t> sentBytes() const {
+        std::vector<std::uint8_t> bytes;
+        for (const auto& s : port.sent) {
+            bytes.push_back(s.byte);
+        }
+        return bytes;
     }
 };
 

@@ -37,8 +37,7 @@ struct Scenario {
         window->saveCommand().setInitialFolder(config.path());
     }
     bool connected(int timeoutMs = 12000) {
-        return waitFor([this] { return window->link().linkUp() && !window->scanning(); },
-                       timeoutMs);
+        return waitFor([this] { return handedOver(window->link().state()); }, timeoutMs);
     }
     // Fills the table as an earlier download would have.
     void earlierDownload() {
@@ -74,7 +73,7 @@ struct Scenario {
         return true;
     }
     bool blockRequested() {
-        return waitFor([this] { return window->link().lastCommand() == 25; }, 3000);
+        return waitFor([this] { return window->link().state() == LinkState::BlockPending; }, 3000);
     }
 
     QTemporaryDir config;
@@ -108,7 +107,7 @@ TEST(Faults, CablePulledRightAfterReadLosesNothing) {
     s.sim.kill();
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == kLost; }, 4000));
     EXPECT_TRUE(s.tableKept());
-    EXPECT_TRUE(s.window->scanning());
+    EXPECT_EQ(s.window->link().state(), LinkState::Scanning);
 }
 
 TEST(Faults, BlockThatStopsHalfwayIsDeclaredLostAndTheLinkComesBack) {
@@ -125,8 +124,7 @@ TEST(Faults, GarbageRepliesNeverConnectAndTheScanGoesOn) {
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_comsta->text() == "COM2Unviable"; }, 3000));
     waitFor([&] { return s.window->Lab_consta->text() == kLost; }, 4000);
     EXPECT_EQ(s.window->Lab_consta->text(), kLost);
-    EXPECT_FALSE(s.window->link().linkUp());
-    EXPECT_TRUE(s.window->scanning());
+    EXPECT_EQ(s.window->link().state(), LinkState::Scanning);
 }
 
 TEST(Faults, PortHeldByAnotherProgramIsUnviableUntilReleased) {
@@ -137,7 +135,7 @@ TEST(Faults, PortHeldByAnotherProgramIsUnviableUntilReleased) {
     ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_comsta->text() == "COM1Unviable"; }, 3000));
     EXPECT_TRUE(s.window->Lab_comsta->toolTip().contains(s.sim.devicePath()));
-    EXPECT_FALSE(s.window->link().linkUp());
+    EXPECT_EQ(s.window->link().state(), LinkState::Scanning);
     holder.close();
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == "Connected"; }, 12000));
     EXPECT_EQ(s.window->Lab_comsta->text(), "COM1 Open");

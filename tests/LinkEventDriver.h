@@ -47,7 +47,7 @@ public:
             rig_.table.ResetRecordTable();
             break;
         case 6:
-            rig_.link.setViewMode(static_cast<std::int16_t>(1 + op / 12 % 2));
+            rig_.session.setPolling(op / 12 % 2 ? Polling::KeepAlive : Polling::Live);
             break;
         case 7: // how port n opens from now on
             rig_.port.outcomes[1 + op / 12 % 16] = static_cast<OpenResult>(take(input) % 4);
@@ -67,8 +67,8 @@ public:
             rig_.port.deliver(bytes);
         }
         }
-        if (completed() > completedBefore && rig_.observer.ended.back()) {
-            const int count = rig_.link.recordCount();
+        if (completed() > completedBefore && rig_.events.ended.back()) {
+            const int count = rig_.events.counts.empty() ? 0 : rig_.events.counts.back();
             lastCompletedRows_ = rig_.table.rows();
             expectedCompletedRows_ = count == 0 ? 2 : 2 * count;
         }
@@ -77,12 +77,17 @@ public:
 
     // The first broken invariant, or empty.
     std::string violation() const {
-        const MeterLink& link = rig_.link;
-        if (link.rxIdleTicks() < 0 || link.rxIdleTicks() > 4) {
-            return "rxIdleTicks " + std::to_string(link.rxIdleTicks());
+        const auto& tried = rig_.events.tried;
+        for (std::size_t i = 1; i < tried.size(); ++i) {
+            const int next = tried[i - 1].first % 16 + 1;
+            if (tried[i].first != next) {
+                return "port " + std::to_string(tried[i].first) + " tried after " +
+                       std::to_string(tried[i - 1].first);
+            }
         }
-        if (link.scanPort() < 1 || link.scanPort() > 16) {
-            return "scanPort " + std::to_string(link.scanPort());
+        const LinkState state = rig_.link.state();
+        if (downloading(state) && state != LinkState::ReadWaiting && rig_.poll.isEnabled()) {
+            return "polling during a download";
         }
         if (rig_.port.doubleOpens != 0) {
             return "a port opened while another was open";
@@ -99,7 +104,7 @@ public:
         for (int i = 0; i < 5; ++i) {
             rig_.watchdog.tick();
         }
-        if (rig_.link.linkUp() || !rig_.scan.isEnabled() || rig_.link.downloadActive()) {
+        if (rig_.link.state() != LinkState::Scanning || !rig_.scan.isEnabled()) {
             return "still linked after five silent watchdog ticks";
         }
         return {};
@@ -116,7 +121,7 @@ private:
         input = input.subspan(1);
         return byte;
     }
-    std::size_t completed() const { return rig_.observer.ended.size(); }
+    std::size_t completed() const { return rig_.events.ended.size(); }
 
     LinkRig rig_;
     int lastCompletedRows_ = 0;

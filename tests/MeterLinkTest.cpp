@@ -14,15 +14,8 @@ using namespace talviren::testing;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using S = LinkState;
 const Bytes kHello = {0xD5, 0x55, 0x55};
-
-std::vector<std::uint8_t> sentBytes(const FakePort& port) {
-    std::vector<std::uint8_t> bytes;
-    for (const auto& s : port.sent) {
-        bytes.push_back(s.byte);
-    }
-    return bytes;
-}
 
 // Brings the link up on `port` and hands over to polling.
 void connectOn(LinkRig& rig, int port) {
@@ -34,16 +27,21 @@ void connectOn(LinkRig& rig, int port) {
     rig.scan.tick(); // hand-over
 }
 
+void silentTicks(LinkRig& rig, int ticks) {
+    for (int i = 0; i < ticks; ++i) {
+        rig.watchdog.tick();
+    }
+}
+
 TEST(MeterLink, StartUpState) {
     LinkRig rig;
-    EXPECT_FALSE(rig.link.linkUp());
-    EXPECT_EQ(rig.link.scanPort(), 1);
+    EXPECT_EQ(rig.link.state(), S::Scanning);
+    EXPECT_EQ(rig.events.states, (std::vector<S>{S::Scanning}));
     EXPECT_TRUE(rig.scan.isEnabled());
     EXPECT_FALSE(rig.blockDelay.isEnabled());
     EXPECT_TRUE(rig.poll.isEnabled());
     EXPECT_TRUE(rig.watchdog.isEnabled());
-    EXPECT_EQ(rig.link.portStatus(), "COM status");
-    EXPECT_EQ(rig.link.linkStatus(), "unconnected");
+    EXPECT_TRUE(rig.events.tried.empty());
 }
 
 TEST(MeterLink, ScanFindsTheMeterOnPortThreeAndHandsOver) {
@@ -53,57 +51,44 @@ TEST(MeterLink, ScanFindsTheMeterOnPortThreeAndHandsOver) {
     rig.scan.tick();
     EXPECT_TRUE(rig.port.sent.empty()) << "no handshake on ports that did not open";
     rig.scan.tick();
-    EXPECT_EQ(rig.observer.portCaptions,
-              (std::vector<std::string>{"COM1Unviable", "COM2Unviable", "COM3 Open"}));
-    ASSERT_EQ(rig.port.sent.size(), 1u);
-    EXPECT_EQ(rig.port.sent[0].byte, 0x05);
-    EXPECT_EQ(rig.link.receiveThreshold(), 3);
-    EXPECT_EQ(rig.link.lastCommand(), 5);
-    rig.port.deliver(kHello);
-    EXPECT_TRUE(rig.link.linkUp());
-    EXPECT_EQ(rig.link.linkStatus(), "Connected");
-    EXPECT_EQ(rig.link.scanPort(), 4);
+    EXPECT_EQ(rig.events.tried,
+              (std::vector<std::pair<int, bool>>{{1, false}, {2, false}, {3, true}}));
+    EXPECT_EQ(rig.sentBytes(), Bytes{5});
+    rig.port.deliver({0xD5, 0x55});
+    EXPECT_TRUE(rig.events.ups.empty()) << "the handshake reply is three bytes";
+    rig.port.deliver({0x55});
+    EXPECT_EQ(rig.events.ups, (std::vector<std::pair<int, std::string>>{{3, "/dev/fake"}}));
+    EXPECT_EQ(rig.link.state(), S::Answered);
     rig.scan.tick();
     EXPECT_FALSE(rig.scan.isEnabled());
     EXPECT_TRUE(rig.poll.isEnabled());
-    EXPECT_EQ(rig.link.scanPort(), 4);
+    EXPECT_EQ(rig.link.state(), S::Polling);
     EXPECT_EQ(rig.port.openPort, 3);
     EXPECT_EQ(rig.port.doubleOpens, 0);
+    EXPECT_EQ(rig.events.tried.size(), 3u) << "the hand-over tries no port";
 }
 
 TEST(MeterLink, AfterALossTheScanComesBackOnTheSixteenthStep) {
     LinkRig rig;
     connectOn(rig, 3);
-    for (int i = 0; i < 5; ++i) {
-        rig.watchdog.tick();
-    }
-    EXPECT_FALSE(rig.link.linkUp());
-    EXPECT_EQ(rig.link.linkStatus(), "\u901A\u4FE1\u5931\u8D25");
+    silentTicks(rig, 5);
+    EXPECT_EQ(rig.events.losses, std::vector<bool>{true});
+    EXPECT_EQ(rig.link.state(), S::Scanning);
     EXPECT_TRUE(rig.scan.isEnabled());
     EXPECT_EQ(rig.port.openPort, 3) << "the watchdog leaves the port to the scan";
     rig.port.outcomes[3] = OpenResult::InUse;
+    rig.events.tried.clear();
+    for (int i = 0; i < 17; ++i) {
+        rig.scan.tick();
+    }
     std::vector<int> tried;
-    for (int i = 0; i < 16; ++i) {
-        tried.push_back(rig.link.scanPort());
-        rig.scan.tick();
+    for (const auto& [port, opened] : rig.events.tried) {
+        tried.push_back(port);
     }
-    EXPECT_EQ(tried, (std::vector<int>{4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 1, 2, 3}));
-    EXPECT_EQ(rig.observer.portCaptions.back(), "COM3Unviable");
-    EXPECT_EQ(rig.link.scanPort(), 4);
+    EXPECT_EQ(tried, (std::vector<int>{4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 1, 2, 3, 4}));
 }
 
-TEST(MeterLink, ScanPortWrapsFromSixteenToOne) {
-    LinkRig rig;
-    for (int i = 0; i < 15; ++i) {
-        rig.scan.tick();
-    }
-    EXPECT_EQ(rig.link.scanPort(), 16);
-    rig.scan.tick();
-    EXPECT_EQ(rig.observer.portCaptions.back(), "COM16Unviable");
-    EXPECT_EQ(rig.link.scanPort(), 1);
-}
-
-TEST(MeterLink, EveryFailedOpenReadsUnviable) {
+TEST(MeterLink, EveryFailedOpenSendsNothing) {
     LinkRig rig;
     rig.port.outcomes[1] = OpenResult::InUse;
     rig.port.outcomes[2] = OpenResult::NoSuchPort;
@@ -111,8 +96,8 @@ TEST(MeterLink, EveryFailedOpenReadsUnviable) {
     for (int i = 0; i < 3; ++i) {
         rig.scan.tick();
     }
-    EXPECT_EQ(rig.observer.portCaptions,
-              (std::vector<std::string>{"COM1Unviable", "COM2Unviable", "COM3Unviable"}));
+    EXPECT_EQ(rig.events.tried,
+              (std::vector<std::pair<int, bool>>{{1, false}, {2, false}, {3, false}}));
     EXPECT_TRUE(rig.port.sent.empty());
 }
 
@@ -121,49 +106,50 @@ TEST(MeterLink, HandshakeRecognition) {
         Bytes reply;
         bool up;
     };
-    const std::vector<Case> cases = {
-        {{0xD5, 0x55, 0x55}, true},
-        {{0xD5, 0x55, 0x55, 0x00}, true},
-        {{0xD5, 0x55, 0x54}, false},
-        {{0x55, 0x55, 0x55}, false},
-    };
-    for (const auto& c : cases) {
+    for (const Case& c : {Case{{0xD5, 0x55, 0x55}, true}, Case{{0xD5, 0x55, 0x55, 0x00}, true},
+                          Case{{0xD5, 0x55, 0x54}, false}, Case{{0x55, 0x55, 0x55}, false}}) {
         LinkRig rig;
         rig.port.outcomes[1] = OpenResult::Opened;
         rig.scan.tick();
+        silentTicks(rig, 4);
         rig.port.deliver(c.reply);
-        EXPECT_EQ(rig.link.linkUp(), c.up);
-        EXPECT_EQ(rig.link.linkStatus(), c.up ? "Connected" : "unconnected");
-        EXPECT_EQ(rig.link.rxIdleTicks(), 0);
+        EXPECT_EQ(rig.events.ups.size(), c.up ? 1u : 0u);
+        EXPECT_EQ(rig.link.state(), c.up ? S::Answered : S::Scanning);
+        silentTicks(rig, 4);
+        EXPECT_TRUE(rig.events.losses.empty()) << "any reply feeds the watchdog";
+        rig.watchdog.tick();
+        EXPECT_EQ(rig.events.losses, std::vector<bool>{c.up});
     }
 }
 
 TEST(MeterLink, HandshakeAnsweringTheCountRequestIsNotRecognised) {
     LinkRig rig;
+    rig.session.setPolling(Polling::KeepAlive);
     rig.port.outcomes[1] = OpenResult::Opened;
     rig.scan.tick();
-    rig.link.setViewMode(MeterLink::kRecordView);
     rig.link.Button_read_Click(); // "Read" during the scan, port open
-    EXPECT_EQ(rig.link.lastCommand(), 15);
+    EXPECT_EQ(rig.sentBytes(), (Bytes{5, 15}));
     EXPECT_FALSE(rig.poll.isEnabled());
     rig.port.deliver({0xD5, 0x55, 0x55, 0x00});
-    EXPECT_FALSE(rig.link.linkUp());
-    EXPECT_EQ(rig.link.linkStatus(), "unconnected");
+    EXPECT_TRUE(rig.events.ups.empty());
+    EXPECT_TRUE(rig.events.counts.empty()) << "no count from a port that has not answered";
+    EXPECT_FALSE(rig.blockDelay.isEnabled());
     // the next scan step handshakes again; polling comes back at the hand-over
     rig.port.outcomes[2] = OpenResult::Opened;
     rig.scan.tick();
-    EXPECT_EQ(rig.link.lastCommand(), 5);
+    EXPECT_EQ(rig.sentBytes().back(), 5);
     rig.port.deliver(kHello);
     rig.scan.tick();
     EXPECT_TRUE(rig.poll.isEnabled());
+    EXPECT_TRUE(rig.events.ended.empty());
 }
 
 TEST(MeterLink, ReadRightAfterTheMeterAnsweredIsNotCutShortByTheHandOver) {
     LinkRig rig;
+    rig.session.setPolling(Polling::KeepAlive);
     rig.port.outcomes[1] = OpenResult::Opened;
     rig.scan.tick();
     rig.port.deliver(kHello); // Answered: the scan has not handed over yet
-    rig.link.setViewMode(MeterLink::kRecordView);
     rig.link.Button_read_Click();
     rig.scan.tick(); // the hand-over
     EXPECT_FALSE(rig.scan.isEnabled());
@@ -173,19 +159,22 @@ TEST(MeterLink, ReadRightAfterTheMeterAnsweredIsNotCutShortByTheHandOver) {
     rig.port.deliver({0x01, 0x00, 0x05, 0x00, 0x00, 0x05, 0x00});
     EXPECT_EQ(rig.table.cell(1, 1), "5mA");
     EXPECT_TRUE(rig.poll.isEnabled());
+    EXPECT_EQ(rig.events.states, (std::vector<S>{S::Scanning, S::Answered, S::CountPending,
+                                                 S::BlockDelay, S::BlockPending, S::Polling}));
 }
 
-TEST(MeterLink, PollingSendsByView) {
+TEST(MeterLink, PollingSendsByWhatIsAskedFor) {
     LinkRig rig;
     connectOn(rig, 1);
     rig.port.sent.clear();
     rig.poll.tick();
     rig.poll.tick();
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     rig.poll.tick();
+    rig.port.deliver({1, 2}); // below the handshake's threshold of 3
     rig.poll.tick();
-    EXPECT_EQ(sentBytes(rig.port), (Bytes{35, 35, 5, 5}));
-    EXPECT_EQ(rig.link.receiveThreshold(), 3);
+    EXPECT_EQ(rig.sentBytes(), (Bytes{35, 35, 5, 5}));
+    EXPECT_TRUE(rig.events.readings.empty());
 }
 
 TEST(MeterLink, PollingIdlesWhileTheLinkIsDown) {
@@ -197,17 +186,15 @@ TEST(MeterLink, PollingIdlesWhileTheLinkIsDown) {
     EXPECT_TRUE(rig.port.sent.empty());
 }
 
-TEST(MeterLink, RealtimeReplyIsShownEvenAfterASwitchToTheRecordView) {
+TEST(MeterLink, LiveReplyIsAReadingEvenAfterPollingTurnedToKeepAlives) {
     LinkRig rig;
     connectOn(rig, 1);
     rig.poll.tick();
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     rig.port.deliver({2, 0, 85, 0, 3, 10, 1, 0xEE});
-    EXPECT_EQ(rig.link.measureFunction(), 2);
-    EXPECT_EQ(rig.link.display().name(1), "DC U: ");
-    EXPECT_EQ(rig.link.display().value(0), "85mA");
-    EXPECT_EQ(rig.link.display().value(1), "-31V");
-    EXPECT_EQ(rig.observer.realtimeUpdates, 1);
+    ASSERT_EQ(rig.events.readings.size(), 1u);
+    EXPECT_EQ(rig.events.readings[0].current->text, "85mA");
+    EXPECT_EQ(rig.events.readings[0].second->text, "-31V");
 }
 
 TEST(MeterLink, BytesBelowTheThresholdWaitForTheRest) {
@@ -215,24 +202,23 @@ TEST(MeterLink, BytesBelowTheThresholdWaitForTheRest) {
     connectOn(rig, 1);
     rig.poll.tick();
     rig.port.deliver({1, 12, 34});
-    EXPECT_EQ(rig.observer.realtimeUpdates, 0);
+    EXPECT_TRUE(rig.events.readings.empty());
     rig.port.deliver({1, 23, 13, 0});
-    EXPECT_EQ(rig.observer.realtimeUpdates, 1);
-    EXPECT_EQ(rig.link.display().value(0), "12.34A");
-    EXPECT_EQ(rig.link.rxBuffer().size(), 7u);
+    ASSERT_EQ(rig.events.readings.size(), 1u);
+    EXPECT_EQ(rig.events.readings[0].current->text, "12.34A");
 }
 
 TEST(MeterLink, KeepAliveAnswerIsNotExaminedButFeedsTheWatchdog) {
     LinkRig rig;
     connectOn(rig, 1);
-    rig.link.setViewMode(MeterLink::kRecordView);
-    rig.watchdog.tick();
-    rig.watchdog.tick();
+    rig.session.setPolling(Polling::KeepAlive);
+    silentTicks(rig, 2);
     rig.poll.tick();
     rig.port.deliver({1, 2, 3});
-    EXPECT_EQ(rig.link.rxIdleTicks(), 0);
-    EXPECT_TRUE(rig.link.linkUp());
-    EXPECT_EQ(rig.observer.linkCaptions, (std::vector<std::string>{"Connected"}));
+    silentTicks(rig, 4);
+    EXPECT_TRUE(rig.events.losses.empty());
+    EXPECT_TRUE(rig.events.readings.empty());
+    EXPECT_EQ(rig.events.ups.size(), 1u);
 }
 
 // Drives a whole download: "Read", count reply, the block delay, the block.
@@ -240,7 +226,7 @@ struct Download {
     LinkRig rig;
     explicit Download(Bytes countReply) {
         connectOn(rig, 1);
-        rig.link.setViewMode(MeterLink::kRecordView);
+        rig.session.setPolling(Polling::KeepAlive);
         rig.link.Button_read_Click();
         rig.port.deliver(std::move(countReply));
     }
@@ -248,50 +234,49 @@ struct Download {
 
 TEST(MeterLink, CountReplyArmsTheBlockAndTheDelay) {
     Download d({0x05, 0x05, 0x01, 0x0A});
-    EXPECT_EQ(d.rig.link.recordCount(), 110);
-    EXPECT_EQ(d.rig.link.receiveThreshold(), 770);
+    EXPECT_EQ(d.rig.events.counts, std::vector<int>{110});
+    EXPECT_EQ(d.rig.link.state(), S::BlockDelay);
     EXPECT_TRUE(d.rig.blockDelay.isEnabled());
     EXPECT_FALSE(d.rig.poll.isEnabled());
     EXPECT_FALSE(d.rig.scan.isEnabled());
     d.rig.blockDelay.tick();
     EXPECT_FALSE(d.rig.blockDelay.isEnabled());
-    EXPECT_EQ(d.rig.link.lastCommand(), 25);
-    EXPECT_EQ(d.rig.link.receiveThreshold(), 770) << "the block request keeps the threshold";
-    EXPECT_EQ(sentBytes(d.rig.port).back(), 25);
+    EXPECT_EQ(d.rig.link.state(), S::BlockPending);
+    EXPECT_EQ(d.rig.sentBytes().back(), 25);
+    d.rig.port.deliver(Bytes(769, 1));
+    EXPECT_TRUE(d.rig.events.ended.empty()) << "the block request keeps the threshold of 770";
+    d.rig.port.deliver(Bytes{1});
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{true});
+    EXPECT_EQ(d.rig.events.downloaded.size(), 110u);
 }
 
 TEST(MeterLink, CountReplyValues) {
-    struct Case {
-        Bytes reply;
-        int count;
-    };
-    for (const Case& c : {Case{{5, 5, 0x01, 0x17}, 123}, Case{{5, 5, 0, 150}, 150},
-                          Case{{5, 5, 255, 255}, 25755}}) {
-        Download d(c.reply);
-        EXPECT_EQ(d.rig.link.recordCount(), c.count);
-        EXPECT_EQ(d.rig.link.receiveThreshold(), 7 * c.count);
+    for (const auto& [reply, count] : std::vector<std::pair<Bytes, int>>{
+             {{5, 5, 0x01, 0x17}, 123}, {{5, 5, 0, 150}, 150}, {{5, 5, 255, 255}, 25755}}) {
+        Download d(reply);
+        EXPECT_EQ(d.rig.events.counts, std::vector<int>{count});
+        EXPECT_EQ(d.rig.events.progress.back(), std::make_pair(0, 7 * count));
     }
 }
 
 TEST(MeterLink, WrongCountMarkersStallUntilTheWatchdogGivesUp) {
     Download d({0x06, 0x05, 0x01, 0x0A});
-    EXPECT_EQ(d.rig.link.recordCount(), 0);
+    EXPECT_TRUE(d.rig.events.counts.empty());
+    EXPECT_EQ(d.rig.link.state(), S::Stalled);
     EXPECT_FALSE(d.rig.blockDelay.isEnabled());
-    EXPECT_EQ(d.rig.link.receiveThreshold(), 4);
     EXPECT_FALSE(d.rig.poll.isEnabled());
-    EXPECT_EQ(d.rig.observer.ended, (std::vector<bool>{false}));
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{false});
     // a good count reply after all still starts the download
     d.rig.port.deliver({0x05, 0x05, 0x00, 0x02});
-    EXPECT_EQ(d.rig.link.recordCount(), 2);
+    EXPECT_EQ(d.rig.events.counts, std::vector<int>{2});
     EXPECT_TRUE(d.rig.blockDelay.isEnabled());
 }
 
 TEST(MeterLink, StalledDownloadLosesTheLinkAndPollingReturnsAtTheHandOver) {
     Download d({0x06, 0x05, 0x01, 0x0A});
-    for (int i = 0; i < 5; ++i) {
-        d.rig.watchdog.tick();
-    }
-    EXPECT_FALSE(d.rig.link.linkUp());
+    silentTicks(d.rig, 5);
+    EXPECT_EQ(d.rig.link.state(), S::Scanning);
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{false}) << "told once, when it stalled";
     EXPECT_FALSE(d.rig.poll.isEnabled());
     do {
         d.rig.scan.tick();
@@ -311,11 +296,13 @@ TEST(MeterLink, BlockFillsTheTableAndResumesPolling) {
     EXPECT_EQ(d.rig.table.rows(), 4);
     EXPECT_EQ(d.rig.table.cell(1, 1), "1.23A");
     EXPECT_EQ(d.rig.table.cell(3, 2), "OLk\u03A9");
-    EXPECT_EQ(d.rig.link.measureFunction(), 3);
     EXPECT_TRUE(d.rig.poll.isEnabled());
-    EXPECT_EQ(d.rig.link.receiveThreshold(), 3);
-    EXPECT_EQ(d.rig.observer.ended, (std::vector<bool>{true}));
-    EXPECT_EQ(d.rig.observer.progress.back(), std::make_pair(14, 14));
+    EXPECT_EQ(d.rig.link.state(), S::Polling);
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{true});
+    EXPECT_EQ(d.rig.events.progress.back(), std::make_pair(14, 14));
+    d.rig.poll.tick();
+    d.rig.port.deliver({1, 2, 3});
+    EXPECT_TRUE(d.rig.events.readings.empty()) << "a keep-alive answer after the block";
 }
 
 TEST(MeterLink, LongBlockKeepsTheLinkAliveWhileBytesFlow) {
@@ -335,24 +322,22 @@ TEST(MeterLink, LongBlockKeepsTheLinkAliveWhileBytesFlow) {
         if (++ticks % 5 == 0) {
             d.rig.watchdog.tick();
         }
-        ASSERT_TRUE(d.rig.link.linkUp()) << "lost after " << sent << " readings";
+        ASSERT_TRUE(d.rig.events.losses.empty()) << "lost after " << sent << " readings";
     }
     EXPECT_EQ(d.rig.table.rows(), 2 * kCount);
     EXPECT_EQ(d.rig.table.cell(2 * kCount - 2, 0), "NO:25755");
-    EXPECT_EQ(d.rig.observer.ended, (std::vector<bool>{true}));
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{true});
 }
 
 TEST(MeterLink, BlockThatStopsHalfwayIsDeclaredLostAndKeepsTheTable) {
     Download d({0x05, 0x05, 0x00, 0x04});
     d.rig.blockDelay.tick();
     d.rig.port.deliver(Bytes(14, 1));
-    for (int i = 0; i < 5; ++i) {
-        d.rig.watchdog.tick();
-    }
-    EXPECT_FALSE(d.rig.link.linkUp());
+    silentTicks(d.rig, 5);
+    EXPECT_EQ(d.rig.events.losses, std::vector<bool>{true});
     EXPECT_EQ(d.rig.table.rows(), 2);
     EXPECT_EQ(d.rig.table.cell(0, 0), "NO.");
-    EXPECT_EQ(d.rig.observer.ended, (std::vector<bool>{false}));
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{false});
 }
 
 TEST(MeterLink, CountOfZeroEmptiesTheTableAndKeepsTheLink) {
@@ -360,57 +345,54 @@ TEST(MeterLink, CountOfZeroEmptiesTheTableAndKeepsTheLink) {
     connectOn(rig, 1);
     rig.table.setRows(6);
     rig.table.setCell(3, 1, "old");
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     rig.link.Button_read_Click();
     rig.port.deliver({0x05, 0x05, 0x00, 0x00});
-    EXPECT_EQ(rig.link.recordCount(), 0);
+    EXPECT_EQ(rig.events.counts, std::vector<int>{0});
     EXPECT_FALSE(rig.blockDelay.isEnabled());
     EXPECT_TRUE(rig.poll.isEnabled());
     EXPECT_EQ(rig.table.rows(), 2);
     EXPECT_EQ(rig.table.cell(0, 0), "NO.");
-    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{true}));
+    EXPECT_EQ(rig.events.ended, std::vector<bool>{true});
     rig.poll.tick();
     rig.port.deliver({1, 2, 3});
-    EXPECT_TRUE(rig.link.linkUp());
+    silentTicks(rig, 4);
+    EXPECT_TRUE(rig.events.losses.empty());
 }
 
 TEST(MeterLink, ReadWaitsForTheReplyInFlight) {
     LinkRig rig;
     connectOn(rig, 1);
     rig.poll.tick(); // realtime request, its reply still on the wire
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     rig.link.Button_read_Click();
-    EXPECT_EQ(rig.link.lastCommand(), 35);
-    EXPECT_TRUE(rig.link.readRequested());
+    EXPECT_EQ(rig.sentBytes().back(), 35);
+    EXPECT_EQ(rig.link.state(), S::ReadWaiting);
     rig.port.deliver({1, 12, 34, 1, 23, 13, 0});
-    EXPECT_EQ(rig.link.lastCommand(), 15) << "asked as soon as the reply is in";
+    EXPECT_EQ(rig.sentBytes().back(), 15) << "asked as soon as the reply is in";
+    EXPECT_EQ(rig.events.readings.size(), 1u);
     EXPECT_FALSE(rig.poll.isEnabled());
     rig.port.deliver({5, 5, 0, 1});
-    EXPECT_EQ(rig.link.recordCount(), 1);
+    EXPECT_EQ(rig.events.counts, std::vector<int>{1});
 
     // A keep-alive that is never answered: the request goes out at the next poll tick.
     LinkRig silent;
     connectOn(silent, 1);
-    silent.link.setViewMode(MeterLink::kRecordView);
+    silent.session.setPolling(Polling::KeepAlive);
     silent.poll.tick();
     silent.link.Button_read_Click();
-    EXPECT_EQ(silent.link.lastCommand(), 5);
+    EXPECT_EQ(silent.sentBytes().back(), 5);
     silent.poll.tick();
-    EXPECT_EQ(silent.link.lastCommand(), 15);
-    EXPECT_FALSE(silent.link.readRequested());
-}
+    EXPECT_EQ(silent.sentBytes().back(), 15);
+    EXPECT_EQ(silent.link.state(), S::CountPending);
 
-TEST(MeterLink, ANewCountRequestCancelsTheBlockRequestStillPending) {
-    Download d({0x05, 0x05, 0x00, 0x03});
-    ASSERT_TRUE(d.rig.blockDelay.isEnabled());
-    d.rig.link.SendCommand(15); // a new count request during the block delay
-    EXPECT_FALSE(d.rig.blockDelay.isEnabled());
-    d.rig.port.deliver({0x05, 0x05, 0x00, 0x00}); // the meter was emptied meanwhile
-    EXPECT_FALSE(d.rig.blockDelay.isEnabled());
-    d.rig.blockDelay.tick();
-    EXPECT_EQ(d.rig.link.lastCommand(), 15) << "no block request for an empty meter";
-    EXPECT_EQ(d.rig.table.rows(), 2);
-    EXPECT_EQ(d.rig.table.cell(0, 0), "NO.");
+    // And a link lost meanwhile ends the download that was asked for.
+    LinkRig lost;
+    connectOn(lost, 1);
+    lost.poll.tick();
+    EXPECT_TRUE(lost.link.requestDownload());
+    silentTicks(lost, 5);
+    EXPECT_EQ(lost.events.ended, std::vector<bool>{false});
 }
 
 TEST(MeterLink, ReadDuringADownloadIsIgnored) {
@@ -420,16 +402,16 @@ TEST(MeterLink, ReadDuringADownloadIsIgnored) {
     d.rig.blockDelay.tick();
     d.rig.port.deliver({0x01, 0x00, 0x05, 0x00, 0x00, 0x05, 0x00});
     d.rig.link.Button_read_Click(); // halfway through the block
-    EXPECT_EQ(d.rig.link.lastCommand(), 25);
+    EXPECT_EQ(d.rig.sentBytes().back(), 25);
     d.rig.port.deliver({0x02, 0x00, 0x06, 0x00, 0x00, 0x06, 0x01});
     EXPECT_EQ(d.rig.table.rows(), 4);
     EXPECT_EQ(d.rig.table.cell(3, 2), "-0.6V");
-    EXPECT_EQ(d.rig.observer.ended, (std::vector<bool>{true}));
+    EXPECT_EQ(d.rig.events.ended, std::vector<bool>{true});
     d.rig.link.Button_read_Click(); // after it: a new download
-    EXPECT_EQ(d.rig.link.lastCommand(), 15);
+    EXPECT_EQ(d.rig.sentBytes().back(), 15);
 }
 
-TEST(MeterLink, ReadDoesNothingInTheRealtimeViewOrWithoutAPort) {
+TEST(MeterLink, ReadDoesNothingWhilePollingLiveReadingsOrWithoutAPort) {
     LinkRig rig;
     connectOn(rig, 1);
     rig.port.sent.clear();
@@ -438,27 +420,24 @@ TEST(MeterLink, ReadDoesNothingInTheRealtimeViewOrWithoutAPort) {
     EXPECT_TRUE(rig.poll.isEnabled());
 
     LinkRig closed;
-    closed.link.setViewMode(MeterLink::kRecordView);
+    closed.session.setPolling(Polling::KeepAlive);
     closed.link.Button_read_Click();
+    EXPECT_FALSE(closed.link.requestDownload());
     EXPECT_TRUE(closed.port.sent.empty());
     EXPECT_TRUE(closed.poll.isEnabled());
-    EXPECT_EQ(closed.link.lastCommand(), 0);
+    EXPECT_EQ(closed.link.state(), S::Scanning);
 }
 
 TEST(MeterLink, WatchdogCountsFiveSilentTicksAgainAndAgain) {
     LinkRig rig;
-    for (int i = 1; i <= 4; ++i) {
-        rig.watchdog.tick();
-        EXPECT_EQ(rig.link.rxIdleTicks(), i);
-    }
-    EXPECT_TRUE(rig.observer.linkCaptions.empty());
+    silentTicks(rig, 4);
+    EXPECT_TRUE(rig.events.losses.empty());
     rig.watchdog.tick();
-    EXPECT_EQ(rig.link.rxIdleTicks(), 0);
-    EXPECT_EQ(rig.observer.linkCaptions.size(), 1u);
-    for (int i = 0; i < 5; ++i) {
-        rig.watchdog.tick();
-    }
-    EXPECT_EQ(rig.observer.linkCaptions.size(), 2u) << "the caption is set again while scanning";
+    EXPECT_EQ(rig.events.losses, std::vector<bool>{false});
+    silentTicks(rig, 4);
+    EXPECT_EQ(rig.events.losses.size(), 1u);
+    rig.watchdog.tick();
+    EXPECT_EQ(rig.events.losses, (std::vector<bool>{false, false})) << "told again while scanning";
 }
 
 TEST(MeterLink, ShortRepliesAreNotRecognised) {
@@ -471,11 +450,9 @@ TEST(MeterLink, ShortRepliesAreNotRecognised) {
         rig.watchdog.tick();
         rig.port.lostOnRead = 3;
         rig.port.deliver({1, 12, 34, 1, 23, 13, 0});
-        EXPECT_EQ(rig.link.rxBuffer(), (Bytes{1, 12, 34, 1}));
-        EXPECT_EQ(rig.link.rxIdleTicks(), 0);
-        EXPECT_EQ(rig.observer.realtimeUpdates, 0);
-        EXPECT_TRUE(rig.observer.readings.empty());
-        EXPECT_EQ(rig.link.measureFunction(), 0);
+        EXPECT_TRUE(rig.events.readings.empty());
+        silentTicks(rig, 4);
+        EXPECT_TRUE(rig.events.losses.empty());
     }
     {
         LinkRig rig;
@@ -483,18 +460,17 @@ TEST(MeterLink, ShortRepliesAreNotRecognised) {
         rig.scan.tick();
         rig.port.lostOnRead = 1;
         rig.port.deliver(kHello);
-        EXPECT_EQ(rig.link.rxBuffer().size(), 2u);
-        EXPECT_FALSE(rig.link.linkUp());
-        EXPECT_TRUE(rig.observer.ups.empty());
+        EXPECT_EQ(rig.link.state(), S::Scanning);
+        EXPECT_TRUE(rig.events.ups.empty());
     }
     {
         Download d({0x05, 0x05, 0x00, 0x00});
         d.rig.link.Button_read_Click();
         d.rig.port.lostOnRead = 1;
         d.rig.port.deliver({0x05, 0x05, 0x00, 0x03});
-        EXPECT_EQ(d.rig.link.rxBuffer().size(), 3u);
-        EXPECT_EQ(d.rig.link.recordCount(), 0) << "a short count reply leaves the count alone";
+        EXPECT_EQ(d.rig.events.counts, std::vector<int>{0}) << "a short count reply is none";
         EXPECT_FALSE(d.rig.blockDelay.isEnabled());
+        EXPECT_EQ(d.rig.link.state(), S::Stalled);
     }
 }
 
@@ -512,51 +488,69 @@ TEST(MeterLink, TellsItsEventsAsValuesWithTheReadingsTimes) {
     rig.link.setClock(&clock);
     rig.port.details[3] = {"/dev/ttyUSB2", ""};
     connectOn(rig, 3);
-    EXPECT_EQ(rig.observer.ups, (std::vector<std::pair<int, std::string>>{{3, "/dev/ttyUSB2"}}));
+    EXPECT_EQ(rig.events.ups, (std::vector<std::pair<int, std::string>>{{3, "/dev/ttyUSB2"}}));
     rig.poll.tick();
     rig.port.deliver({2, 0, 85, 0, 3, 10, 1});
     clock.wall += 500;
     clock.steady += 500'000'000;
     rig.poll.tick();
     rig.port.deliver({4, 12, 34, 1, 0, 0, 0}); // no second quantity: still a reading
-    ASSERT_EQ(rig.observer.readings.size(), 2u);
-    const TimedReading& first = rig.observer.readings[0];
+    ASSERT_EQ(rig.events.readings.size(), 2u);
+    const TimedReading& first = rig.events.readings[0];
     EXPECT_EQ(first.wallMs, 1'765'000'000'000);
     EXPECT_EQ(first.steadyNs, 42);
     EXPECT_EQ(first.current->text, "85mA");
     EXPECT_EQ(first.current->value(), 0.085);
     EXPECT_EQ(first.second->kind, QuantityKind::DcVoltage);
     EXPECT_EQ(first.second->value(), -31);
-    const TimedReading& second = rig.observer.readings[1];
+    const TimedReading& second = rig.events.readings[1];
     EXPECT_EQ(second.steadyNs, 500'000'042);
     EXPECT_EQ(second.current->value(), 12.34);
     EXPECT_FALSE(second.second);
-    EXPECT_EQ(rig.observer.realtimeUpdates, 1) << "function 4 changes no caption";
+    EXPECT_EQ(rig.session.recording().history().size(), 2u) << "both in the recording";
 
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     rig.link.Button_read_Click();
     rig.port.deliver({5, 5, 0, 2});
     rig.blockDelay.tick();
     rig.port.deliver({1, 1, 23, 1, 23, 5, 0, 3, 0, 0, 4, 20, 1, 0});
-    ASSERT_EQ(rig.observer.downloaded.size(), 2u);
-    EXPECT_EQ(rig.observer.downloaded[0].current->text, "1.23A");
-    EXPECT_EQ(rig.observer.downloaded[0].second->value(), 230.5);
-    EXPECT_EQ(rig.observer.downloaded[1].second->text, "OLk\u03A9");
-    EXPECT_TRUE(rig.observer.downloaded[1].second->overload);
-    EXPECT_EQ(rig.table.cell(3, 2), rig.observer.downloaded[1].second->text);
+    ASSERT_EQ(rig.events.downloaded.size(), 2u);
+    EXPECT_EQ(rig.events.downloaded[0].current->text, "1.23A");
+    EXPECT_EQ(rig.events.downloaded[0].second->value(), 230.5);
+    EXPECT_EQ(rig.events.downloaded[1].second->text, "OLk\u03A9");
+    EXPECT_TRUE(rig.events.downloaded[1].second->overload);
+    EXPECT_EQ(rig.table.cell(3, 2), rig.events.downloaded[1].second->text);
 
-    for (int i = 0; i < 10; ++i) {
-        rig.watchdog.tick();
-    }
-    EXPECT_EQ(rig.observer.losses, 1) << "the loss is told once, not again while scanning";
+    silentTicks(rig, 10);
+    EXPECT_EQ(rig.events.losses, (std::vector<bool>{true, false}));
+}
+
+TEST(MeterLink, PromptStartTriesThePortAtOnceAndPollsTheMomentTheMeterAnswers) {
+    LinkAssembly<FakePort, FakeTimer> parts;
+    EventLog events;
+    parts.link.setEvents(&events);
+    parts.link.setPromptStart(true);
+    parts.link.setOnlyPort(4);
+    parts.port.outcomes[4] = OpenResult::Opened;
+    parts.link.startUp();
+    EXPECT_EQ(events.tried, (std::vector<std::pair<int, bool>>{{4, true}}));
+    parts.port.deliver(kHello);
+    EXPECT_EQ(parts.link.state(), S::Polling);
+    EXPECT_FALSE(parts.Findcomtim.isEnabled());
+    ASSERT_EQ(parts.port.sent.size(), 2u);
+    EXPECT_EQ(parts.port.sent[1].byte, 35) << "the first poll at once";
+    parts.link.shutDown();
+    EXPECT_EQ(parts.link.state(), S::Stopped);
+    EXPECT_FALSE(parts.port.isOpen());
+    EXPECT_FALSE(parts.comcontim.isEnabled());
 }
 
 TEST(LinkEventFanOut, ConsumersMayLeaveWhileAnEventIsHandedOut) {
-    struct Leaver : LinkObserver {
+    struct Leaver : LinkEvents {
         LinkEventFanOut* fanOut = nullptr;
-        LinkObserver* alsoRemove = nullptr;
+        LinkEvents* alsoRemove = nullptr;
         int heard = 0;
-        void linkLost() override {
+        void linkLost(const LinkLoss&) override {
             ++heard;
             fanOut->removeConsumer(this);
             fanOut->removeConsumer(alsoRemove);
@@ -571,7 +565,7 @@ TEST(LinkEventFanOut, ConsumersMayLeaveWhileAnEventIsHandedOut) {
     fanOut.addConsumer(&second);
     fanOut.addConsumer(&first);
     EXPECT_EQ(fanOut.consumerCount(), 2u);
-    fanOut.linkLost();
+    fanOut.linkLost({true});
     EXPECT_EQ(first.heard, 1);
     EXPECT_EQ(second.heard, 0) << "removed before its turn";
     EXPECT_EQ(fanOut.consumerCount(), 0u);
@@ -588,11 +582,7 @@ TEST(MeterLink, RepliesThatComeWhileTheCommandIsWrittenAreTakenIn) {
         {protocol::kCountRequest, {5, 5, 0, 2}},
         {protocol::kBlockRequest, {1, 0, 5, 0, 0, 5, 0, 3, 0, 7, 1, 12, 28, 0}},
     };
-    std::vector<std::uint8_t> answered;
-    rig.port.answer = [&](std::uint8_t command) {
-        answered.push_back(command);
-        return replies.at(command);
-    };
+    rig.port.answer = [&](std::uint8_t command) { return replies.at(command); };
     // Each step as the event loop runs it: the step, then the port's announcement.
     const auto step = [&](auto&& action) {
         action();
@@ -600,30 +590,20 @@ TEST(MeterLink, RepliesThatComeWhileTheCommandIsWrittenAreTakenIn) {
     };
     step([&] { rig.scan.tick(); });
     step([&] { rig.scan.tick(); }); // port 2 opens, the handshake is answered at once
-    EXPECT_EQ(rig.observer.ups.size(), 1u);
+    EXPECT_EQ(rig.events.ups.size(), 1u);
     step([&] { rig.scan.tick(); });
     step([&] { rig.poll.tick(); });
-    ASSERT_EQ(rig.observer.readings.size(), 1u);
-    EXPECT_EQ(rig.observer.readings[0].current->text, "12.34A");
-    rig.link.setViewMode(MeterLink::kRecordView);
+    ASSERT_EQ(rig.events.readings.size(), 1u);
+    EXPECT_EQ(rig.events.readings[0].current->text, "12.34A");
+    rig.session.setPolling(Polling::KeepAlive);
     step([&] { rig.link.Button_read_Click(); });
-    EXPECT_TRUE(rig.blockDelay.isEnabled()) << "the count reply was taken in";
+    EXPECT_EQ(rig.events.counts, std::vector<int>{2}) << "the count reply was taken in";
     step([&] { rig.blockDelay.tick(); });
-    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{true}));
+    EXPECT_EQ(rig.events.ended, std::vector<bool>{true});
     EXPECT_EQ(rig.table.cell(3, 2), "1.228k\u03A9");
-    EXPECT_EQ(answered, (Bytes{5, 35, 15, 25}));
-    for (int i = 0; i < 4; ++i) {
-        rig.watchdog.tick();
-    }
-    EXPECT_EQ(rig.observer.losses, 0);
-}
-
-TEST(MeterLink, SendCommandWithoutAnOpenPortChangesNothing) {
-    LinkRig rig;
-    rig.link.SendCommand(15);
-    EXPECT_EQ(rig.link.lastCommand(), 0);
-    EXPECT_TRUE(rig.poll.isEnabled());
-    EXPECT_EQ(rig.link.receiveThreshold(), 0);
+    EXPECT_EQ(rig.sentBytes(), (Bytes{5, 35, 15, 25}));
+    silentTicks(rig, 4);
+    EXPECT_TRUE(rig.events.losses.empty());
 }
 
 // Random event sequences against the engine's invariants: the fuzz target's checks, fast and

@@ -2,8 +2,8 @@
 
 #include "FakeLink.h"
 
-#include "save/SaveDialog.h"
 #include "link/MeterLink.h"
+#include "save/SaveDialog.h"
 #include "session/MeterSession.h"
 
 #include <QElapsedTimer>
@@ -25,6 +25,11 @@
 #include <vector>
 
 namespace talviren::testing {
+
+// The link is up and no longer waits for the scan's hand-over.
+inline bool handedOver(LinkState state) {
+    return linkIsUp(state) && state != LinkState::Answered;
+}
 
 // Runs the event loop until the condition holds or the time is up.
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -111,12 +116,13 @@ struct SerialRig {
     SerialRig() {
         ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
         port.setDeviceLister([] { return std::vector<std::string>{}; });
-        session.addConsumer(&observer);
+        session.addConsumer(&events);
         link.startUp();
     }
-    ~SerialRig() { session.removeConsumer(&observer); }
+    ~SerialRig() { session.removeConsumer(&events); }
+    // The meter answered and the scan has handed over to polling.
     bool connected(int timeoutMs = 12000) {
-        return waitFor([this] { return link.linkUp() && !session.scanning(); }, timeoutMs);
+        return waitFor([this] { return handedOver(link.state()); }, timeoutMs);
     }
 
     QTemporaryDir config;
@@ -125,7 +131,7 @@ struct SerialRig {
     MeterLink& link = session.link();
     QtSerialPort& port = session.port();
     RecordTable& table = session.table();
-    RecordingObserver observer;
+    EventLog events;
 };
 
 // What a run of talviren-cli printed and how it ended.

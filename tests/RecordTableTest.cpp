@@ -1,4 +1,5 @@
 #include "records/RecordTable.h"
+#include "RecordBlocks.h"
 #include "records/RecordDecoder.h"
 
 #include <gtest/gtest.h>
@@ -79,7 +80,7 @@ TEST(RecordTable, ListenerHearsOncePerBatch) {
     CountingListener listener;
     table.setListener(&listener);
     const Bytes block = {1, 1, 23, 1, 23, 5, 0, 2, 0, 50, 0, 1, 25, 1};
-    ShowRecordBlock(table, block, 2, ".");
+    talviren::testing::showBlock(table, block, 2, ".");
     EXPECT_EQ(listener.begins, 1);
     EXPECT_EQ(listener.ends, 1);
     table.ResetRecordTable();
@@ -110,7 +111,7 @@ TEST_P(RecordBlockReadings, DecodeIntoHeadingAndValueRows) {
     }
     block.insert(block.end(), c.reading.begin(), c.reading.end());
     RecordTable table;
-    const auto result = ShowRecordBlock(table, block, c.number, ".");
+    const auto result = talviren::testing::showBlock(table, block, c.number, ".");
     EXPECT_EQ(result.decoded, c.number);
     EXPECT_EQ(result.lastFunction, c.reading[0]);
     ASSERT_EQ(table.rows(), 2 * c.number);
@@ -169,19 +170,19 @@ INSTANTIATE_TEST_SUITE_P(StoredReadings, RecordBlockReadings,
 TEST(RecordBlock, SecondDownloadWithoutClearKeepsUnwrittenCells) {
     RecordTable table;
     const Bytes first = {1, 0, 1, 0, 0, 1, 0, 2, 0, 2, 0, 0, 2, 0, 3, 0, 3, 0, 0, 3, 0};
-    ShowRecordBlock(table, first, 3, ".");
+    talviren::testing::showBlock(table, first, 3, ".");
     ASSERT_EQ(table.rows(), 6);
     EXPECT_EQ(table.cell(3, 1), "2mA");
     // The second download has two readings, one with codes that write nothing.
     const Bytes second = {1, 0, 9, 0, 0, 9, 0, 0, 0, 8, 6, 0, 8, 0};
-    ShowRecordBlock(table, second, 2, ".");
+    talviren::testing::showBlock(table, second, 2, ".");
     ASSERT_EQ(table.rows(), 4);
     expectRow(table, 0, {"NO:1", "AC I", "AC U", "", "", "", ""});
     expectRow(table, 1, {"", "9mA", "0.9V", "", "", "", ""});
     expectRow(table, 2, {"NO:2", "AC I", "DC U", "", "", "", ""});
     expectRow(table, 3, {"", "2mA", "0.2V", "", "", "", ""});
     // and grows again, the new rows empty
-    ShowRecordBlock(table, Bytes{}, 3, ".");
+    talviren::testing::showBlock(table, Bytes{}, 3, ".");
     EXPECT_EQ(table.rows(), 6);
     expectRow(table, 5, {"", "", "", "", "", "", ""});
 }
@@ -190,7 +191,7 @@ TEST(RecordBlock, ShortBlockDecodesOnlyCompleteReadings) {
     RecordTable table;
     // Three announced, one and a half delivered.
     const Bytes block = {1, 0, 5, 0, 0, 5, 0, 2, 0, 6, 0};
-    const auto result = ShowRecordBlock(table, block, 3, ".");
+    const auto result = talviren::testing::showBlock(table, block, 3, ".");
     EXPECT_EQ(result.decoded, 1);
     EXPECT_EQ(result.lastFunction, 1);
     EXPECT_EQ(table.rows(), 6);
@@ -202,7 +203,7 @@ TEST(RecordBlock, ShortBlockDecodesOnlyCompleteReadings) {
 TEST(RecordBlock, BytesBeyondTheCountAreIgnored) {
     RecordTable table;
     const Bytes block = {1, 0, 5, 0, 0, 5, 0, 2, 0, 6, 0, 0, 6, 0};
-    const auto result = ShowRecordBlock(table, block, 1, ".");
+    const auto result = talviren::testing::showBlock(table, block, 1, ".");
     EXPECT_EQ(result.decoded, 1);
     EXPECT_EQ(table.rows(), 2);
 }
@@ -217,7 +218,7 @@ TEST(RecordBlock, LargestCountDecodesEveryReading) {
                                    static_cast<std::uint8_t>(n % 100), 0, 0, 1, 0});
     }
     RecordTable table;
-    const auto result = ShowRecordBlock(table, block, kCount, ",");
+    const auto result = talviren::testing::showBlock(table, block, kCount, ",");
     EXPECT_EQ(result.decoded, kCount);
     ASSERT_EQ(table.rows(), 2 * kCount);
     EXPECT_EQ(table.cell(2 * 4682 - 2, 0), "NO:4682"); // beyond any 16-bit offset

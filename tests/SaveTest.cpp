@@ -1,8 +1,9 @@
 #include "QtTestSupport.h"
+#include "RecordBlocks.h"
 
-#include "save/SaveCommand.h"
 #include "export/TextFiles.h"
 #include "records/RecordDecoder.h"
+#include "save/SaveCommand.h"
 #include "sim/MeterSimulator.h"
 #include "ui/MainWindow.h"
 
@@ -29,7 +30,7 @@ struct SaveRig {
             return image;
         };
         sources.captions = [this] { return captions; };
-        ShowRecordBlock(table, sim::MeterSimulator::makeStoredBlock(12, 4), 12, ".");
+        talviren::testing::showBlock(table, sim::MeterSimulator::makeStoredBlock(12, 4), 12, ".");
         sources.table = &table;
     }
     QString path(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }

@@ -2,10 +2,11 @@
 
 #include "FakeLink.h"
 #include "QtTestSupport.h"
+#include "RecordBlocks.h"
 
+#include "records/RecordDecoder.h"
 #include "session/QtSerialPort.h"
 #include "session/QtTimer.h"
-#include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
 
 #include <QCoreApplication>
@@ -27,24 +28,25 @@ TEST(SerialLink, ComesUpOnThePinnedPortAndShowsLiveReadings) {
     SerialRig rig;
     ASSERT_TRUE(rig.sim.start({"--port", "3", "--function", "3"}));
     ASSERT_TRUE(rig.connected());
-    ASSERT_GE(rig.observer.portCaptions.size(), 3u);
-    EXPECT_EQ(rig.observer.portCaptions[0], "COM1Unviable");
-    EXPECT_EQ(rig.observer.portCaptions[1], "COM2Unviable");
-    EXPECT_EQ(rig.observer.portCaptions[2], "COM3 Open");
-    EXPECT_EQ(rig.link.linkStatus(), "Connected");
-    EXPECT_EQ(rig.link.scanPort(), 4);
-    EXPECT_EQ(rig.port.lastOpenDetail().devicePath, rig.sim.devicePath().toStdString());
-    ASSERT_TRUE(waitFor([&] { return rig.observer.realtimeUpdates >= 2; }, 3000));
-    EXPECT_EQ(rig.link.display().name(1), "R: ");
-    EXPECT_TRUE(rig.link.display().value(1).ends_with("k\u03A9"));
-    EXPECT_TRUE(rig.link.display().value(0).ends_with("A"));
+    ASSERT_GE(rig.events.tried.size(), 3u);
+    EXPECT_EQ(rig.events.tried[0], std::make_pair(1, false));
+    EXPECT_EQ(rig.events.tried[1], std::make_pair(2, false));
+    EXPECT_EQ(rig.events.tried[2], std::make_pair(3, true));
+    ASSERT_EQ(rig.events.ups.size(), 1u);
+    EXPECT_EQ(rig.events.ups[0], std::make_pair(3, rig.sim.devicePath().toStdString()));
+    ASSERT_TRUE(waitFor([&] { return rig.events.readings.size() >= 2; }, 3000));
+    const TimedReading& reading = rig.events.readings.back();
+    EXPECT_EQ(reading.raw.function, 3);
+    EXPECT_TRUE(reading.second->text.ends_with("k\u03A9"));
+    EXPECT_TRUE(reading.current->text.ends_with("A"));
+    EXPECT_EQ(rig.session.recording().history().size(), rig.events.readings.size());
 }
 
 TEST(SerialLink, PacedDownloadOfFiveHundredReadingsCompletes) {
     SerialRig rig;
     ASSERT_TRUE(rig.sim.start({"--port", "2", "--records", "500", "--seed", "9"}));
     ASSERT_TRUE(rig.connected());
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     const double heapBefore = heapInUseMegabytes();
     double heapPeak = heapBefore;
     rig.link.Button_read_Click();
@@ -55,19 +57,18 @@ TEST(SerialLink, PacedDownloadOfFiveHundredReadingsCompletes) {
             return rig.table.rows() == 1000;
         },
         15000))
-        << "rows " << rig.table.rows() << " last command " << rig.link.lastCommand() << " up "
-        << rig.link.linkUp() << " waiting " << rig.port.bytesWaiting() << " threshold "
-        << rig.link.receiveThreshold() << " ended " << rig.observer.ended.size();
-    EXPECT_TRUE(rig.link.linkUp());
+        << "rows " << rig.table.rows() << " state " << int(rig.link.state()) << " waiting "
+        << rig.port.bytesWaiting() << " ended " << rig.events.ended.size();
+    EXPECT_TRUE(rig.events.losses.empty());
     RecordTable expected;
-    ShowRecordBlock(expected, sim::MeterSimulator::makeStoredBlock(500, 9), 500, ".");
+    talviren::testing::showBlock(expected, sim::MeterSimulator::makeStoredBlock(500, 9), 500, ".");
     for (int r = 0; r < 1000; ++r) {
         for (int c = 0; c < 7; ++c) {
             ASSERT_EQ(rig.table.cell(r, c), expected.cell(r, c)) << r << "," << c;
         }
     }
-    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{true}));
-    EXPECT_TRUE(rig.session.polling());
+    EXPECT_EQ(rig.events.ended, (std::vector<bool>{true}));
+    EXPECT_EQ(rig.link.state(), LinkState::Polling);
     // The block trickles in a few bytes at a time; buffering it must cost about its size, not
     // a 32 KB buffer chunk per arrival (that was over 10 MB for these 3,500 bytes).
     EXPECT_LT(heapPeak - heapBefore, 4.0);
@@ -85,17 +86,16 @@ TEST(SerialLink, TwoHundredReadsInARowLoseNoReplyAndNeverTheLink) {
         ASSERT_TRUE(rig.sim.start(
             {"--port", "1", "--no-pace", "--records", QString::number(round.records)}));
         ASSERT_TRUE(rig.connected());
-        rig.link.setViewMode(MeterLink::kRecordView);
+        rig.session.setPolling(Polling::KeepAlive);
         for (int read = 1; read <= round.reads; ++read) {
             rig.link.Button_read_Click();
-            ASSERT_TRUE(
-                waitFor([&] { return rig.observer.ended.size() == std::size_t(read); }, 3000))
+            ASSERT_TRUE(waitFor([&] { return rig.events.ended.size() == std::size_t(read); }, 3000))
                 << "read " << read << " of a meter with " << round.records << " readings";
-            ASSERT_TRUE(rig.observer.ended.back()) << "read " << read;
+            ASSERT_TRUE(rig.events.ended.back()) << "read " << read;
             ASSERT_EQ(rig.table.rows(), round.records == 0 ? 2 : 2 * round.records);
         }
-        EXPECT_EQ(rig.observer.losses, 0);
-        EXPECT_EQ(rig.observer.linkCaptions, (std::vector<std::string>{"Connected"}));
+        EXPECT_TRUE(rig.events.losses.empty());
+        EXPECT_EQ(rig.events.ups.size(), 1u);
     }
 }
 
@@ -104,12 +104,12 @@ TEST(SerialLink, SilenceLosesTheLinkAndTheRescanFindsTheMeterAgain) {
     ASSERT_TRUE(rig.sim.start({"--port", "1"}));
     ASSERT_TRUE(rig.connected());
     rig.sim.toggleSilence();
-    ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 4000));
-    EXPECT_EQ(rig.link.linkStatus(), "\u901A\u4FE1\u5931\u8D25");
-    EXPECT_TRUE(rig.session.scanning());
+    ASSERT_TRUE(waitFor([&] { return !rig.events.losses.empty(); }, 4000));
+    EXPECT_EQ(rig.events.losses, std::vector<bool>{true});
+    EXPECT_EQ(rig.link.state(), LinkState::Scanning);
     rig.sim.toggleSilence();
     ASSERT_TRUE(rig.connected(12000));
-    EXPECT_EQ(rig.link.linkStatus(), "Connected");
+    EXPECT_EQ(rig.events.ups.size(), 2u);
 }
 
 TEST(SerialLink, PulledDeviceIsClosedWithoutABusyLoop) {
@@ -121,19 +121,19 @@ TEST(SerialLink, PulledDeviceIsClosedWithoutABusyLoop) {
     const double before = cpuSeconds();
     waitFor([] { return false; }, 1000);
     EXPECT_LT(cpuSeconds() - before, 0.3) << "the event loop must idle";
-    ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 4000));
-    EXPECT_TRUE(rig.session.scanning());
+    ASSERT_TRUE(waitFor([&] { return rig.link.state() == LinkState::Scanning; }, 4000));
+    EXPECT_EQ(rig.events.losses, std::vector<bool>{true});
 }
 
 TEST(SerialLink, CountReplyWithWrongMarkersEndsInARescan) {
     SerialRig rig;
     ASSERT_TRUE(rig.sim.start({"--port", "1", "--records", "5", "--bad-count"}));
     ASSERT_TRUE(rig.connected());
-    rig.link.setViewMode(MeterLink::kRecordView);
+    rig.session.setPolling(Polling::KeepAlive);
     rig.link.Button_read_Click();
-    ASSERT_TRUE(waitFor([&] { return !rig.link.linkUp(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return !rig.events.losses.empty(); }, 5000));
     EXPECT_EQ(rig.table.rows(), 2);
-    EXPECT_EQ(rig.observer.ended, (std::vector<bool>{false}));
+    EXPECT_EQ(rig.events.ended, (std::vector<bool>{false}));
     ASSERT_TRUE(rig.connected(12000));
 }
 

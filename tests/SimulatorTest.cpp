@@ -1,5 +1,6 @@
+#include "RecordBlocks.h"
 #include "link/Protocol.h"
-#include "measure/RealtimeDisplay.h"
+#include "measure/Reading.h"
 #include "records/RecordDecoder.h"
 #include "sim/MeterSimulator.h"
 
@@ -28,9 +29,11 @@ TEST(MeterSimulator, LiveReadingsDecodeAndCycleFunctions) {
     std::set<int> functions;
     for (double t = 0; t < 30; t += 0.5) {
         const auto reply = meter.answer(35, t);
-        RealtimeDisplay display;
-        ASSERT_TRUE(display.ShowRealtimeReading(reply, "."));
-        EXPECT_NE(display.value(0).find('A'), std::string::npos);
+        const auto raw = MeterReading::fromBytes(reply);
+        ASSERT_TRUE(raw);
+        const DecodedReading reading = decodeReading(*raw, ".");
+        ASSERT_TRUE(reading.current && reading.second);
+        EXPECT_NE(reading.current->text.find('A'), std::string::npos);
         functions.insert(reply[0]);
     }
     EXPECT_EQ(functions, (std::set<int>{1, 2, 3}));
@@ -41,7 +44,7 @@ TEST(MeterSimulator, StoredReadingsAreRepeatableAndCoverEveryCase) {
     EXPECT_EQ(block, MeterSimulator::makeStoredBlock(210, 7));
     EXPECT_NE(block, MeterSimulator::makeStoredBlock(210, 8));
     RecordTable table;
-    ShowRecordBlock(table, block, 210, ".");
+    talviren::testing::showBlock(table, block, 210, ".");
     std::set<std::string> overloads;
     std::set<int> ranges;
     for (int n = 0; n < 210; ++n) {

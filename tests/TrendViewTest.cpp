@@ -41,7 +41,7 @@ struct TrendRig {
         static_cast<DecodedReading&>(r) = decodeReading(raw, ".");
         r.wallMs = kStart + ticks * 500LL;
         r.steadyNs = ticks * 500'000'000LL;
-        view.liveReading(r);
+        live.add(r);
         fed.push_back(r);
         return r;
     }
@@ -57,7 +57,8 @@ struct TrendRig {
     QTemporaryDir folder;
     ScriptedDialog saveDialog;
     ScriptedOpenDialog openDialog;
-    TrendView view{saveDialog, openDialog};
+    Recording live;
+    TrendView view{live, saveDialog, openDialog};
     std::vector<QString> messages;
     std::vector<TimedReading> fed;
 };
@@ -189,7 +190,7 @@ TEST(TrendView, StatisticsShowTheTextsOfTheReadingsAndResetKeepsTheHistory) {
     EXPECT_EQ(rig.cell(3, 3), "1.2455k\u03A9");
     rig.view.resetButton->click();
     EXPECT_EQ(table.rowCount(), 0);
-    EXPECT_EQ(rig.view.liveHistory().size(), 17u) << "the history stays";
+    EXPECT_EQ(rig.live.history().size(), 17u) << "the history stays";
     rig.feed({1, 5, 1, 10, 0}, 21);
     rig.settle();
     ASSERT_EQ(table.rowCount(), 2);
@@ -201,7 +202,7 @@ TEST(TrendView, LoggingAppendsEveryLiveReadingAndCancelLogsNothing) {
     rig.saveDialog.answers.push_back({QString(), 1}); // Cancel
     rig.view.logButton->click();
     EXPECT_FALSE(rig.view.logButton->isChecked());
-    EXPECT_EQ(rig.view.log(), nullptr);
+    EXPECT_EQ(rig.live.log(), nullptr);
     EXPECT_EQ(rig.saveDialog.requests.back().initDir, rig.folder.path());
 
     const QString path = rig.folder.filePath("log.csv");
@@ -218,7 +219,7 @@ TEST(TrendView, LoggingAppendsEveryLiveReadingAndCancelLogsNothing) {
     }
     EXPECT_EQ(QString::fromUtf8(readAll(path)), expected);
     rig.view.logButton->click(); // stops
-    EXPECT_EQ(rig.view.log(), nullptr);
+    EXPECT_EQ(rig.live.log(), nullptr);
     rig.feed({1, 5, 1, 10, 0}, 30);
     EXPECT_EQ(QString::fromUtf8(readAll(path)), expected) << "nothing after the log was closed";
     EXPECT_TRUE(rig.messages.empty());
@@ -238,7 +239,7 @@ TEST(TrendView, AFullDiskStopsLoggingWithOneMessageAndKeepsTheLinesWritten) {
         rig.feed({2, 1234, 1, 310, 1}, t++);
     }
     EXPECT_FALSE(rig.view.logButton->isChecked());
-    EXPECT_EQ(rig.view.log(), nullptr);
+    EXPECT_EQ(rig.live.log(), nullptr);
     rig.settle();
     ASSERT_EQ(rig.messages.size(), 1u);
     EXPECT_TRUE(rig.messages[0].contains(path)) << rig.messages[0].toStdString();
@@ -284,7 +285,7 @@ TEST(TrendView, OpeningALogShowsItUntilLiveAndSaysHowManyLinesWereSkipped) {
     EXPECT_EQ(rig.cell(2, 5), "1");
     // Live readings go on being collected meanwhile.
     rig.feed({1, 1, 1, 1, 0}, 40);
-    EXPECT_EQ(rig.view.liveHistory().size(), 17u);
+    EXPECT_EQ(rig.live.history().size(), 17u);
     EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 3u);
     rig.view.liveButton->click();
     EXPECT_FALSE(rig.view.showingLog());

@@ -1,5 +1,4 @@
 #include "measure/ValueText.h"
-#include "measure/RealtimeDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -219,47 +218,6 @@ TEST(MeterReadingBytes, ShortBlockGivesNoReading) {
     const Bytes six = {1, 2, 3, 4, 5, 6};
     EXPECT_FALSE(MeterReading::fromBytes(six));
     EXPECT_FALSE(MeterReading::fromBytes({}));
-}
-
-struct DisplayStep {
-    Bytes reply;
-    const char* names[2];
-    const char* values[2];
-};
-
-TEST(RealtimeDisplay, FollowsASequenceOfReplies) {
-    RealtimeDisplay display;
-    EXPECT_EQ(display.name(0), "AC I:");
-    EXPECT_EQ(display.name(1), "AC U:");
-    EXPECT_EQ(display.value(0), "0mA");
-    EXPECT_EQ(display.value(1), "000.0V");
-    const std::vector<DisplayStep> steps = {
-        {{1, 12, 34, 1, 23, 13, 0}, {"AC I: ", "AC U: "}, {"12.34A", "231.3V"}},
-        {{2, 0, 85, 0, 3, 10, 1}, {"AC I: ", "DC U: "}, {"85mA", "-31V"}},
-        {{3, 1, 44, 2, 12, 28, 0}, {"AC I: ", "R: "}, {"14.4A", "1.228k\u03A9"}},
-        {{1, 100, 50, 5, 80, 0, 0, 99, 99}, {"AC I: ", "AC U: "}, {"OLA", "OLV"}},
-        // range code 6 keeps the current text while the second is updated
-        {{1, 1, 1, 6, 0, 50, 0}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
-        // unknown function codes change nothing at all
-        {{0, 1, 1, 0, 1, 1, 0}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
-        {{4, 1, 1, 0, 1, 1, 0}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
-        // a short reply is ignored
-        {{3, 1, 1, 0, 1, 1}, {"AC I: ", "AC U: "}, {"OLA", "5V"}},
-    };
-    for (const auto& step : steps) {
-        display.ShowRealtimeReading(step.reply, ".");
-        EXPECT_EQ(display.name(0), step.names[0]);
-        EXPECT_EQ(display.name(1), step.names[1]);
-        EXPECT_EQ(display.value(0), step.values[0]);
-        EXPECT_EQ(display.value(1), step.values[1]);
-    }
-}
-
-TEST(RealtimeDisplay, ReportsWhetherItWroteAnything) {
-    RealtimeDisplay display;
-    EXPECT_FALSE(display.ShowRealtimeReading(Bytes{0, 1, 1, 0, 1, 1, 0}, "."));
-    EXPECT_FALSE(display.ShowRealtimeReading(Bytes{1, 1}, "."));
-    EXPECT_TRUE(display.ShowRealtimeReading(Bytes{1, 1, 1, 0, 1, 1, 0}, "."));
 }
 
 } // namespace

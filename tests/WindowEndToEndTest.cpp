@@ -71,7 +71,7 @@ TEST(WindowEndToEnd, TrendTabPollsLiveReadingsLogsThemAndLeavesTheOtherTabsAsThe
     w.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     w.trendView->setInitialFolder(config.path());
     w.show();
-    ASSERT_TRUE(waitFor([&] { return w.link().linkUp() && !w.scanning(); }, 8000));
+    ASSERT_TRUE(waitFor([&] { return handedOver(w.link().state()); }, 8000));
 
     w.TabStrip1->setCurrentIndex(2);
     EXPECT_EQ(w.TabStrip1->tabText(2), "Trend");
@@ -85,11 +85,11 @@ TEST(WindowEndToEnd, TrendTabPollsLiveReadingsLogsThemAndLeavesTheOtherTabsAsThe
     dialog->answers.push_back({log, 1});
     w.trendView->logButton->click();
     ASSERT_TRUE(w.trendView->logButton->isChecked());
-    const TrendHistory& history = w.trendView->liveHistory();
+    const TrendHistory& history = w.session().recording().history();
     const std::size_t start = history.size();
     for (std::size_t n = start + 1; n <= start + 4; ++n) {
         ASSERT_TRUE(waitFor([&] { return history.size() >= n; }, 1500)) << "a reading a tick";
-        EXPECT_EQ(w.link().lastCommand(), 35);
+        EXPECT_EQ(w.link().polling(), Polling::Live);
         EXPECT_TRUE(
             waitFor([&] { return readAll(log).count('\n') >= qsizetype(n - start + 1); }, 1000))
             << "in the log within a second";
@@ -110,7 +110,8 @@ TEST(WindowEndToEnd, TrendTabPollsLiveReadingsLogsThemAndLeavesTheOtherTabsAsThe
     EXPECT_TRUE(w.trendView->isHidden());
     EXPECT_TRUE(w.Button_read->isEnabled());
     EXPECT_TRUE(w.Button_clear->isEnabled());
-    ASSERT_TRUE(waitFor([&] { return w.link().lastCommand() == 5; }, 1500));
+    EXPECT_EQ(w.link().polling(), Polling::KeepAlive);
+    waitFor([] { return false; }, 600); // the reply to the last live poll
     const std::size_t paused = history.size();
     waitFor([] { return false; }, 1600);
     EXPECT_LE(history.size(), paused + 1);

@@ -113,11 +113,12 @@ TEST(MainWindow, ReadDoesNothingInTheRealtimeViewOrWithoutAPort) {
     WindowRig rig;
     MainWindow& w = rig.window;
     w.Button_read->click();
-    EXPECT_FALSE(w.link().downloadActive());
-    EXPECT_EQ(w.link().lastCommand(), 0);
+    EXPECT_EQ(w.link().state(), LinkState::Scanning);
     w.TabStrip1->setCurrentIndex(1);
+    EXPECT_EQ(w.link().polling(), Polling::KeepAlive);
     w.Button_read->click();
-    EXPECT_EQ(w.link().lastCommand(), 0) << "no port is open";
+    EXPECT_EQ(w.link().state(), LinkState::Scanning) << "no port is open";
+    EXPECT_TRUE(w.downloadProgressBar->isHidden());
 }
 
 TEST(MainWindow, ControlsCarryAccessibleNames) {

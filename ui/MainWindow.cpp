@@ -1,6 +1,5 @@
 #include "ui/MainWindow.h"
 
-#include "measure/MeterReading.h"
 #include "ui/Fonts.h"
 #include "ui/RecordTableModel.h"
 #include "ui/TrendView.h"
@@ -63,20 +62,18 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, std::unique_ptr<SaveD
     : QWidget(parent), dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)),
       trendDialog_(trendDialog ? std::move(trendDialog) : std::make_unique<QtSaveDialog>(this)),
       openDialog_(openDialog ? std::move(openDialog) : std::make_unique<QtOpenDialog>(this)) {
-    session_.addConsumer(this);
+    session_.addConsumer(&presenter_);
     save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
         QMessageBox::warning(this, tr("Save"),
                              tr("Could not save %1:\n%2").arg(outcome.path, outcome.error));
     });
     // Every timer runs from the session's creation; the start-up steps then set them.
     buildControls();
-    session_.addConsumer(trendView);
     Form_Load();
 }
 
 MainWindow::~MainWindow() {
-    session_.removeConsumer(trendView);
-    session_.removeConsumer(this);
+    session_.removeConsumer(&presenter_);
     session_.shutDown();
     // The model listens to the table, a member that is gone before child widgets are deleted.
     DataGrid->setModel(nullptr);
@@ -104,10 +101,10 @@ void MainWindow::buildControls() {
     setFont(windowFont(9));
 
     // Created back to front: where controls overlap, the later one lies on top.
-    Lab_consta = new QLabel(QString::fromLatin1(MeterLink::kLinkStatusInitial), this);
+    Lab_consta = new QLabel(QString::fromLatin1(LinkPresenter::kLinkStatusInitial), this);
     Lab_consta->setGeometry(place(9720, 8040, 1455, 375));
     Lab_consta->setFont(windowFont(12));
-    Lab_comsta = new QLabel(QString::fromLatin1(MeterLink::kPortStatusInitial), this);
+    Lab_comsta = new QLabel(QString::fromLatin1(LinkPresenter::kPortStatusInitial), this);
     Lab_comsta->setGeometry(place(9720, 7440, 1455, 375));
     Lab_comsta->setFont(windowFont(12));
 
@@ -180,7 +177,7 @@ void MainWindow::buildControls() {
     }
 
     // The Trend view lies where the realtime panel lies, over the record table.
-    trendView = new TrendView(*trendDialog_, *openDialog_, this);
+    trendView = new TrendView(session_.recording(), *trendDialog_, *openDialog_, this);
     trendView->setGeometry(Frame_realtime->geometry());
     trendView->setFont(windowFont(9));
     trendView->hide();
@@ -202,7 +199,8 @@ void MainWindow::buildControls() {
 void MainWindow::Form_Load() {
     link().startUp();
     Frame_realtime->show();
-    link().setViewMode(MeterLink::kRealtimeView);
+    viewMode_ = kRealtimeView;
+    session_.setPolling(Polling::Live);
     session_.table().ResetRecordTable();
 }
 
@@ -213,7 +211,8 @@ void MainWindow::TabStrip1_Click(int index) {
         trendView->show();
         Button_clear->setEnabled(false);
         Button_read->setEnabled(false);
-        link().setViewMode(MeterLink::kTrendView);
+        viewMode_ = kTrendView;
+        session_.setPolling(Polling::Live);
         return;
     }
     trendView->hide();
@@ -221,10 +220,12 @@ void MainWindow::TabStrip1_Click(int index) {
         Frame_realtime->show();
         Button_clear->setEnabled(false);
         Button_read->setEnabled(false);
-        link().setViewMode(MeterLink::kRealtimeView);
+        viewMode_ = kRealtimeView;
+        session_.setPolling(Polling::Live);
     } else {
         Frame_realtime->hide();
-        link().setViewMode(MeterLink::kRecordView);
+        viewMode_ = kRecordView;
+        session_.setPolling(Polling::KeepAlive);
         Button_clear->setEnabled(true);
         Button_read->setEnabled(true);
     }
@@ -235,15 +236,15 @@ void MainWindow::Button_read_Click() {
 }
 
 void MainWindow::Button_save_Click() {
-    if (viewMode() == MeterLink::kTrendView) {
+    if (viewMode_ == kTrendView) {
         trendView->save();
         return;
     }
     SaveCommand::Sources sources;
     sources.grabWindow = [this] { return grab().toImage(); };
-    sources.captions = [this] { return realtimeCaptions(); };
+    sources.captions = [this] { return presenter_.captions(); };
     sources.table = &session_.table();
-    save_->Button_save_Click(viewMode(), sources);
+    save_->Button_save_Click(viewMode_, sources);
 }
 
 void MainWindow::Button_clear_Click() {
@@ -276,16 +277,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-RealtimeCaptions MainWindow::realtimeCaptions() const {
-    RealtimeCaptions captions;
-    for (int k = 0; k < 2; ++k) {
-        captions.names[k] = Lab_testpro[k]->text().toStdString();
-        captions.values[k] = Lab_value[k]->text().toStdString();
-    }
-    return captions;
-}
-
-void MainWindow::portStatusChanged(const std::string& caption, const PortDetail& detail) {
+void MainWindow::showPortStatus(const std::string& caption, const PortDetail& detail) {
     Lab_comsta->setText(fromUtf8(caption));
     QString tip = detail.devicePath.empty() ? tr("No serial device has this number")
                                             : fromUtf8(detail.devicePath);
@@ -295,26 +287,24 @@ void MainWindow::portStatusChanged(const std::string& caption, const PortDetail&
     Lab_comsta->setToolTip(tip);
 }
 
-void MainWindow::linkStatusChanged(const std::string& caption) {
+void MainWindow::showLinkStatus(const std::string& caption) {
     Lab_consta->setText(fromUtf8(caption));
 }
 
-void MainWindow::realtimeChanged() {
-    const RealtimeDisplay& display = link().display();
+void MainWindow::showRealtime(const RealtimeDisplay& display) {
     for (int k = 0; k < 2; ++k) {
         Lab_testpro[k]->setText(fromUtf8(display.name(k)));
         Lab_value[k]->setText(fromUtf8(display.value(k)));
     }
 }
 
-void MainWindow::downloadProgress(int bytesReceived, int bytesExpected) {
-    const int readings = bytesExpected / static_cast<int>(kReadingSize);
-    downloadProgressBar->setRange(0, readings);
-    downloadProgressBar->setValue(bytesReceived / static_cast<int>(kReadingSize));
+void MainWindow::showDownloadProgress(int readingsReceived, int readingsExpected) {
+    downloadProgressBar->setRange(0, readingsExpected);
+    downloadProgressBar->setValue(readingsReceived);
     downloadProgressBar->show();
 }
 
-void MainWindow::downloadEnded(const DownloadResult&) {
+void MainWindow::hideDownloadProgress() {
     downloadProgressBar->hide();
 }
 

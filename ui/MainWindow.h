@@ -1,9 +1,10 @@
 #pragma once
 
+#include "records/RecordTable.h"
 #include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
 #include "session/MeterSession.h"
-#include "records/RecordTable.h"
+#include "ui/LinkPresenter.h"
 
 #include <QWidget>
 
@@ -22,9 +23,9 @@ namespace talviren {
 class RecordTableModel;
 class TrendView;
 
-// The one window: the Realtime and Record views, the five buttons and the two status labels,
-// over the link engine and the record table it fills.
-class MainWindow : public QWidget, private LinkObserver {
+// The one window: the Realtime, Record and Trend views, the five buttons and the two status
+// labels, over the session. Its texts come from the presenter, which hears the engine's events.
+class MainWindow : public QWidget, private LinkView {
     Q_OBJECT
 
 public:
@@ -56,14 +57,17 @@ public:
     // The information box of "Help", ready to be shown.
     std::unique_ptr<QMessageBox> createHelpBox();
 
+    // The views, as the tab strip orders them and the save tells them apart.
+    enum ViewMode : std::int16_t { kRealtimeView = 1, kRecordView = 2, kTrendView = 3 };
+
     MeterSession& session() { return session_; }
     MeterLink& link() { return session_.link(); }
     QtSerialPort& serialPort() { return session_.port(); }
     const RecordTable& recordTable() const { return session_.table(); }
     SaveCommand& saveCommand() { return *save_; }
-    std::int16_t viewMode() const { return session_.link().viewMode(); }
-    // True while the port scan runs (the link is not handed over to polling).
-    bool scanning() const { return session_.scanning(); }
+    const LinkPresenter& presenter() const { return presenter_; }
+    // The view shown.
+    std::int16_t viewMode() const { return viewMode_; }
 
     // Controls, named as the tests and the screen reader know them.
     QTabBar* TabStrip1 = nullptr;
@@ -88,15 +92,15 @@ private:
     void buildControls();
     QToolButton* makeButton(const QString& caption, const char* themeIcon, int standardIcon,
                             int top);
-    RealtimeCaptions realtimeCaptions() const;
-
-    void portStatusChanged(const std::string& caption, const PortDetail& detail) override;
-    void linkStatusChanged(const std::string& caption) override;
-    void realtimeChanged() override;
-    void downloadProgress(int bytesReceived, int bytesExpected) override;
-    void downloadEnded(const DownloadResult& result) override;
+    void showPortStatus(const std::string& caption, const PortDetail& detail) override;
+    void showLinkStatus(const std::string& caption) override;
+    void showRealtime(const RealtimeDisplay& display) override;
+    void showDownloadProgress(int readingsReceived, int readingsExpected) override;
+    void hideDownloadProgress() override;
 
     MeterSession session_;
+    LinkPresenter presenter_{*this};
+    std::int16_t viewMode_ = kRealtimeView;
     RecordTableModel* model_ = nullptr;
     std::unique_ptr<SaveDialog> dialog_;
     std::unique_ptr<SaveDialog> trendDialog_;

@@ -1,6 +1,5 @@
 #include "ui/TrendView.h"
 
-#include "log/CsvLogReader.h"
 #include "measure/ValueText.h"
 #include "trend/HistoryReadings.h"
 #include "ui/TrendCurve.h"
@@ -36,21 +35,16 @@ int meanDecimals(QuantityKind kind) {
 
 } // namespace
 
-TrendView::TrendView(SaveDialog& saveDialog, OpenDialog& openDialog, QWidget* parent)
+TrendView::TrendView(Recording& live, SaveDialog& saveDialog, OpenDialog& openDialog,
+                     QWidget* parent)
     : QWidget(parent), saveDialog_(saveDialog), openDialog_(openDialog),
       saveCommand_(saveDialog,
                    [this](const SaveOutcome& outcome) {
                        tell(tr("Save"),
                             tr("Could not save %1:\n%2").arg(outcome.path, outcome.error));
                    }),
-      separator_(QLocale().decimalPoint().toStdString()) {
+      separator_(QLocale().decimalPoint().toStdString()), live_(live) {
     buildControls();
-    logSync_.setInterval(100);
-    connect(&logSync_, &QTimer::timeout, this, [this] {
-        if (log_ && !log_->syncIfDue(systemClock().steadyNs())) {
-            stopLogging(QString::fromStdString(log_->error()));
-        }
-    });
     // The table and the log label follow the readings in the event loop, not in the reading's
     // path: several readings in a row cost one refresh.
     statisticsRefresh_.setSingleShot(true);
@@ -59,10 +53,13 @@ TrendView::TrendView(SaveDialog& saveDialog, OpenDialog& openDialog, QWidget* pa
         refreshStatistics();
         refreshLogLabel();
     });
-    showTrend(&live_);
+    showRecording(&live_);
+    live_.addListener(this);
 }
 
-TrendView::~TrendView() = default;
+TrendView::~TrendView() {
+    live_.removeListener(this);
+}
 
 void TrendView::buildControls() {
     setObjectName(QStringLiteral("Frame_trend"));
@@ -153,42 +150,34 @@ void TrendView::tell(const QString& title, const QString& text) {
     }
 }
 
-void TrendView::liveReading(const TimedReading& reading) {
-    live_.history.add(reading);
-    live_.statistics.add(reading);
-    if (log_ && !log_->append(reading)) {
-        stopLogging(QString::fromStdString(log_->error()));
-    }
+void TrendView::readingRecorded(const TimedReading&) {
     if (shown_ == &live_) {
         chart->historyGrew();
     }
     refreshStatisticsSoon();
 }
 
-void TrendView::linkLost() {
-    live_.history.markBreak();
-}
-
-void TrendView::showTrend(Trend* trend) {
-    shown_ = trend;
-    chart->setHistory(&trend->history);
-    liveButton->setChecked(trend == &live_);
-    sourceLabel->setText(trend == &live_
-                             ? tr("Live readings")
-                             : tr("%1: %2 readings").arg(trend->name).arg(trend->history.size()));
+void TrendView::showRecording(Recording* recording) {
+    shown_ = recording;
+    chart->setHistory(&recording->history());
+    liveButton->setChecked(recording == &live_);
+    sourceLabel->setText(
+        recording == &live_
+            ? tr("Live readings")
+            : tr("%1: %2 readings").arg(openedName_).arg(recording->history().size()));
     refreshStatistics();
 }
 
 void TrendView::showLive() {
     if (shown_ != &live_) {
-        showTrend(&live_);
+        showRecording(&live_);
     }
     chart->follow();
     liveButton->setChecked(true);
 }
 
 void TrendView::resetStatistics() {
-    shown_->statistics.reset();
+    shown_->resetStatistics();
     refreshStatistics();
 }
 
@@ -199,7 +188,7 @@ void TrendView::refreshStatisticsSoon() {
 }
 
 void TrendView::refreshStatistics() {
-    const ReadingStatistics& stats = shown_->statistics;
+    const ReadingStatistics& stats = shown_->statistics();
     const std::vector<QuantityKind> kinds = stats.seenKinds();
     statisticsTable->setRowCount(static_cast<int>(kinds.size()));
     int row = 0;
@@ -233,28 +222,29 @@ void TrendView::refreshStatistics() {
 }
 
 void TrendView::refreshLogLabel() {
-    if (!log_) {
+    const CsvLogWriter* log = live_.log();
+    if (!log) {
         logLabel->clear();
         return;
     }
     logLabel->setText(tr("%1: %2 lines")
-                          .arg(QFileInfo(QString::fromStdString(log_->path())).fileName())
-                          .arg(log_->linesWritten()));
+                          .arg(QFileInfo(QString::fromStdString(log->path())).fileName())
+                          .arg(log->linesWritten()));
+}
+
+void TrendView::uncheckLog() {
+    const QSignalBlocker blocker(logButton);
+    logButton->setChecked(false);
 }
 
 void TrendView::setLogging(bool on) {
-    const auto uncheck = [this] {
-        const QSignalBlocker blocker(logButton);
-        logButton->setChecked(false);
-    };
     if (!on) {
-        log_.reset(); // syncs and closes
-        logSync_.stop();
-        uncheck();
+        live_.stopLog(); // syncs and closes
+        uncheckLog();
         refreshLogLabel();
         return;
     }
-    if (log_) {
+    if (live_.log()) {
         return;
     }
     const SaveDialogRequest request{
@@ -262,18 +252,15 @@ void TrendView::setLogging(bool on) {
         QStringLiteral(".csv"), initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
     const auto path = saveDialog_.exec(request);
     if (!path) {
-        uncheck();
+        uncheckLog();
         return;
     }
-    auto writer = std::make_unique<CsvLogWriter>(path->toStdString());
-    if (!writer->open()) {
-        uncheck();
-        tell(tr("Log"),
-             tr("Could not log to %1:\n%2").arg(*path, QString::fromStdString(writer->error())));
+    std::string error;
+    if (!live_.startLog(path->toStdString(), error)) {
+        uncheckLog();
+        tell(tr("Log"), tr("Could not log to %1:\n%2").arg(*path, QString::fromStdString(error)));
         return;
     }
-    log_ = std::move(writer);
-    logSync_.start();
     {
         const QSignalBlocker blocker(logButton);
         logButton->setChecked(true);
@@ -281,17 +268,11 @@ void TrendView::setLogging(bool on) {
     refreshLogLabel();
 }
 
-void TrendView::stopLogging(const QString& failure) {
-    const QString path = log_ ? QString::fromStdString(log_->path()) : QString();
-    log_.reset(); // the lines written stay as they are
-    logSync_.stop();
-    {
-        const QSignalBlocker blocker(logButton);
-        logButton->setChecked(false);
-    }
+void TrendView::logFailed(const std::string& error) {
+    uncheckLog();
     refreshLogLabel();
     // Told from the event loop: a modal box here would run one inside the reading's path.
-    const QString text = tr("Logging to %1 stopped:\n%2").arg(path, failure);
+    const QString text = tr("Logging stopped:\n%1").arg(QString::fromStdString(error));
     QMetaObject::invokeMethod(
         this, [this, text] { tell(tr("Log"), text); }, Qt::QueuedConnection);
 }
@@ -304,48 +285,34 @@ void TrendView::openLog() {
     if (!path) {
         return;
     }
-    // Read into a trend of its own: a file that is no log changes nothing.
-    auto trend = std::make_unique<Trend>();
-    struct Sink : LogReadingSink {
-        Trend& trend;
-        explicit Sink(Trend& t) : trend(t) {}
-        void reading(std::int64_t wallMs, const MeterReading& raw, std::string_view currentText,
-                     std::string_view secondText) override {
-            trend.history.add(wallMs, raw);
-            if (const auto q = currentNumber(raw)) {
-                trend.statistics.add(quantityWithText(*q, std::string(currentText)), wallMs);
-            }
-            if (const auto q = secondNumber(raw)) {
-                trend.statistics.add(quantityWithText(*q, std::string(secondText)), wallMs);
-            }
-        }
-    } sink(*trend);
+    // Read into a recording of its own: a file that is no log changes nothing.
+    auto recording = std::make_unique<Recording>();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const LogReadResult result = readCsvLog(path->toStdString(), sink);
+    const LogReadResult result = recording->load(path->toStdString());
     QApplication::restoreOverrideCursor();
     if (!result.isLog) {
         tell(tr("Open"),
              tr("Could not open %1:\n%2").arg(*path, QString::fromStdString(result.error)));
         return;
     }
-    trend->name = QFileInfo(*path).fileName();
-    opened_ = std::move(trend);
-    showTrend(opened_.get());
+    openedName_ = QFileInfo(*path).fileName();
+    opened_ = std::move(recording);
+    showRecording(opened_.get());
     spanButtons[static_cast<int>(TrendChart::Span::All)]->setChecked(true);
     chart->setSpan(TrendChart::Span::All);
     chart->showAll();
     if (result.skipped > 0) {
         tell(tr("Open"),
              result.skipped == 1
-                 ? tr("1 line of %1 could not be read and was skipped.").arg(opened_->name)
+                 ? tr("1 line of %1 could not be read and was skipped.").arg(openedName_)
                  : tr("%1 lines of %2 could not be read and were skipped.")
                        .arg(result.skipped)
-                       .arg(opened_->name));
+                       .arg(openedName_));
     }
 }
 
 SaveOutcome TrendView::save() {
-    const HistoryReadings readings(shown_->history, shown_->history.size(), separator_);
+    const HistoryReadings readings(shown_->history(), shown_->history().size(), separator_);
     QProgressDialog progress(tr("Saving\u2026"), QString(), 0, 1000, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "log/CsvLogWriter.h"
 #include "save/SaveDialog.h"
 #include "save/TrendSaveCommand.h"
-#include "link/LinkObserver.h"
-#include "trend/ReadingStatistics.h"
-#include "trend/TrendHistory.h"
+#include "trend/Recording.h"
 #include "ui/TrendChart.h"
 
 #include <QTimer>
@@ -21,22 +18,21 @@ class QToolButton;
 namespace talviren {
 
 // The Trend view: a chart of both quantities over time, their statistics, logging every live
-// reading to a CSV file, and opening such a log. It takes the live readings of the session
-// for the whole run, whether it is shown or not.
-class TrendView : public QWidget, public LinkObserver {
+// reading to a CSV file, and opening such a log. It shows the session's recording, which takes
+// the live readings for the whole run whether the view is shown or not, or a log read back into
+// a recording of its own.
+class TrendView : public QWidget, private RecordingListener {
     Q_OBJECT
 
 public:
     // How the view tells the user something: a title and a text (a message box by default).
     using Notify = std::function<void(const QString& title, const QString& text)>;
 
-    // `saveDialog` serves logging and saving, `openDialog` opening; both owned by the caller.
-    TrendView(SaveDialog& saveDialog, OpenDialog& openDialog, QWidget* parent = nullptr);
+    // Shows `live`, the session's recording; `saveDialog` serves logging and saving,
+    // `openDialog` opening. All three are owned by the caller and outlive the view.
+    TrendView(Recording& live, SaveDialog& saveDialog, OpenDialog& openDialog,
+              QWidget* parent = nullptr);
     ~TrendView() override;
-
-    // Readings and link events of the session.
-    void liveReading(const TimedReading& reading) override;
-    void linkLost() override;
 
     // "Save" in the Trend view.
     SaveOutcome save();
@@ -54,10 +50,8 @@ public:
     // Separator of the texts in the statistics, saves and log (the user's, by default).
     void setDecimalSeparator(std::string separator) { separator_ = std::move(separator); }
 
-    const TrendHistory& liveHistory() const { return live_.history; }
-    const ReadingStatistics& liveStatistics() const { return live_.statistics; }
+    // True while a log read back is shown instead of the live recording.
     bool showingLog() const { return shown_ != &live_; }
-    const CsvLogWriter* log() const { return log_.get(); }
 
     // Controls, named as the tests and the screen reader know them.
     TrendChart* chart = nullptr;
@@ -74,19 +68,15 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // A history with its statistics: the live one, or one read from a log.
-    struct Trend {
-        TrendHistory history;
-        ReadingStatistics statistics;
-        QString name; // the log's file name; empty for the live history
-    };
+    void readingRecorded(const TimedReading& reading) override;
+    void logFailed(const std::string& error) override;
 
     void buildControls();
-    void showTrend(Trend* trend);
+    void showRecording(Recording* recording);
     void refreshStatisticsSoon();
     void refreshStatistics();
     void refreshLogLabel();
-    void stopLogging(const QString& failure);
+    void uncheckLog();
     void tell(const QString& title, const QString& text);
 
     SaveDialog& saveDialog_;
@@ -96,12 +86,11 @@ private:
     std::string separator_;
     Notify notify_;
 
-    Trend live_;
-    std::unique_ptr<Trend> opened_;
-    Trend* shown_ = &live_;
+    Recording& live_;
+    std::unique_ptr<Recording> opened_;
+    QString openedName_; // the file name of the log shown
+    Recording* shown_ = &live_;
 
-    std::unique_ptr<CsvLogWriter> log_;
-    QTimer logSync_;
     QTimer statisticsRefresh_;
 };
 

@@ -3,18 +3,19 @@
 
 #include "FakeLink.h"
 #include "QtTestSupport.h"
+#include "RecordBlocks.h"
 
 #include "export/AtomicFile.h"
-#include "log/CsvLogWriter.h"
 #include "export/TextFiles.h"
 #include "export/TrendFiles.h"
 #include "export/Workbook.h"
 #include "link/PortNaming.h"
 #include "link/Protocol.h"
-#include "session/QtSerialPort.h"
-#include "session/QtTimer.h"
+#include "log/CsvLogWriter.h"
 #include "mqtt/MqttPublisher.h"
 #include "records/RecordDecoder.h"
+#include "session/QtSerialPort.h"
+#include "session/QtTimer.h"
 #include "sim/MeterSimulator.h"
 #include "trend/HistoryReadings.h"
 #include "trend/ReadingStatistics.h"
@@ -111,7 +112,7 @@ std::vector<std::uint8_t> block(int readings) {
 
 RecordTable largestTable() {
     RecordTable table;
-    ShowRecordBlock(table, block(25755), 25755, ".");
+    talviren::testing::showBlock(table, block(25755), 25755, ".");
     return table;
 }
 
@@ -123,7 +124,7 @@ int decode() {
             RecordTable table;
             RecordTableModel model(table);
             const auto start = Clock::now();
-            ShowRecordBlock(table, bytes, readings, ".");
+            talviren::testing::showBlock(table, bytes, readings, ".");
             times.push_back(msSince(start));
         }
         report(("decode_" + std::to_string(readings)).c_str(), median(times), "ms");
@@ -195,19 +196,24 @@ struct OwnTerminal {
     std::string slavePath;
 };
 
-// From the last byte of a live reply written to the line to the label showing it.
-class LatencyObserver : public testing::RecordingObserver {
+// From the last byte of a live reply written to the line to the label showing it, through the
+// window's presenter.
+class LatencyView : public LinkView {
 public:
-    LatencyObserver(MeterLink& link, bool showLabel) : showLabel_(showLabel), link_(link) {}
-    void realtimeChanged() override {
+    explicit LatencyView(bool showLabel) : showLabel_(showLabel) {}
+    void showRealtime(const RealtimeDisplay& display) override {
         if (showLabel_) {
-            label.setText(QString::fromStdString(link_.display().value(0)));
+            label.setText(QString::fromStdString(display.value(0)));
         }
         if (waiting) {
             samples.push_back(msSince(lastByte));
             waiting = false;
         }
     }
+    void showPortStatus(const std::string&, const PortDetail&) override {}
+    void showLinkStatus(const std::string&) override {}
+    void showDownloadProgress(int, int) override {}
+    void hideDownloadProgress() override {}
     QLabel label;
     Clock::time_point lastByte;
     bool waiting = false;
@@ -215,26 +221,6 @@ public:
 
 private:
     bool showLabel_;
-    MeterLink& link_;
-};
-
-// Statistics and a CSV log, as the window's Trend view and talviren-cli watch keep them.
-struct StreamSink : LinkObserver {
-    explicit StreamSink(const std::string& path) : log(path) {
-        log.open();
-        QObject::connect(&syncTimer, &QTimer::timeout,
-                         [this] { log.syncIfDue(systemClock().steadyNs()); });
-        syncTimer.start(100);
-    }
-    void liveReading(const TimedReading& reading) override {
-        statistics.add(reading);
-        log.append(reading);
-        ++readings;
-    }
-    ReadingStatistics statistics;
-    CsvLogWriter log;
-    QTimer syncTimer;
-    std::size_t readings = 0;
 };
 
 // A week of readings at 2 Hz into the statistics: the time per reading, and the heap it takes.
@@ -277,11 +263,25 @@ int liveReadings(bool label) {
     QtSerialPort& port = session.port();
     port.setDeviceLister([] { return std::vector<std::string>{}; });
     MeterLink& link = session.link();
-    LatencyObserver observer(link, label);
-    session.addConsumer(&observer);
-    StreamSink sink(config.filePath("stream.csv").toStdString());
+    LatencyView observer(label);
+    LinkPresenter presenter(observer);
+    session.addConsumer(&presenter);
+    // The session's recording takes every reading into its history and statistics, and writes
+    // its CSV line; an MQTT publisher queues it (no broker: it stays queued).
+    std::unique_ptr<mqtt::MqttPublisher> publisher;
     if (!label) {
-        session.addConsumer(&sink);
+        std::string error;
+        session.recording().startLog(config.filePath("stream.csv").toStdString(), error);
+        mqtt::MqttSettings settings;
+        settings.host = "127.0.0.1";
+        settings.port = 1; // nobody there
+        settings.meterId = "bench";
+        settings.topicPrefix = "talviren/bench";
+        publisher = std::make_unique<mqtt::MqttPublisher>(
+            settings, ".",
+            mqtt::MqttPublisher::Reporting{[](const std::string&) {}, [](const std::string&) {}});
+        publisher->start(error);
+        session.recording().addListener(publisher.get());
     }
     std::vector<double> arrival;
     std::vector<double> stream;
@@ -289,10 +289,10 @@ int liveReadings(bool label) {
         if (observer.waiting && port.bytesWaiting() >= 7) {
             arrival.push_back(msSince(observer.lastByte));
         }
-        const std::size_t before = sink.readings;
+        const std::size_t before = session.recording().history().size();
         const auto start = Clock::now();
         link.MSComm1_OnComm();
-        if (sink.readings > before) {
+        if (session.recording().history().size() > before) {
             stream.push_back(msSince(start));
         }
     });
@@ -326,9 +326,11 @@ int liveReadings(bool label) {
         report("arrival_median", median(arrival), "ms");
     }
     if (!label) {
+        session.recording().removeListener(publisher.get());
         report("stream_median", median(stream), "ms");
         report("stream_max", *std::max_element(stream.begin(), stream.end()), "ms");
-        return sink.log.linesWritten() >= 25 ? 0 : 1;
+        const CsvLogWriter* log = session.recording().log();
+        return log && log->linesWritten() >= 25 && publisher->queued() >= 25 ? 0 : 1;
     }
     report("latency_median", median(observer.samples), "ms");
     report("latency_max", *std::max_element(observer.samples.begin(), observer.samples.end()),
@@ -368,7 +370,7 @@ int startupChild() {
     report("rss_startup", residentMegabytes(), "MB");
     window.TabStrip1->setCurrentIndex(1);
     auto& table = const_cast<RecordTable&>(window.recordTable());
-    ShowRecordBlock(table, block(25755), 25755, ".");
+    talviren::testing::showBlock(table, block(25755), 25755, ".");
     window.DataGrid->scrollToBottom();
     waitUntil([] { return false; }, 300);
     window.DataGrid->scrollToTop();
@@ -414,7 +416,7 @@ int startup(const char* self) {
 
 // ---- Trend view --------------------------------------------------------------------------
 
-constexpr int kWeekReadings = 7 * 24 * 3600 * 2;
+constexpr int kMonthReadings = 30 * 24 * 3600 * 2;
 
 // Live reading i of a simulated run at 2 Hz: the simulator's moving values, its function
 // cycling every ten seconds, a pause now and then, an overload among them.
@@ -449,7 +451,7 @@ struct TrendBench {
     }
     void feed(int count) {
         for (int i = 0; i < count; ++i) {
-            view.liveReading(simulatedReading(i));
+            live.add(simulatedReading(i));
         }
     }
     // Median time of a full redraw of the chart with the given span.
@@ -466,7 +468,8 @@ struct TrendBench {
     }
     testing::ScriptedDialog saveDialog;
     GivenFile openDialog;
-    TrendView view{saveDialog, openDialog};
+    Recording live;
+    TrendView view{live, saveDialog, openDialog};
 };
 
 int trend(const char* folder) {
@@ -481,7 +484,7 @@ int trend(const char* folder) {
         for (int i = 0; i < 400; ++i) {
             const TimedReading reading = simulatedReading(i);
             const auto start = Clock::now();
-            bench.view.liveReading(reading);
+            bench.live.add(reading);
             times.push_back(msSince(start));
             QCoreApplication::processEvents(); // the queued redraw and table refresh
         }
@@ -490,14 +493,15 @@ int trend(const char* folder) {
     TrendBench bench;
     bench.feed(172'800);
     report("trend_repaint_day", bench.repaintMs(TrendChart::Span::Day), "ms");
-    TrendBench week;
-    week.feed(kWeekReadings);
-    report("trend_repaint_week_all", week.repaintMs(TrendChart::Span::All), "ms");
+    TrendBench month;
+    month.feed(kMonthReadings);
+    report("trend_repaint_month_all", month.repaintMs(TrendChart::Span::All), "ms");
+    report("trend_repaint_month_day", month.repaintMs(TrendChart::Span::Day), "ms");
 
-    const TrendHistory& history = week.view.liveHistory();
+    const TrendHistory& history = month.live.history();
     const HistoryReadings readings(history, history.size(), ".");
-    const std::string csv = base + "/week.csv";
-    const std::string xlsx = base + "/week.xlsx";
+    const std::string csv = base + "/month.csv";
+    const std::string xlsx = base + "/month.xlsx";
     std::string error;
     std::vector<double> csvTimes;
     for (int run = 0; run < 3; ++run) {
@@ -529,11 +533,11 @@ int trend(const char* folder) {
         }
     }
     report("trend_open_log", median(openTimes) / 1000, "s");
-    report("trend_week_readings", static_cast<double>(history.size()), "readings");
+    report("trend_month_readings", static_cast<double>(history.size()), "readings");
     return 0;
 }
 
-// Child: the whole window holding a week of live readings under "All", then its memory.
+// Child: the whole window holding a month of live readings under "All", then its memory.
 int trendMemoryChild() {
     int argc = 1;
     char name[] = "talviren-bench";
@@ -543,14 +547,14 @@ int trendMemoryChild() {
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     window.show();
     window.TabStrip1->setCurrentIndex(2);
-    for (int i = 0; i < kWeekReadings; ++i) {
-        window.trendView->liveReading(simulatedReading(i));
+    for (int i = 0; i < kMonthReadings; ++i) {
+        window.session().recording().add(simulatedReading(i));
     }
     window.trendView->spanButtons[4]->click();
     waitUntil([] { return false; }, 300);
     window.trendView->chart->replot(QCustomPlot::rpImmediateRefresh);
     waitUntil([] { return false; }, 300);
-    report("rss_trend_week", residentMegabytes(), "MB");
+    report("rss_trend_month", residentMegabytes(), "MB");
     return 0;
 }
 
@@ -672,7 +676,7 @@ int mqttBench() {
         for (int i = 0; i < 60; ++i) {
             const TimedReading reading = simulatedReading(i);
             const auto start = Clock::now();
-            publisher->liveReading(reading);
+            publisher->readingRecorded(reading);
             waitUntil([&] { return subscriber.lastSeq.load() == i + 1; }, 2000);
             const Clock::time_point arrived{Clock::duration(subscriber.lastArrival.load())};
             times.push_back(std::chrono::duration<double, std::milli>(arrived - start).count());
@@ -686,7 +690,7 @@ int mqttBench() {
     BenchBroker broker;
     auto publisher = benchPublisher(broker.port);
     for (int i = 0; i < kHour; ++i) {
-        publisher->liveReading(simulatedReading(i));
+        publisher->readingRecorded(simulatedReading(i));
     }
     if (!broker.start()) {
         return 1;
@@ -721,7 +725,7 @@ int mqttMemoryChild() {
     auto publisher = benchPublisher(nobody.port);
     constexpr int kDay = 172'800;
     for (int i = 0; i < kDay + 100; ++i) {
-        publisher->liveReading(simulatedReading(i));
+        publisher->readingRecorded(simulatedReading(i));
     }
     report("rss_mqtt_day_queued", residentMegabytes(), "MB");
     report("mqtt_day_queued", static_cast<double>(publisher->queued()), "items");
@@ -738,19 +742,16 @@ int download(int readings, int runs) {
             return 1;
         }
         MeterLink& link = rig.link;
-        waitUntil([&] { return link.linkUp() && !rig.session.scanning(); }, 15000);
-        link.setViewMode(MeterLink::kRecordView);
-        // Press "Read" right after a keep-alive answer, as a person would between polls.
-        waitUntil(
-            [&] { return link.lastCommand() == protocol::kHandshake && link.rxIdleTicks() == 0; },
-            2000);
-        waitUntil([] { return false; }, 100);
+        waitUntil([&] { return testing::handedOver(link.state()); }, 15000);
+        rig.session.setPolling(Polling::KeepAlive);
+        // Press "Read" between polls, as a person would: the last live reply is in by then.
+        waitUntil([] { return false; }, 700);
         const auto start = Clock::now();
         link.Button_read_Click();
-        waitUntil([&] { return !rig.observer.ended.empty(); },
+        waitUntil([&] { return !rig.events.ended.empty(); },
                   static_cast<int>(20000 + readings * 7 * 1000 / 900));
         const double seconds = msSince(start) / 1000.0;
-        if (rig.observer.ended != std::vector<bool>{true} || rig.table.rows() != 2 * readings) {
+        if (rig.events.ended != std::vector<bool>{true} || rig.table.rows() != 2 * readings) {
             std::fprintf(stderr, "download of %d failed\n", readings);
             return 1;
         }
@@ -774,7 +775,8 @@ int soak(double minutes) {
         return 1;
     }
     RecordTable expected;
-    ShowRecordBlock(expected, sim::MeterSimulator::makeStoredBlock(kReadings, 21), kReadings, ".");
+    talviren::testing::showBlock(expected, sim::MeterSimulator::makeStoredBlock(kReadings, 21),
+                                 kReadings, ".");
 
     MainWindow window;
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
@@ -797,7 +799,7 @@ int soak(double minutes) {
     int faults = 0;
     double rssFirst = 0;
     while (Clock::now() < end) {
-        if (!waitUntil([&] { return window.link().linkUp() && !window.scanning(); }, 20000)) {
+        if (!waitUntil([&] { return testing::handedOver(window.link().state()); }, 20000)) {
             std::printf("fault\tno link in round %d\n", rounds);
             ++faults;
             continue;
@@ -818,7 +820,7 @@ int soak(double minutes) {
         const bool filled = waitUntil(
             [&] {
                 return window.recordTable().rows() == 2 * kReadings &&
-                       !window.link().downloadActive();
+                       !downloading(window.link().state());
             },
             15000);
         bool same = filled;
@@ -828,12 +830,8 @@ int soak(double minutes) {
             }
         }
         if (!same) {
-            const MeterLink& link = window.link();
-            std::printf("fault\tdownload of round %d incomplete or wrong: %d rows, last command "
-                        "%d, count %d, link %s, download %s, threshold %d\n",
-                        rounds, window.recordTable().rows(), link.lastCommand(), link.recordCount(),
-                        link.linkUp() ? "up" : "down", link.downloadActive() ? "running" : "ended",
-                        link.receiveThreshold());
+            std::printf("fault\tdownload of round %d incomplete or wrong: %d rows, link state %d\n",
+                        rounds, window.recordTable().rows(), int(window.link().state()));
             ++faults;
         }
         ++rounds;

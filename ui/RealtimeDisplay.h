@@ -4,14 +4,13 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace talviren {
 
-// The captions of the live view: two quantity names and two value texts.
-// The window mirrors them on its labels; the save reads them back.
+// The captions of the live view: two quantity names and two value texts. The window mirrors
+// them on its labels; the save takes them from here.
 class RealtimeDisplay {
 public:
     // Captions before the first reading, as the window is designed.
@@ -20,12 +19,8 @@ public:
 
     RealtimeDisplay();
 
-    // Shows one live reply: names first, then values. A reply shorter than a reading is
-    // ignored whole; unknown function and range codes leave their captions alone.
-    // Returns whether any caption was written.
-    bool ShowRealtimeReading(std::span<const std::uint8_t> reply,
-                             std::string_view decimalSeparator);
-    // The same for a reading already decoded.
+    // Shows one live reading: names first, then values. Unknown function and range codes leave
+    // their captions alone. Returns whether any caption was written.
     bool ShowRealtimeReading(const DecodedReading& reading);
 
     // Quantity name k (0 current, 1 second quantity), as on the label.

@@ -1,8 +1,19 @@
-#include "measure/RealtimeDisplay.h"
+#include "ui/RealtimeDisplay.h"
 
 #include "measure/ValueText.h"
 
 namespace talviren {
+
+namespace {
+
+// A symbol as a caption of the live view: "AC I" becomes "AC I: ".
+std::string quantityCaption(std::string_view symbol) {
+    std::string caption(symbol);
+    caption += ": ";
+    return caption;
+}
+
+} // namespace
 
 RealtimeDisplay::RealtimeDisplay()
     : names_{std::string(kInitialNames[0]), std::string(kInitialNames[1])},
@@ -16,15 +27,6 @@ bool RealtimeDisplay::ShowQuantityNames(std::uint8_t function) {
     names_[0] = quantityCaption(symbols->current);
     names_[1] = quantityCaption(symbols->second);
     return true;
-}
-
-bool RealtimeDisplay::ShowRealtimeReading(std::span<const std::uint8_t> reply,
-                                          std::string_view decimalSeparator) {
-    const auto reading = MeterReading::fromBytes(reply);
-    if (!reading) {
-        return false;
-    }
-    return ShowRealtimeReading(decodeReading(*reading, decimalSeparator));
 }
 
 bool RealtimeDisplay::ShowRealtimeReading(const DecodedReading& reading) {

@@ -1,0 +1,59 @@
+#include "link/LinkEvents.h"
+
+#include <algorithm>
+
+namespace talviren {
+
+void LinkEventFanOut::addConsumer(LinkEvents* consumer) {
+    if (consumer && std::find(consumers_.begin(), consumers_.end(), consumer) == consumers_.end()) {
+        consumers_.push_back(consumer);
+    }
+}
+
+void LinkEventFanOut::removeConsumer(LinkEvents* consumer) {
+    std::erase(consumers_, consumer);
+}
+
+template <typename Call> void LinkEventFanOut::each(Call call) {
+    // A copy, so that a consumer can change the list; one removed meanwhile is skipped.
+    const std::vector<LinkEvents*> now = consumers_;
+    for (LinkEvents* consumer : now) {
+        if (std::find(consumers_.begin(), consumers_.end(), consumer) != consumers_.end()) {
+            call(*consumer);
+        }
+    }
+}
+
+void LinkEventFanOut::stateChanged(LinkState state) {
+    each([&](LinkEvents& c) { c.stateChanged(state); });
+}
+
+void LinkEventFanOut::portTried(const PortAttempt& attempt) {
+    each([&](LinkEvents& c) { c.portTried(attempt); });
+}
+
+void LinkEventFanOut::linkCameUp(const LinkUp& up) {
+    each([&](LinkEvents& c) { c.linkCameUp(up); });
+}
+
+void LinkEventFanOut::linkLost(const LinkLoss& loss) {
+    each([&](LinkEvents& c) { c.linkLost(loss); });
+}
+
+void LinkEventFanOut::liveReading(const TimedReading& reading) {
+    each([&](LinkEvents& c) { c.liveReading(reading); });
+}
+
+void LinkEventFanOut::recordCount(int count) {
+    each([&](LinkEvents& c) { c.recordCount(count); });
+}
+
+void LinkEventFanOut::downloadProgress(const DownloadProgress& progress) {
+    each([&](LinkEvents& c) { c.downloadProgress(progress); });
+}
+
+void LinkEventFanOut::downloadEnded(const DownloadResult& result) {
+    each([&](LinkEvents& c) { c.downloadEnded(result); });
+}
+
+} // namespace talviren
