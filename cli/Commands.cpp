@@ -1,10 +1,7 @@
 #include "cli/Commands.h"
 
 #include "cli/PortReport.h"
-#include "export/AtomicFile.h"
-#include "export/FileName.h"
-#include "export/TextFiles.h"
-#include "export/Workbook.h"
+#include "export/FileTypes.h"
 #include "log/CsvLog.h"
 #include "mqtt/MqttPublisher.h"
 #include "session/MeterSession.h"
@@ -245,21 +242,12 @@ private:
 
     int write(const DownloadResult& result) {
         const std::string& path = options_.output;
-        const RecordTable& table = session_.table();
+        SaveData data;
+        data.table = &session_.table();
+        data.downloaded = &result.readings;
         std::string error;
-        bool ok = false;
-        if (hasExtension(path, ".csv")) {
-            std::string csv = "number," + std::string(csvlog::kReadingColumns) + "\n";
-            int n = 0;
-            for (const DecodedReading& reading : result.readings) {
-                csv += std::to_string(++n) + "," + csvlog::readingFields(reading) + "\n";
-            }
-            ok = writeFileAtomically(path, csv, error);
-        } else if (hasExtension(path, ".xls") || hasExtension(path, ".xlsx")) {
-            ok = ExportRecordWorkbook(table, path, error);
-        } else {
-            ok = writeFileAtomically(path, recordTableText(table), error);
-        }
+        const bool ok =
+            writeDataFile(chooseFileType(SaveView::Download, 0, path), data, path, error);
         if (!ok) {
             say("talviren-cli: cannot write " + path + ": " + error + "\n");
             return kFailure;

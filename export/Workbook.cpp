@@ -1,7 +1,6 @@
 #include "export/Workbook.h"
 
 #include "export/AtomicFile.h"
-#include "export/FileName.h"
 #include "export/XlsWriter.h"
 
 #include <xlsxwriter.h>
@@ -55,8 +54,9 @@ bool writeXlsxWorkbook(const RecordTable& table, const std::string& path, std::s
     return true;
 }
 
-bool ExportRecordWorkbook(const RecordTable& table, const std::string& path, std::string& error) {
-    if (hasExtension(path, ".xlsx")) {
+bool ExportRecordWorkbook(const RecordTable& table, const std::string& path, WorkbookFormat format,
+                          std::string& error) {
+    if (format == WorkbookFormat::Xlsx) {
         return writeXlsxWorkbook(table, path, error);
     }
     const auto bytes = xlsWorkbook(table);

@@ -11,8 +11,12 @@ namespace talviren {
 // replaced only when the whole workbook was written. False with `error` set on failure.
 bool writeXlsxWorkbook(const RecordTable& table, const std::string& path, std::string& error);
 
-// Writes the record table as a workbook in the format its name asks for: ".xlsx" Office Open
-// XML, anything else (".xls" above all) an Excel 97-2003 workbook. Atomic like every save.
-bool ExportRecordWorkbook(const RecordTable& table, const std::string& path, std::string& error);
+// The two workbook formats of the record table.
+enum class WorkbookFormat { Xls, Xlsx };
+
+// Writes the record table as an Excel 97-2003 workbook (.xls) or an Office Open XML one
+// (.xlsx). Atomic like every save.
+bool ExportRecordWorkbook(const RecordTable& table, const std::string& path, WorkbookFormat format,
+                          std::string& error);
 
 } // namespace talviren

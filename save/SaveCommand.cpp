@@ -1,12 +1,6 @@
 #include "save/SaveCommand.h"
 
-#include "export/AtomicFile.h"
-#include "export/TextFiles.h"
-#include "export/Workbook.h"
-
-#include <QFileInfo>
-#include <QImageWriter>
-#include <QSaveFile>
+#include "save/Pictures.h"
 
 namespace talviren {
 
@@ -14,74 +8,25 @@ namespace {
 
 constexpr int kRecordView = 2;
 
-SaveOutcome written(const QString& path, bool ok, QString error) {
-    return ok ? SaveOutcome{SaveOutcome::Saved, path, {}}
-              : SaveOutcome{SaveOutcome::Failed, path, std::move(error)};
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 } // namespace
 
-bool writePicture(const QImage& image, const QString& path, QString& error, const char* encoding) {
-    if (image.isNull()) {
-        error = QStringLiteral("there is no picture of the window to save");
-        return false;
-    }
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    QByteArray format = "JPG";
-    if (encoding) {
-        format = encoding;
-    } else if (suffix == QLatin1String("png")) {
-        format = "PNG";
-    } else if (suffix == QLatin1String("bmp")) {
-        format = "BMP";
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, format);
-    if (format == "JPG") {
-        writer.setQuality(95);
-    }
-    if (!writer.write(image)) {
-        error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
 SaveCommand::SaveCommand(SaveDialog& dialog, std::function<void(const SaveOutcome&)> reportFailure)
     : dialog_(dialog), reportFailure_(std::move(reportFailure)) {}
 
-QString SaveCommand::initialFolder() {
-    return initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_;
-}
-
-SaveOutcome SaveCommand::finish(SaveOutcome outcome) {
-    if (outcome.result == SaveOutcome::Failed && reportFailure_) {
-        reportFailure_(outcome);
-    }
-    return outcome;
-}
-
 SaveOutcome SaveCommand::Button_save_Click(int viewMode, const Sources& sources) {
-    if (viewMode == kRecordView && sources.table) {
-        return SaveRecordTable(*sources.table);
-    }
-    return SaveRealtimeView(sources);
+    return save(viewMode == kRecordView ? SaveView::Record : SaveView::Realtime, sources);
 }
 
-SaveOutcome SaveCommand::SaveRealtimeView(const Sources& sources) {
-    const bool picturePreselected = dialog_.selectedTypeIndex() <= 1;
-    SaveDialogRequest request{QString::fromUtf8(kPresetName), QString::fromUtf8(kRealtimeFilter),
-                              picturePreselected ? QStringLiteral(".jpg") : QStringLiteral(".txt"),
-                              initialFolder()};
+SaveOutcome SaveCommand::save(SaveView view, const Sources& sources) {
+    const FileType& offered = preselectedType(view, dialog_.selectedTypeIndex());
+    const SaveDialogRequest request{
+        QString::fromLatin1(kPresetName), QString::fromStdString(dialogFilter(view)),
+        QStringLiteral(".") + text(offered.extension),
+        initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
     // The picture shows the window as it was when Save was pressed, before the dialog opened.
     // It is taken from the window itself on every save: the clipboard is the user's.
     const QImage snapshot = sources.grabWindow ? sources.grabWindow() : QImage();
@@ -89,33 +34,36 @@ SaveOutcome SaveCommand::SaveRealtimeView(const Sources& sources) {
     if (!path) {
         return {};
     }
-    if (dialog_.selectedTypeIndex() <= 1) {
-        QString error;
-        const bool ok = writePicture(snapshot, *path, error);
-        return finish(written(*path, ok, error));
+    const FileType& type = chooseFileType(view, dialog_.selectedTypeIndex(), path->toStdString());
+    QString error;
+    bool ok = false;
+    if (type.picture()) {
+        // The window's picture in the live view, the chart's in the Trend view.
+        if (view == SaveView::Realtime) {
+            ok = writePicture(snapshot, *path, error, type.encoding.data());
+        } else if (sources.chart) {
+            ok = writeChartPicture(*sources.chart, *path, text(type.encoding), error);
+        } else {
+            error = QStringLiteral("there is no chart to save");
+        }
+    } else {
+        // Read now, after the dialog: a reading or a download may have changed them meanwhile.
+        const RealtimeCaptions captions =
+            sources.captions ? sources.captions() : RealtimeCaptions{};
+        SaveData data;
+        data.captions = &captions;
+        data.table = sources.table;
+        data.readings = sources.readings;
+        std::string reason;
+        ok = writeDataFile(type, data, path->toStdString(), reason, sources.progress);
+        error = QString::fromStdString(reason);
     }
-    const RealtimeCaptions captions = sources.captions ? sources.captions() : RealtimeCaptions{};
-    std::string error;
-    const bool ok = writeFileAtomically(path->toStdString(), realtimeText(captions), error);
-    return finish(written(*path, ok, QString::fromStdString(error)));
-}
-
-SaveOutcome SaveCommand::SaveRecordTable(const RecordTable& table) {
-    const bool textPreselected = dialog_.selectedTypeIndex() <= 1;
-    SaveDialogRequest request{QString::fromUtf8(kPresetName), QString::fromUtf8(kRecordFilter),
-                              textPreselected ? QStringLiteral(".txt") : QStringLiteral(".xls"),
-                              initialFolder()};
-    const auto path = dialog_.exec(request);
-    if (!path) {
-        return {};
+    SaveOutcome outcome{ok ? SaveOutcome::Saved : SaveOutcome::Failed, *path,
+                        ok ? QString() : error};
+    if (!ok && reportFailure_) {
+        reportFailure_(outcome);
     }
-    // The table is read as it is now, after the dialog: a download may have changed it.
-    std::string error;
-    const std::string target = path->toStdString();
-    const bool ok = dialog_.selectedTypeIndex() <= 1
-                        ? writeFileAtomically(target, recordTableText(table), error)
-                        : ExportRecordWorkbook(table, target, error);
-    return finish(written(*path, ok, QString::fromStdString(error)));
+    return outcome;
 }
 
 } // namespace talviren

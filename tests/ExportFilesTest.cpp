@@ -1,5 +1,6 @@
 #include "RecordBlocks.h"
 #include "export/AtomicFile.h"
+#include "export/FileTypes.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
 #include "export/XlsWriter.h"
@@ -85,6 +86,58 @@ TEST(RealtimeText, TwoLinesWithFiveBlankGaps) {
     EXPECT_EQ(realtimeText(captions), "     AC I:     0mA\r\n     R:      1.228k\xCE\xA9\r\n");
 }
 
+// The record table as a workbook, chosen by its name as the Record view's save chooses it.
+bool saveWorkbook(const RecordTable& table, const std::string& path, std::string& error) {
+    SaveData data;
+    data.table = &table;
+    return writeDataFile(chooseFileType(SaveView::Record, 2, path), data, path, error);
+}
+
+TEST(FileTypes, EachViewChoosesByItsDialogAndTheName) {
+    struct Case {
+        SaveView view;
+        int selected;
+        const char* path;
+        const char* extension;
+    };
+    for (const Case& c : {
+             Case{SaveView::Realtime, 1, "a.txt", "jpg"}, // the picture type keeps any name
+             Case{SaveView::Realtime, 1, "a.PNG", "png"}, // ... and the name picks its encoding
+             Case{SaveView::Realtime, 0, "a.bmp", "bmp"},
+             Case{SaveView::Realtime, 1, "a.pic", "jpg"},
+             Case{SaveView::Realtime, 2, "a.png", "txt"},
+             Case{SaveView::Record, 1, "a.xls", "txt"},
+             Case{SaveView::Record, 2, "a.xlsx", "xlsx"},
+             Case{SaveView::Record, 2, "a.txt", "xls"},
+             Case{SaveView::Trend, 1, "a.csv", "csv"}, // the name decides in the Trend view
+             Case{SaveView::Trend, 5, "a", "xlsx"},
+             Case{SaveView::Trend, 2, "a.SVG", "svg"},
+             Case{SaveView::Download, 0, "r.csv", "csv"},
+             Case{SaveView::Download, 0, "r.XLS", "xls"},
+             Case{SaveView::Download, 0, "r.xlsx", "xlsx"},
+             Case{SaveView::Download, 0, "r.data", "txt"},
+         }) {
+        EXPECT_EQ(chooseFileType(c.view, c.selected, c.path).extension, c.extension) << c.path;
+    }
+    EXPECT_EQ(preselectedType(SaveView::Realtime, 0).extension, "jpg");
+    EXPECT_EQ(preselectedType(SaveView::Realtime, 2).extension, "txt");
+    EXPECT_EQ(preselectedType(SaveView::Record, 0).extension, "txt");
+    EXPECT_EQ(preselectedType(SaveView::Record, 2).extension, "xls");
+    EXPECT_EQ(preselectedType(SaveView::Trend, 3).extension, "svg");
+    EXPECT_EQ(dialogFilter(SaveView::Trend),
+              "PNG picture (*.png)|*.png|PDF document (*.pdf)|*.pdf|SVG drawing (*.svg)|*.svg|"
+              "CSV log (*.csv)|*.csv|Excel workbook (*.xlsx)|*.xlsx|");
+    EXPECT_EQ(dialogFilter(SaveView::Log), "CSV log (*.csv)|*.csv|");
+    EXPECT_EQ(dialogFilter(SaveView::Download), "");
+    for (SaveView view :
+         {SaveView::Realtime, SaveView::Record, SaveView::Trend, SaveView::Download}) {
+        for (const FileType& type : fileTypes(view)) {
+            EXPECT_EQ(type.view, view);
+            EXPECT_NE(type.picture(), type.writer != nullptr) << type.extension;
+        }
+    }
+}
+
 class TempFolder : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -147,8 +200,8 @@ TEST_F(TempFolder, MissingFolderFailsWithAReason) {
     EXPECT_FALSE(writeFileAtomically(folder_ / "none" / "a.txt", "x", error));
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
     RecordTable table;
-    EXPECT_FALSE(ExportRecordWorkbook(table, folder_ / "none" / "a.xls", error));
-    EXPECT_FALSE(ExportRecordWorkbook(table, folder_ / "none" / "a.xlsx", error));
+    EXPECT_FALSE(saveWorkbook(table, folder_ / "none" / "a.xls", error));
+    EXPECT_FALSE(saveWorkbook(table, folder_ / "none" / "a.xlsx", error));
 }
 
 std::vector<std::string> readBack(const fs::path& path) {
@@ -171,15 +224,15 @@ TEST_F(TempFolder, WorkbooksReadBackCellForCellCentred) {
     for (const char* name : {"t.xls", "t.xlsx"}) {
         const fs::path path = folder_ / name;
         std::string error;
-        ASSERT_TRUE(ExportRecordWorkbook(table, path, error)) << error;
+        ASSERT_TRUE(saveWorkbook(table, path, error)) << error;
         EXPECT_EQ(readBack(path), expectedCells(table)) << name;
     }
 }
 
 TEST_F(TempFolder, XlsIsACompoundFileNotZip) {
     std::string error;
-    ASSERT_TRUE(ExportRecordWorkbook(RecordTable(), folder_ / "x.xls", error));
-    ASSERT_TRUE(ExportRecordWorkbook(RecordTable(), folder_ / "x.XLSX", error));
+    ASSERT_TRUE(saveWorkbook(RecordTable(), folder_ / "x.xls", error));
+    ASSERT_TRUE(saveWorkbook(RecordTable(), folder_ / "x.XLSX", error));
     EXPECT_EQ(readFile(folder_ / "x.xls").substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
     EXPECT_EQ(readFile(folder_ / "x.XLSX").substr(0, 2), "PK");
 }
@@ -203,7 +256,7 @@ TEST_F(TempFolder, LongAndWideStringsCrossContinueRecords) {
     }
     const fs::path path = folder_ / "long.xls";
     std::string error;
-    ASSERT_TRUE(ExportRecordWorkbook(table, path, error)) << error;
+    ASSERT_TRUE(saveWorkbook(table, path, error)) << error;
     EXPECT_EQ(readBack(path), expectedCells(table));
 }
 
@@ -212,7 +265,7 @@ TEST_F(TempFolder, LargestTableRoundTripsInBothFormats) {
     for (const char* name : {"big.xls", "big.xlsx"}) {
         const fs::path path = folder_ / name;
         std::string error;
-        ASSERT_TRUE(ExportRecordWorkbook(table, path, error)) << error;
+        ASSERT_TRUE(saveWorkbook(table, path, error)) << error;
         const auto lines = readBack(path);
         const auto expected = expectedCells(table);
         ASSERT_EQ(lines.size(), expected.size()) << name;

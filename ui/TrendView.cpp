@@ -248,8 +248,10 @@ void TrendView::setLogging(bool on) {
         return;
     }
     const SaveDialogRequest request{
-        QStringLiteral("TALVIREN"), tr("CSV log (*.csv)") + QStringLiteral("|*.csv|"),
-        QStringLiteral(".csv"), initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
+        QString::fromLatin1(SaveCommand::kPresetName),
+        QString::fromStdString(dialogFilter(SaveView::Log)),
+        QStringLiteral(".") + fromView(preselectedType(SaveView::Log, 1).extension),
+        initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
     const auto path = saveDialog_.exec(request);
     if (!path) {
         uncheckLog();
@@ -280,7 +282,7 @@ void TrendView::logFailed(const std::string& error) {
 void TrendView::openLog() {
     const auto path =
         openDialog_.exec(initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_,
-                         tr("CSV log (*.csv)") + QStringLiteral("|*.csv|") + tr("All files (*)") +
+                         QString::fromStdString(dialogFilter(SaveView::Log)) + tr("All files (*)") +
                              QStringLiteral("|*|"));
     if (!path) {
         return;
@@ -316,13 +318,13 @@ SaveOutcome TrendView::save() {
     QProgressDialog progress(tr("Saving\u2026"), QString(), 0, 1000, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    TrendSaveCommand::Sources sources;
+    SaveCommand::Sources sources;
     sources.chart = chart;
     sources.readings = &readings;
     sources.progress = [&progress](double done) {
         progress.setValue(static_cast<int>(done * 1000));
     };
-    return saveCommand_.save(sources);
+    return saveCommand_.save(SaveView::Trend, sources);
 }
 
 void TrendView::showEvent(QShowEvent* event) {

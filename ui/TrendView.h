@@ -1,7 +1,7 @@
 #pragma once
 
+#include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
-#include "save/TrendSaveCommand.h"
 #include "trend/Recording.h"
 #include "ui/TrendChart.h"
 
@@ -81,7 +81,7 @@ private:
 
     SaveDialog& saveDialog_;
     OpenDialog& openDialog_;
-    TrendSaveCommand saveCommand_;
+    SaveCommand saveCommand_;
     QString initialFolder_;
     std::string separator_;
     Notify notify_;

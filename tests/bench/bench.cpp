@@ -6,6 +6,7 @@
 #include "RecordBlocks.h"
 
 #include "export/AtomicFile.h"
+#include "export/FileTypes.h"
 #include "export/TextFiles.h"
 #include "export/TrendFiles.h"
 #include "export/Workbook.h"
@@ -145,9 +146,11 @@ int save(const char* folder) {
             const std::string path = std::string(folder) + "/" + f.file;
             std::string error;
             const auto start = Clock::now();
-            const bool ok = std::string(f.file).ends_with(".txt")
-                                ? writeFileAtomically(path, recordTableText(table), error)
-                                : ExportRecordWorkbook(table, path, error);
+            SaveData data;
+            data.table = &table;
+            // Each as talviren-cli download writes it, chosen by its name.
+            const bool ok =
+                writeDataFile(chooseFileType(SaveView::Download, 0, path), data, path, error);
             times.push_back(msSince(start));
             if (!ok) {
                 std::fprintf(stderr, "%s\n", error.c_str());

@@ -1,9 +1,8 @@
-#include "save/ChartPictures.h"
-
-#include "save/SaveCommand.h"
+#include "save/Pictures.h"
 
 #include <qcustomplot.h>
 
+#include <QImageWriter>
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QSvgGenerator>
@@ -47,12 +46,6 @@ bool paintVectors(QCustomPlot& chart, QPaintDevice& device) {
     return painter.end();
 }
 
-} // namespace
-
-bool writeChartPng(QCustomPlot& chart, const QString& path, QString& error) {
-    return writePicture(chart.toPixmap().toImage(), path, error, "PNG");
-}
-
 bool writeChartPdf(QCustomPlot& chart, const QString& path, QString& error) {
     QSaveFile file(path);
     if (!start(file, error)) {
@@ -87,6 +80,40 @@ bool writeChartSvg(QCustomPlot& chart, const QString& path, QString& error) {
         painted = paintVectors(chart, svg);
     }
     return finish(file, painted, error);
+}
+
+} // namespace
+
+bool writePicture(const QImage& image, const QString& path, QString& error, const char* encoding) {
+    if (image.isNull()) {
+        error = QStringLiteral("there is no picture of the window to save");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!start(file, error)) {
+        return false;
+    }
+    QImageWriter writer(&file, encoding);
+    if (QByteArray(encoding) == "JPG") {
+        writer.setQuality(95);
+    }
+    if (!writer.write(image)) {
+        error = writer.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return finish(file, true, error);
+}
+
+bool writeChartPicture(QCustomPlot& chart, const QString& path, const QString& encoding,
+                       QString& error) {
+    if (encoding == QLatin1String("PDF")) {
+        return writeChartPdf(chart, path, error);
+    }
+    if (encoding == QLatin1String("SVG")) {
+        return writeChartSvg(chart, path, error);
+    }
+    return writePicture(chart.toPixmap().toImage(), path, error, "PNG");
 }
 
 } // namespace talviren
