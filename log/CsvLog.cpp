@@ -44,6 +44,12 @@ std::string localTime(std::int64_t wallMs) {
     return out;
 }
 
+std::string timeField(std::int64_t wallMs) {
+    std::string out;
+    zone().appendIsoWithOffset(out, wallMs);
+    return out;
+}
+
 namespace {
 
 void appendField(std::string& out, std::string_view text) {
@@ -79,7 +85,7 @@ std::string readingFields(const DecodedReading& reading) {
 }
 
 void appendLine(std::string& out, const TimedReading& reading) {
-    zone().appendIso(out, reading.wallMs);
+    zone().appendIsoWithOffset(out, reading.wallMs);
     out += ',';
     appendFields(out, reading);
     out += '\n';
@@ -87,7 +93,7 @@ void appendLine(std::string& out, const TimedReading& reading) {
 
 std::string line(const TimedReading& reading) {
     std::string out;
-    out.reserve(80);
+    out.reserve(96);
     appendLine(out, reading);
     return out;
 }

@@ -2,19 +2,18 @@
 
 #include "log/CsvLog.h"
 #include "measure/ValueText.h"
+#include "time/TimeReader.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace talviren {
 
@@ -254,63 +253,6 @@ bool valueAgrees(std::string_view value, const std::optional<QuantityCount>& qua
     return milli && *milli == quantity->milli();
 }
 
-// Local time "YYYY-MM-DDTHH:MM:SS.mmm" to milliseconds since 1970 UTC. mktime is slow, so the
-// start of every local hour is asked once.
-class LocalTimes {
-public:
-    std::optional<std::int64_t> parse(std::string_view text) {
-        if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-            text[13] != ':' || text[16] != ':') {
-            return std::nullopt;
-        }
-        const auto year = digits(text.substr(0, 4));
-        const auto month = digits(text.substr(5, 2));
-        const auto day = digits(text.substr(8, 2));
-        const auto hour = digits(text.substr(11, 2));
-        const auto minute = digits(text.substr(14, 2));
-        const auto second = digits(text.substr(17, 2));
-        int millis = 0;
-        if (text.size() > 19) {
-            if (text[19] != '.' || text.size() < 21) {
-                return std::nullopt;
-            }
-            const std::string_view fraction = text.substr(20);
-            const auto f = digits(fraction.substr(0, std::min<std::size_t>(3, fraction.size())));
-            if (!f || !digits(fraction)) {
-                return std::nullopt;
-            }
-            millis = *f;
-            for (std::size_t k = fraction.size(); k < 3; ++k) {
-                millis *= 10;
-            }
-        }
-        if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 ||
-            *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
-            return std::nullopt;
-        }
-        const std::int64_t key =
-            ((static_cast<std::int64_t>(*year) * 100 + *month) * 100 + *day) * 100 + *hour;
-        auto it = hours_.find(key);
-        if (it == hours_.end()) {
-            std::tm local{};
-            local.tm_year = *year - 1900;
-            local.tm_mon = *month - 1;
-            local.tm_mday = *day;
-            local.tm_hour = *hour;
-            local.tm_isdst = -1;
-            const std::time_t start = std::mktime(&local);
-            if (start == static_cast<std::time_t>(-1) || local.tm_mday != *day) {
-                return std::nullopt; // no such day
-            }
-            it = hours_.emplace(key, static_cast<std::int64_t>(start)).first;
-        }
-        return (it->second + *minute * 60 + *second) * 1000 + millis;
-    }
-
-private:
-    std::unordered_map<std::int64_t, std::int64_t> hours_;
-};
-
 std::optional<MeterReading> readingOf(const Fields& f) {
     const auto function = digits(f[1]);
     if (!function || *function > 255 || (f[1].size() > 1 && f[1][0] == '0')) {
@@ -353,14 +295,14 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
         return result;
     }
     result.isLog = true;
-    LocalTimes times;
+    TimeReader times;
     while (!text.empty()) {
         if (text[0] == '\n' || (text[0] == '\r' && text.size() > 1 && text[1] == '\n')) {
             text.remove_prefix(text[0] == '\n' ? 1 : 2); // blank lines are no readings
             continue;
         }
         const bool complete = nextRecord(text, fields, scratch);
-        const auto wallMs = complete ? times.parse(fields[0]) : std::nullopt;
+        const auto wallMs = complete ? times.read(fields[0]) : std::nullopt;
         const auto reading = wallMs ? readingOf(fields) : std::nullopt;
         if (!reading) {
             ++result.skipped;

@@ -33,9 +33,9 @@ TEST(Cli, WatchWritesTimestampedDecodedLines) {
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_GE(run.lines.size(), 6) << run.errors.toStdString();
     EXPECT_EQ(run.lines[0], "time,function,name1,text1,name2,text2,value1,value2");
-    const QRegularExpression pattern(
-        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}),2,AC I,"
-                       "(\\d+(\\.\\d+)?)A,DC U,(-?\\d+(\\.\\d+)?)V,([\\d.]+),(-?[\\d.]+)$"));
+    const QRegularExpression pattern(QStringLiteral(
+        "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d),2,AC I,"
+        "(\\d+(\\.\\d+)?)A,DC U,(-?\\d+(\\.\\d+)?)V,([\\d.]+),(-?[\\d.]+)$"));
     for (int i = 1; i < run.lines.size(); ++i) {
         const auto match = pattern.match(run.lines[i]);
         ASSERT_TRUE(match.hasMatch()) << run.lines[i].toStdString();

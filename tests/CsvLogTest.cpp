@@ -1,6 +1,7 @@
 #include "log/CsvLog.h"
 #include "log/CsvLogWriter.h"
 
+#include "TimeZone.h"
 #include "WorkbookReadBack.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +65,7 @@ TEST_F(CsvLogFiles, CommaSeparatorTextsAreQuotedAndNumbersKeepThePoint) {
     ASSERT_TRUE(writer.append(timed(0, 5, 7, 5, ",")));
     EXPECT_EQ(writer.linesWritten(), 4);
     writer.close();
-    const std::string time = csvlog::localTime(1'765'000'000'000);
+    const std::string time = csvlog::timeField(1'765'000'000'000);
     EXPECT_EQ(
         pythonRecords(path),
         (std::vector<std::string>{
@@ -189,8 +190,7 @@ TEST_F(CsvLogFiles, AFullFileSystemStopsTheLogAndKeepsEveryLineWhole) {
 }
 
 TEST(CsvLogTime, LocalTimeWithMilliseconds) {
-    const char* saved = std::getenv("TZ");
-    const std::string before = saved ? saved : "";
+    talviren::testing::TimeZone zone("UTC0");
     struct Case {
         const char* zone;
         std::int64_t wallMs;
@@ -199,12 +199,29 @@ TEST(CsvLogTime, LocalTimeWithMilliseconds) {
     for (const Case& c :
          {Case{"UTC0", 0, "1970-01-01T00:00:00.000"}, Case{"UTC0", -1, "1969-12-31T23:59:59.999"},
           Case{"EET-2", 1'765'000'000'123, "2025-12-06T07:46:40.123"}}) {
-        ::setenv("TZ", c.zone, 1);
-        ::tzset();
+        zone.set(c.zone);
         EXPECT_EQ(csvlog::localTime(c.wallMs), c.text) << c.zone;
     }
-    saved ? ::setenv("TZ", before.c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
+}
+
+// Either side of both changes of 2026 in Berlin: every line carries the offset it was in.
+TEST(CsvLogTime, LogTimesCarryTheirOffsetAcrossBothClockChanges) {
+    talviren::testing::TimeZone zone("Europe/Berlin");
+    const std::int64_t spring = 1'774'746'000'000; // 2026-03-29T01:00:00Z
+    const std::int64_t autumn = 1'792'890'000'000; // 2026-10-25T01:00:00Z
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {spring - 1, "2026-03-29T01:59:59.999+01:00"},
+        {spring, "2026-03-29T03:00:00.000+02:00"},
+        {autumn - 1'800'000, "2026-10-25T02:30:00.000+02:00"},
+        {autumn - 1, "2026-10-25T02:59:59.999+02:00"},
+        {autumn, "2026-10-25T02:00:00.000+01:00"},
+        {autumn + 1'800'000, "2026-10-25T02:30:00.000+01:00"},
+    };
+    for (const auto& [wallMs, text] : cases) {
+        EXPECT_EQ(csvlog::timeField(wallMs), text);
+        EXPECT_TRUE(
+            csvlog::line(timed(1, 5, 1, 5, ".", wallMs)).starts_with(std::string(text) + ","));
+    }
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "log/CsvLog.h"
 #include "log/CsvLogReader.h"
 
+#include "TimeZone.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -12,12 +14,14 @@ namespace {
 struct Collected : LogReadingSink {
     std::vector<std::string> lines; // each reading written out again
     std::vector<std::string> texts;
+    std::vector<std::int64_t> times;
     void reading(std::int64_t wallMs, const MeterReading& raw, std::string_view currentText,
                  std::string_view secondText) override {
         TimedReading r;
         static_cast<DecodedReading&>(r) = decodeReading(raw, separator);
         r.wallMs = wallMs;
         lines.push_back(csvlog::line(r));
+        times.push_back(wallMs);
         texts.push_back(std::string(currentText) + "|" + std::string(secondText));
     }
     std::string separator = ".";
@@ -87,6 +91,41 @@ TEST(LogReader, QuotedTextsWithTheCommaSeparatorAreTakenAsLogged) {
     const LogReadResult result = readCsvLogText(log, got);
     EXPECT_EQ(result.readings, 1);
     EXPECT_EQ(got.texts, std::vector<std::string>{"0,05A|1,228kΩ"});
+}
+
+// A log of before the offsets were written, across the autumn change in Berlin, with lines of
+// the newer form appended: every line is read, in order, ten minutes apart.
+TEST(LogReader, OldLocalTimesReadTheRepeatedHourInFileOrder) {
+    talviren::testing::TimeZone zone("Europe/Berlin");
+    std::string log = std::string(csvlog::kHeader) + "\n";
+    const auto line = [&](const std::string& time) {
+        log += time + ",1,AC I,12.34A,AC U,231.3V,12.34,231.3\n";
+    };
+    for (const char* minute : {"30", "40", "50"}) {
+        line(std::string("2026-10-25T01:") + minute + ":00.000");
+    }
+    for (int pass = 0; pass < 2; ++pass) { // summer time, then standard time
+        for (int minute = 0; minute < 60; minute += 10) {
+            line("2026-10-25T02:" + std::to_string(minute / 10) + "0:00.000");
+        }
+    }
+    for (const char* minute : {"00", "10", "20", "30"}) {
+        line(std::string("2026-10-25T03:") + minute + ":00.000");
+    }
+    line("2026-10-25T03:40:00.000+01:00");
+    line("2026-10-25T02:50:00.000Z");
+    line("2026-10-24T22:00:00.000-05:00");
+    line("2026-10-25T04:10:00.000+25:00"); // no such offset
+    line("2026-10-25T04:10:00.000+01");
+    Collected got;
+    const LogReadResult result = readCsvLogText(log, got);
+    EXPECT_EQ(result.readings, 22);
+    EXPECT_EQ(result.skipped, 2);
+    ASSERT_EQ(got.times.size(), 22u);
+    const std::int64_t first = 1'792'884'600'000; // 2026-10-24T23:30:00Z
+    for (std::size_t i = 0; i < got.times.size(); ++i) {
+        EXPECT_EQ(got.times[i], first + static_cast<std::int64_t>(i) * 600'000) << "line " << i;
+    }
 }
 
 TEST(LogReader, AFileThatIsNoLogSaysSo) {

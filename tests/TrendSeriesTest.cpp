@@ -1,8 +1,13 @@
-#include "trend/TrendSeries.h"
+#include "FakeLink.h"
+
+#include "log/CsvLog.h"
 #include "measure/ValueText.h"
+#include "trend/TrendSeries.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <random>
 
 using namespace talviren;
@@ -95,10 +100,12 @@ TEST(TrendHistory, PausesLongerThanTwoTicksAndLinkLossesBreakTheLine) {
     const std::int64_t steps[] = {0, 500, 1000, 2000, 3250, 4600, 5100};
     for (std::int64_t ms : steps) {
         r.steadyNs = ms * 1'000'000;
+        r.wallMs = 1'765'000'000'000 + ms; // the wall clock runs with the steady one
         history.add(r);
     }
     history.markBreak();
     r.steadyNs += 500'000'000;
+    r.wallMs += 500;
     history.add(r);
     std::vector<bool> breaks;
     for (std::size_t i = 0; i < history.size(); ++i) {
@@ -113,6 +120,90 @@ TEST(TrendHistory, PausesLongerThanTwoTicksAndLinkLossesBreakTheLine) {
     EXPECT_TRUE(log[66000].breakBefore);
     EXPECT_FALSE(log[65999].breakBefore);
     EXPECT_EQ(log.back().wallMs, 69999 * 500 + 2000);
+}
+
+} // namespace
+
+namespace {
+
+// The tests' reading clock, stepped by hand.
+class StepClock : public ReadingClock {
+public:
+    std::int64_t wallMs() const override { return wall; }
+    std::int64_t steadyNs() const override { return steady; }
+    void tick() {
+        wall += 500;
+        steady += 500'000'000;
+    }
+    std::int64_t wall = 1'765'000'000'000;
+    std::int64_t steady = 1'000'000'000;
+};
+
+// A live run whose wall clock is set back five minutes, then forward two hours: the history
+// keeps every reading with its true time, in order; the chart's keys never run backwards and
+// break exactly at the steps; the log keeps the true times.
+TEST(TrendHistory, AClockSetBackAndForwardDisturbsNeitherTheChartNorTheLog) {
+    talviren::testing::LinkRig rig;
+    StepClock clock;
+    rig.link.setClock(&clock);
+    const std::string log = ::testing::TempDir() + "steps.csv";
+    std::remove(log.c_str());
+    std::string error;
+    ASSERT_TRUE(rig.session.recording().startLog(log, error)) << error;
+    rig.port.outcomes[1] = OpenResult::Opened;
+    rig.scan.tick();
+    rig.port.deliver({0xD5, 0x55, 0x55});
+    rig.scan.tick();
+    std::vector<std::int64_t> trueTimes;
+    for (int i = 0; i < 40; ++i) {
+        if (i == 10) {
+            clock.wall -= 5 * 60'000;
+        } else if (i == 25) {
+            clock.wall += 2 * 3'600'000;
+        }
+        rig.poll.tick();
+        rig.port.deliver({1, 12, 34, 1, 23, 13, 0});
+        trueTimes.push_back(clock.wall);
+        clock.tick();
+    }
+    rig.session.recording().stopLog();
+    const TrendHistory& history = rig.session.recording().history();
+    ASSERT_EQ(history.size(), 40u);
+    const TrendSeries series(history, QuantityKind::AcCurrent);
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        EXPECT_EQ(history[i].wallMs, trueTimes[i]) << i;
+        EXPECT_EQ(history[i].breakBefore, i == 0 || i == 10 || i == 25) << i;
+        if (i > 0) {
+            EXPECT_GT(history.keyMs(i), history.keyMs(i - 1)) << i;
+        }
+        EXPECT_EQ(series.lowerBound(series.key(i)), i) << "the search finds reading " << i;
+    }
+    EXPECT_EQ(history.keyMs(10) - history.keyMs(9), 500) << "on from where the axis stood";
+    EXPECT_EQ(history.keyMs(25), trueTimes[25]) << "set forward past the shifted keys";
+    std::ifstream in(log);
+    std::string line;
+    std::getline(in, line); // the header
+    for (std::size_t i = 0; std::getline(in, line); ++i) {
+        ASSERT_LT(i, trueTimes.size());
+        EXPECT_EQ(line.substr(0, line.find(',')), csvlog::timeField(trueTimes[i]));
+    }
+    std::remove(log.c_str());
+}
+
+// A log whose clock went back: read in file order, keys that never run backwards.
+TEST(TrendHistory, ALogWhoseClockWentBackOpensInOrder) {
+    TrendHistory history;
+    const MeterReading raw{1, 1234, 1, 2313, 0};
+    for (std::int64_t t : {10'000, 10'500, 11'000, 4'000, 4'500, 5'000, 60'000}) {
+        history.add(t, raw);
+    }
+    const std::vector<std::int64_t> keys = {10'000, 10'500, 11'000, 11'000, 11'500, 12'000, 60'000};
+    const std::vector<bool> breaks = {true, false, false, true, false, false, true};
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(history.keyMs(i), keys[i]) << i;
+        EXPECT_EQ(history[i].breakBefore, breaks[i]) << i;
+    }
+    EXPECT_EQ(history[3].wallMs, 4'000);
 }
 
 } // namespace

@@ -335,7 +335,7 @@ TEST(TrendView, EverySaveTypeReadsBack) {
     const QString csv = saved("t.csv", 1);
     const std::vector<std::string> records = readBackWith("read_csv.py", csv.toStdString());
     ASSERT_EQ(records.size(), 17u);
-    EXPECT_EQ(records[11], "[\"" + csvlog::localTime(rig.fed[10].wallMs) +
+    EXPECT_EQ(records[11], "[\"" + csvlog::timeField(rig.fed[10].wallMs) +
                                "\", \"1\", \"AC I\", \"OLA\", \"AC U\", \"231V\", \"\", \"231\"]");
     const QString xlsx = saved("t.xlsx", 5);
     const std::vector<std::string> rows =

@@ -37,13 +37,27 @@ void digits(std::string& out, int value, int width) {
 
 } // namespace
 
+std::int64_t systemOffsetMs(std::int64_t wallMs) {
+    const std::time_t time = static_cast<std::time_t>(floorDiv(wallMs, 1000));
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    return static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
+}
+
+std::int64_t daysFromCivil(int year, int month, int day) {
+    // H. Hinnant's days_from_civil.
+    const std::int64_t y = month <= 2 ? year - 1 : year;
+    const std::int64_t era = floorDiv(y, 400);
+    const std::int64_t yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
 std::int64_t LocalTime::offsetMs(std::int64_t wallMs) {
     const std::int64_t bucket = floorDiv(wallMs, kQuarterHourMs);
     if (bucket != bucket_) {
-        const std::time_t time = static_cast<std::time_t>(bucket * (kQuarterHourMs / 1000));
-        std::tm local{};
-        ::localtime_r(&time, &local);
-        offsetMs_ = static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
+        offsetMs_ = systemOffsetMs(bucket * kQuarterHourMs);
         bucket_ = bucket;
     }
     return offsetMs_;

@@ -5,6 +5,12 @@
 
 namespace talviren {
 
+// The offset of local time from UTC at wallMs, in milliseconds, asked of the system each time.
+std::int64_t systemOffsetMs(std::int64_t wallMs);
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+std::int64_t daysFromCivil(int year, int month, int day);
+
 // Local wall-clock time of UTC milliseconds, fast enough for a million log lines: the offset
 // from UTC is asked of the system once per quarter hour (every zone changes its offset on a
 // quarter hour), the calendar is worked out by arithmetic. One per thread.

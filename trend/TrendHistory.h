@@ -28,19 +28,26 @@ struct TrendPoint {
 // Every reading of a run (or of an opened log) in arrival order, kept as the meter's own
 // counts: numbers and texts are decoded from them on demand by the one scale table. Stored in
 // chunks that never move, so that growing costs no copy and no second allocation of the whole.
+//
+// Each reading keeps its true wall-clock time. The chart reads a key instead, which never runs
+// backwards: the wall-clock time, but when the clock is set back (NTP on a small computer after
+// boot), the line breaks and the readings after the step go on from where the time axis stood,
+// shifted by the step, until the clock is set forward past them again.
 class TrendHistory {
 public:
     // A pause longer than two 500 ms ticks breaks the line (with some room for jitter).
     static constexpr std::int64_t kGapMs = 1250;
+    // A wall clock that moves this much more or less than the steady clock was set.
+    static constexpr std::int64_t kStepMs = 1000;
     static constexpr unsigned kChunkBits = 16; // 65,536 readings (1 MiB) to a chunk
 
-    // A live reading: its steady time decides whether it follows the one before.
+    // A live reading: its steady time decides whether it follows the one before, and whether
+    // the wall clock was set meanwhile.
     void add(const TimedReading& reading);
     // A reading from a log: its wall-clock time decides.
     void add(std::int64_t wallMs, const MeterReading& reading);
     // The next reading starts a new line (the link was lost).
     void markBreak() { breakPending_ = true; }
-    void clear();
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -48,13 +55,27 @@ public:
         return chunks_[i >> kChunkBits][i & ((std::size_t(1) << kChunkBits) - 1)];
     }
     const TrendPoint& back() const { return (*this)[size_ - 1]; }
+    // The chart's time of reading i, in milliseconds: never less than that of the one before.
+    std::int64_t keyMs(std::size_t i) const {
+        return shifts_.empty() ? (*this)[i].wallMs : (*this)[i].wallMs + shiftOf(i);
+    }
 
 private:
-    void push(std::int64_t wallMs, const MeterReading& reading, bool breakBefore);
+    // From reading `first` on, keys are the wall-clock time plus `ms`.
+    struct Shift {
+        std::size_t first;
+        std::int64_t ms;
+    };
+
+    void push(std::int64_t wallMs, const MeterReading& reading, bool breakBefore,
+              std::int64_t shiftMs);
+    std::int64_t shiftOf(std::size_t i) const;
 
     std::vector<std::unique_ptr<TrendPoint[]>> chunks_;
     std::size_t size_ = 0;
     std::int64_t lastSteadyNs_ = 0;
+    std::int64_t lastKeyMs_ = 0;
+    std::vector<Shift> shifts_; // rare: only where the clock was set back
     bool breakPending_ = true;
 };
 

@@ -36,13 +36,12 @@ public:
     QuantityKind kind() const { return kind_; }
     const TrendHistory& history() const { return *history_; }
     std::size_t size() const { return history_->size(); }
-    // Seconds since 1970 (UTC) of reading i.
-    double key(std::size_t i) const { return static_cast<double>((*history_)[i].wallMs) / 1000.0; }
+    // The chart's time of reading i, seconds since 1970 (UTC); never less than the one before.
+    double key(std::size_t i) const { return static_cast<double>(history_->keyMs(i)) / 1000.0; }
     // No line may join reading i to the one before.
     bool breakBefore(std::size_t i) const { return (*history_)[i].breakBefore; }
     Sample sample(std::size_t i) const;
-    // The first reading at or after the key (size() when there is none); the history is in
-    // time order.
+    // The first reading at or after the key (size() when there is none).
     std::size_t lowerBound(double key) const;
     // Summary of the full block that starts at reading b * kBlock (b below size() / kBlock).
     const Block& block(std::size_t b) const;

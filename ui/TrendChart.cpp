@@ -141,8 +141,8 @@ void TrendChart::showAll() {
     following_ = false;
     emit followingChanged(false);
     if (history_ && !history_->empty()) {
-        const double first = static_cast<double>((*history_)[0].wallMs) / 1000.0;
-        const double last = static_cast<double>(history_->back().wallMs) / 1000.0;
+        const double first = static_cast<double>(history_->keyMs(0)) / 1000.0;
+        const double last = static_cast<double>(history_->keyMs(history_->size() - 1)) / 1000.0;
         timeAxis()->setRange(first, std::max(last, first + 1));
     }
     redraw();
@@ -157,11 +157,12 @@ void TrendChart::stopFollowing() {
 
 void TrendChart::placeTimeAxis() {
     const bool empty = !history_ || history_->empty();
-    const double newest = empty ? static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0
-                                : static_cast<double>(history_->back().wallMs) / 1000.0;
+    const double newest = empty
+                              ? static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0
+                              : static_cast<double>(history_->keyMs(history_->size() - 1)) / 1000.0;
     double oldest = newest - spanSeconds(span_);
     if (span_ == Span::All) {
-        oldest = empty ? newest - 60 : static_cast<double>((*history_)[0].wallMs) / 1000.0;
+        oldest = empty ? newest - 60 : static_cast<double>(history_->keyMs(0)) / 1000.0;
     }
     // A little room on the right, so that the newest reading is not on the frame.
     const double width = std::max(newest - oldest, 1.0);
