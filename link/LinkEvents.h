@@ -107,8 +107,6 @@ public:
     void addConsumer(LinkEvents* consumer);
     // Removes a consumer; it hears nothing more, not even the rest of the current event.
     void removeConsumer(LinkEvents* consumer);
-    // Number of consumers.
-    std::size_t consumerCount() const { return consumers_.size(); }
 
     void stateChanged(LinkState state) override;
     void portTried(const PortAttempt& attempt) override;

@@ -28,8 +28,6 @@ public:
     bool open();
     // Appends one reading's line; false (with error() set once) when the writer has failed.
     bool append(const TimedReading& reading);
-    // Appends one whole line ending in "\n".
-    bool appendLine(std::string_view line);
     // Forces written lines to the disk unless the last sync is less than a second old (nowNs
     // on the steady clock); also notices a file that was removed. False once failed.
     bool syncIfDue(std::int64_t nowNs);
@@ -46,6 +44,8 @@ public:
     std::int64_t linesWritten() const { return lines_; }
 
 private:
+    // Appends one whole line ending in "\n".
+    bool appendLine(std::string_view line);
     bool fail(const std::string& what, int error);
     bool writeAll(std::string_view bytes);
     bool sync(std::int64_t nowNs);

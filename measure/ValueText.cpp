@@ -21,16 +21,6 @@ std::string quotientText(int count, int divisor, std::string_view decimalSeparat
     return text;
 }
 
-const QuantityKindInfo& quantityKindInfo(QuantityKind kind) {
-    static const QuantityKindInfo kinds[kQuantityKindCount] = {
-        {"AC I", kUnitAmpere, "ac_current", kUnitAmpere, 1},
-        {"AC U", kUnitVolt, "ac_voltage", kUnitVolt, 1},
-        {"DC U", kUnitVolt, "dc_voltage", kUnitVolt, 1},
-        {"R", kUnitOhm, "resistance", kUnitKiloOhm, 1000},
-    };
-    return kinds[static_cast<std::size_t>(kind)];
-}
-
 std::optional<QuantityScale> currentScale(std::uint8_t range) {
     constexpr QuantityKind kind = QuantityKind::AcCurrent;
     switch (range) {
@@ -103,10 +93,6 @@ std::optional<QuantityScale> secondScaleOf(const MeterReading& reading, bool& ne
 
 } // namespace
 
-Quantity quantityWithText(const QuantityCount& c, std::string text) {
-    return Quantity{c, std::move(text)};
-}
-
 std::optional<Quantity> currentQuantity(const MeterReading& reading,
                                         std::string_view decimalSeparator) {
     const auto scale = currentScale(reading.currentRange);
@@ -141,30 +127,6 @@ std::optional<QuantityCount> secondNumber(const MeterReading& reading) {
         return std::nullopt;
     }
     return countOf(*scale, reading.secondCount, negative);
-}
-
-std::optional<std::string> currentText(const MeterReading& reading,
-                                       std::string_view decimalSeparator) {
-    auto q = currentQuantity(reading, decimalSeparator);
-    return q ? std::optional<std::string>(std::move(q->text)) : std::nullopt;
-}
-
-std::optional<std::string> secondText(const MeterReading& reading,
-                                      std::string_view decimalSeparator) {
-    auto q = secondQuantity(reading, decimalSeparator);
-    return q ? std::optional<std::string>(std::move(q->text)) : std::nullopt;
-}
-
-std::string plainNumber(const Quantity& q) {
-    if (q.overload) {
-        return {};
-    }
-    std::string text;
-    if (q.count < 0) {
-        text = '-';
-    }
-    text += quotientText(q.count < 0 ? -q.count : q.count, q.divisor, ".");
-    return text;
 }
 
 std::optional<QuantityKind> secondKind(std::uint8_t function) {

@@ -57,14 +57,6 @@ std::optional<Quantity> secondQuantity(const MeterReading& reading,
 std::optional<QuantityCount> currentNumber(const MeterReading& reading);
 std::optional<QuantityCount> secondNumber(const MeterReading& reading);
 
-// Text of the current by its range code; nothing for range codes 6 and above.
-std::optional<std::string> currentText(const MeterReading& reading,
-                                       std::string_view decimalSeparator);
-
-// Text of the second quantity by the function code; nothing for codes other than 1 to 3.
-std::optional<std::string> secondText(const MeterReading& reading,
-                                      std::string_view decimalSeparator);
-
 // The kind of the second quantity of a function code; nothing for codes other than 1 to 3.
 std::optional<QuantityKind> secondKind(std::uint8_t function);
 

@@ -2,12 +2,14 @@
 
 #include "log/CsvLog.h"
 #include "measure/ValueText.h"
+#include "trend/CurveOutline.h"
 #include "trend/TrendSeries.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <random>
 
 using namespace talviren;
@@ -204,6 +206,93 @@ TEST(TrendHistory, ALogWhoseClockWentBackOpensInOrder) {
         EXPECT_EQ(history[i].breakBefore, breaks[i]) << i;
     }
     EXPECT_EQ(history[3].wallMs, 4'000);
+}
+
+} // namespace
+
+namespace {
+
+// The outline of a crowded random history against the readings themselves: each pixel column
+// holds its first, lowest, highest and last value, overloads mark their columns, no line runs
+// across a gap, and the points are bounded by the columns, not the readings.
+TEST(CurveOutline, TheEnvelopeOfEachColumnIsItsReadingsAndNoLineCrossesAGap) {
+    std::mt19937 random(11);
+    const TrendHistory history = randomHistory(50000, random);
+    const TrendSeries series(history, QuantityKind::AcCurrent);
+    PixelAxis axis;
+    axis.origin = series.key(0);
+    axis.width = 700;
+    axis.perSecond = axis.width / (series.key(history.size() - 1) - axis.origin);
+    CurveOutline outline;
+    outline.outline(series, 0, history.size(), axis);
+    ASSERT_TRUE(outline.envelope());
+
+    struct Column {
+        double first = 0, low = 0, high = 0, last = 0;
+        bool any = false;
+    };
+    std::map<double, Column> expected;
+    std::vector<double> overloads;
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        const double x = std::floor(axis.pixel(series.key(i)));
+        const TrendSeries::Sample s = series.sample(i);
+        if (s.state == TrendSeries::Sample::Overload &&
+            (overloads.empty() || overloads.back() != x)) {
+            overloads.push_back(x);
+        }
+        if (s.state != TrendSeries::Sample::Value) {
+            continue;
+        }
+        Column& c = expected[x];
+        c.first = c.any ? c.first : s.value;
+        c.low = c.any ? std::min(c.low, s.value) : s.value;
+        c.high = c.any ? std::max(c.high, s.value) : s.value;
+        c.last = s.value;
+        c.any = true;
+    }
+    EXPECT_EQ(outline.overloads(), overloads);
+    std::map<double, Column> drawn;
+    std::map<double, std::pair<std::size_t, std::size_t>> lineOf; // first and last point's line
+    std::size_t line = 0;
+    for (std::size_t k = 0; k < outline.points().size(); ++k) {
+        while (k >= outline.lineEnds()[line]) {
+            ++line;
+        }
+        const CurveOutline::Point& p = outline.points()[k];
+        Column& c = drawn[p.x];
+        c.first = c.any ? c.first : p.value;
+        c.low = c.any ? std::min(c.low, p.value) : p.value;
+        c.high = c.any ? std::max(c.high, p.value) : p.value;
+        c.last = p.value;
+        c.any = true;
+        lineOf.try_emplace(p.x, line, line).first->second.second = line;
+    }
+    ASSERT_EQ(drawn.size(), expected.size());
+    for (const auto& [x, c] : expected) {
+        const Column& d = drawn[x];
+        ASSERT_EQ(d.first, c.first) << x;
+        ASSERT_EQ(d.low, c.low) << x;
+        ASSERT_EQ(d.high, c.high) << x;
+        ASSERT_EQ(d.last, c.last) << x;
+    }
+    std::size_t gaps = 0;
+    std::size_t gapsBetweenColumns = 0;
+    for (std::size_t i = 1; i < history.size(); ++i) {
+        const bool gap = series.breakBefore(i) ||
+                         series.sample(i - 1).state != TrendSeries::Sample::Value ||
+                         series.sample(i).state != TrendSeries::Sample::Value;
+        const double a = std::floor(axis.pixel(series.key(i - 1)));
+        const double b = std::floor(axis.pixel(series.key(i)));
+        gaps += gap;
+        if (gap && a != b && lineOf.count(a) && lineOf.count(b)) {
+            ++gapsBetweenColumns;
+            ASSERT_NE(lineOf[a].second, lineOf[b].first) << "a line across the gap before " << i;
+        }
+    }
+    EXPECT_GT(gapsBetweenColumns, 10u);
+    // Four points a column, and a column starts afresh after a gap inside it.
+    EXPECT_LE(outline.points().size(), 4 * (expected.size() + gaps));
+    EXPECT_LT(outline.points().size(), history.size() / 2) << "far fewer points than readings";
 }
 
 } // namespace

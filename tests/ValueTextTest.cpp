@@ -13,6 +13,16 @@ using namespace talviren;
 
 namespace {
 
+// The texts alone, as the window shows them.
+std::optional<std::string> currentText(const MeterReading& reading, std::string_view separator) {
+    const auto q = currentQuantity(reading, separator);
+    return q ? std::optional<std::string>(q->text) : std::nullopt;
+}
+std::optional<std::string> secondText(const MeterReading& reading, std::string_view separator) {
+    const auto q = secondQuantity(reading, separator);
+    return q ? std::optional<std::string>(q->text) : std::nullopt;
+}
+
 using Bytes = std::vector<std::uint8_t>;
 
 MeterReading reading(std::uint8_t function, int current, std::uint8_t range, int second,

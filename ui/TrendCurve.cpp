@@ -1,7 +1,6 @@
 #include "ui/TrendCurve.h"
 
 #include <cmath>
-#include <limits>
 
 namespace talviren {
 
@@ -74,130 +73,42 @@ void TrendCurve::draw(QCPPainter* painter) {
         return;
     }
     const auto [begin, end] = visible(keys->range());
-    const double width = std::max(1, keys->axisRect()->width());
-    drawn_.envelope = static_cast<double>(end - begin) > 2 * width;
+    // The time axis is linear: pixels grow by a fixed step per second from its left end.
+    const QCPRange range = keys->range();
+    PixelAxis axis;
+    axis.origin = range.lower;
+    axis.x0 = keys->coordToPixel(range.lower);
+    axis.perSecond = (keys->coordToPixel(range.upper) - axis.x0) / range.size();
+    axis.width = std::max(1, keys->axisRect()->width());
+    outline_.outline(*series_, begin, end, axis);
+
     applyDefaultAntialiasingHint(painter);
     painter->setPen(mPen);
     painter->setBrush(Qt::NoBrush);
-
-    QPolygonF line;
-    const auto flush = [&] {
-        if (!line.isEmpty()) {
-            if (drawn_.points == 0 && drawn_.lines == 0) {
-                drawn_.firstX = line.front().x();
-            }
-            drawn_.lastX = line.back().x();
+    const std::vector<CurveOutline::Point>& points = outline_.points();
+    std::size_t start = 0;
+    for (std::size_t lineEnd : outline_.lineEnds()) {
+        polyline_.clear();
+        for (std::size_t k = start; k < lineEnd; ++k) {
+            polyline_.append({points[k].x, values->coordToPixel(points[k].value)});
         }
-        if (line.size() >= 2) {
-            painter->drawPolyline(line);
-            ++drawn_.lines;
-        } else if (line.size() == 1) {
-            painter->drawPoint(line.front()); // a reading with gaps on both sides
-            ++drawn_.lines;
+        if (polyline_.size() == 1) {
+            painter->drawPoint(polyline_.front()); // a reading with gaps on both sides
+        } else {
+            painter->drawPolyline(polyline_);
         }
-        drawn_.points += static_cast<int>(line.size());
-        line.clear();
-    };
-    // One column of the envelope: first, lowest, highest and last value in it.
-    double column = std::numeric_limits<double>::quiet_NaN();
-    double first = 0, low = 0, high = 0, last = 0;
-    bool breakAfterColumn = false; // a gap narrower than the column lies in it
-    const auto emitColumn = [&] {
-        if (std::isnan(column)) {
-            return;
-        }
-        line.append({column, values->coordToPixel(first)});
-        if (low != high) {
-            line.append({column, values->coordToPixel(low)});
-            line.append({column, values->coordToPixel(high)});
-        }
-        line.append({column, values->coordToPixel(last)});
-        column = std::numeric_limits<double>::quiet_NaN();
-        if (breakAfterColumn) {
-            breakAfterColumn = false;
-            flush();
-        }
-    };
-    QVector<double> overloads;
-    // The time axis is linear: pixels grow by a fixed step per second from its left end (keys
-    // are counted from the range, not from 1970, to keep the precision).
-    const QCPRange range = keys->range();
-    const double x0 = keys->coordToPixel(range.lower);
-    const double perSecond = (keys->coordToPixel(range.upper) - x0) / range.size();
-    const auto pixel = [&](std::size_t i) {
-        return x0 + perSecond * (series_->key(i) - range.lower);
-    };
-    constexpr std::size_t kBlock = TrendSeries::kBlock;
-    for (std::size_t i = begin; i < end;) {
-        // A block inside one pixel column joins the column whole. A gap inside it is narrower
-        // than the pixel: the line ends at this column and starts again at the next.
-        if (drawn_.envelope && i % kBlock == 0 && i + kBlock <= end) {
-            const double px = std::floor(pixel(i));
-            if (px == std::floor(pixel(i + kBlock - 1))) {
-                const TrendSeries::Block& b = series_->block(i / kBlock);
-                if (series_->breakBefore(i)) {
-                    emitColumn();
-                    flush();
-                }
-                if (b.hasValue) {
-                    if (px != column) {
-                        emitColumn();
-                        column = px;
-                        first = b.first;
-                        low = b.low;
-                        high = b.high;
-                    }
-                    low = std::min(low, b.low);
-                    high = std::max(high, b.high);
-                    last = b.last;
-                }
-                if (!b.clean && std::isnan(column)) {
-                    flush();
-                } else if (!b.clean) {
-                    breakAfterColumn = true;
-                }
-                if (b.overload && (overloads.isEmpty() || overloads.back() != px)) {
-                    overloads.append(px);
-                }
-                i += kBlock;
-                continue;
-            }
-        }
-        const TrendSeries::Sample s = series_->sample(i);
-        const double x = pixel(i);
-        if (series_->breakBefore(i) || s.state != TrendSeries::Sample::Value) {
-            emitColumn();
-            flush();
-        }
-        ++i;
-        if (s.state == TrendSeries::Sample::Overload) {
-            const double px = std::floor(x);
-            if (overloads.isEmpty() || overloads.back() != px) {
-                overloads.append(px);
-            }
-            continue;
-        }
-        if (s.state != TrendSeries::Sample::Value) {
-            continue;
-        }
-        if (!drawn_.envelope) {
-            line.append({x, values->coordToPixel(s.value)});
-            continue;
-        }
-        const double px = std::floor(x);
-        if (px != column) {
-            emitColumn();
-            column = px;
-            first = low = high = s.value;
-        }
-        low = std::min(low, s.value);
-        high = std::max(high, s.value);
-        last = s.value;
+        start = lineEnd;
     }
-    emitColumn();
-    flush();
+    drawn_.lines = static_cast<int>(outline_.lineEnds().size());
+    drawn_.points = static_cast<int>(points.size());
+    drawn_.envelope = outline_.envelope();
+    if (!points.empty()) {
+        drawn_.firstX = points.front().x;
+        drawn_.lastX = points.back().x;
+    }
 
-    if (!overloads.isEmpty()) {
+    const std::vector<double>& overloads = outline_.overloads();
+    if (!overloads.empty()) {
         // Overloads have no value to draw: a small red mark at the plot's top edge.
         const double top = values->axisRect()->top() + 2;
         painter->setPen(Qt::NoPen);

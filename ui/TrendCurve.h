@@ -1,5 +1,6 @@
 #pragma once
 
+#include "trend/CurveOutline.h"
 #include "trend/TrendSeries.h"
 
 #include <qcustomplot.h>
@@ -9,9 +10,8 @@
 namespace talviren {
 
 // A quantity of the trend history drawn straight from the history (nothing is copied into
-// the plot): lines broken at every gap, overloads marked at the plot's top edge, and, where
-// more readings fall into the view than there are pixels, one min/max envelope per pixel
-// column so that a week draws as fast as a minute.
+// the plot) as its outline gives it (trend/CurveOutline.h): lines broken at every gap, overloads
+// marked at the plot's top edge, one min/max envelope per pixel column where readings crowd.
 class TrendCurve : public QCPAbstractPlottable {
     Q_OBJECT
 
@@ -49,6 +49,8 @@ private:
     std::pair<std::size_t, std::size_t> visible(const QCPRange& keys) const;
 
     std::optional<TrendSeries> series_;
+    CurveOutline outline_; // kept, so that a redraw allocates nothing
+    QPolygonF polyline_;
     Drawn drawn_;
 };
 
