@@ -82,16 +82,28 @@ private:
     QProcess process_;
 };
 
-// mosquitto_sub collecting "topic payload" lines.
+// mosquitto_sub collecting "topic payload" lines. It is subscribed once ready() says so: a
+// message published before may rightly never reach it.
 class Subscriber {
 public:
-    Subscriber(quint16 port, const QStringList& topics, const QStringList& extra = {}) {
+    Subscriber(quint16 port, const QStringList& topics, const QStringList& extra = {})
+        : port_(port) {
         QStringList arguments = {"-h", "127.0.0.1", "-p", QString::number(port), "-v", "-q", "1"};
-        for (const QString& topic : topics) {
+        for (const QString& topic : topics + QStringList{kProbe}) {
             arguments << "-t" << topic;
         }
         process_.start(QStringLiteral("mosquitto_sub"), arguments + extra);
         process_.waitForStarted(3000);
+    }
+    // Publishes to a topic of the subscriber's own until it hears it.
+    bool ready() {
+        return waitFor(
+            [&] {
+                QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(port_),
+                                                    "-t", kProbe, "-m", "probe"});
+                return waitFor([&] { return !payloads(kProbe).isEmpty(); }, 200);
+            },
+            10000);
     }
     ~Subscriber() {
         process_.terminate();
@@ -116,6 +128,8 @@ public:
     }
 
 private:
+    static constexpr const char* kProbe = "talviren-test/probe";
+    quint16 port_;
     QProcess process_;
     QByteArray buffer_;
 };
@@ -206,6 +220,7 @@ TEST(Mqtt, ReadingsPlainTopicsStatusLinkAndDiscovery) {
     SimProcess sim(config.path());
     ASSERT_TRUE(sim.start({"--port", "3", "--function", "2"}));
     Subscriber sub(broker.port(), {"talviren/#", "homeassistant/#"});
+    ASSERT_TRUE(sub.ready());
     CliProcess cli(config.path(), {"watch", "--port", "3", "--duration", "4", "--mqtt",
                                    broker.url(), "--meter-id", "m1", "--homeassistant"});
     ASSERT_TRUE(sub.waitForPayload("talviren/m1/status", "online", 5000))
@@ -292,6 +307,7 @@ TEST(Mqtt, AKilledCliLeavesItsLastWill) {
     ASSERT_TRUE(broker.start());
     QTemporaryDir config;
     Subscriber sub(broker.port(), {"talviren/#"});
+    ASSERT_TRUE(sub.ready());
     // No meter at all: the status is about talviren-cli, not the meter.
     CliProcess cli(config.path(),
                    {"watch", "--port", "9", "--mqtt", broker.url(), "--meter-id", "w"});
@@ -310,6 +326,7 @@ TEST(Mqtt, ABrokerKilledAndRestartedMidRunLosesNoReading) {
     ASSERT_TRUE(sim.start({"--port", "2", "--function", "1"}));
     // A subscriber with a persistent session of its own.
     Subscriber sub(broker.port(), {"talviren/r/reading"}, {"-c", "-i", "restart-subscriber"});
+    ASSERT_TRUE(sub.ready());
     CliProcess cli(config.path(), {"watch", "--port", "2", "--duration", "16", "--mqtt",
                                    broker.url(), "--meter-id", "r"});
     ASSERT_TRUE(waitFor([&] { return seqs(sub, "talviren/r").size() >= 4; }, 8000))
@@ -328,6 +345,16 @@ TEST(Mqtt, ABrokerKilledAndRestartedMidRunLosesNoReading) {
 
 TEST(Mqtt, ABrokerThatIsDownAtStartGetsEveryReadingWhenItComes) {
     Broker broker;
+    // A subscriber with a persistent session, known to the broker before it goes down: what
+    // is published when the broker is back is kept for it until it reconnects.
+    const QStringList session = {"-c", "-i", "late-subscriber"};
+    ASSERT_TRUE(broker.start());
+    {
+        Subscriber registered(broker.port(), {"talviren/late/reading"}, session);
+        ASSERT_TRUE(registered.ready());
+    }
+    waitFor([] { return false; }, 1200); // the broker has saved the session
+    broker.stop();
     QTemporaryDir config;
     SimProcess sim(config.path());
     ASSERT_TRUE(sim.start({"--port", "4", "--function", "3"}));
@@ -335,7 +362,7 @@ TEST(Mqtt, ABrokerThatIsDownAtStartGetsEveryReadingWhenItComes) {
                                    broker.url(), "--meter-id", "late"});
     ASSERT_TRUE(waitFor([&] { return cli.lines().size() >= 4; }, 6000)) << "the CSV never waits";
     ASSERT_TRUE(broker.start());
-    Subscriber sub(broker.port(), {"talviren/late/reading"});
+    Subscriber sub(broker.port(), {"talviren/late/reading"}, session);
     ASSERT_TRUE(cli.finished(20000));
     EXPECT_EQ(cli.process.exitCode(), 0);
     const int last = static_cast<int>(cli.lines().size()) - 1;
