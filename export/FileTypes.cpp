@@ -12,13 +12,16 @@ namespace talviren {
 
 namespace {
 
-const std::string kNoData = "there is nothing to save";
+// A writer's data is missing: says so.
+bool nothingToSave(std::string& error) {
+    error = "there is nothing to save";
+    return false;
+}
 
 bool realtimeTextFile(const FileType&, const SaveData& data, const std::string& path,
                       std::string& error, const WriteProgress&) {
     if (!data.captions) {
-        error = kNoData;
-        return false;
+        return nothingToSave(error);
     }
     return writeFileAtomically(path, realtimeText(*data.captions), error);
 }
@@ -26,8 +29,7 @@ bool realtimeTextFile(const FileType&, const SaveData& data, const std::string& 
 bool recordTextFile(const FileType&, const SaveData& data, const std::string& path,
                     std::string& error, const WriteProgress&) {
     if (!data.table) {
-        error = kNoData;
-        return false;
+        return nothingToSave(error);
     }
     return writeFileAtomically(path, recordTableText(*data.table), error);
 }
@@ -35,8 +37,7 @@ bool recordTextFile(const FileType&, const SaveData& data, const std::string& pa
 bool recordWorkbook(const FileType& type, const SaveData& data, const std::string& path,
                     std::string& error, const WriteProgress&) {
     if (!data.table) {
-        error = kNoData;
-        return false;
+        return nothingToSave(error);
     }
     return ExportRecordWorkbook(
         *data.table, path, type.encoding == "XLSX" ? WorkbookFormat::Xlsx : WorkbookFormat::Xls,
@@ -46,8 +47,7 @@ bool recordWorkbook(const FileType& type, const SaveData& data, const std::strin
 bool downloadCsvFile(const FileType&, const SaveData& data, const std::string& path,
                      std::string& error, const WriteProgress&) {
     if (!data.downloaded) {
-        error = kNoData;
-        return false;
+        return nothingToSave(error);
     }
     return writeFileAtomically(path, downloadCsv(*data.downloaded), error);
 }
@@ -55,8 +55,7 @@ bool downloadCsvFile(const FileType&, const SaveData& data, const std::string& p
 bool readingsCsv(const FileType&, const SaveData& data, const std::string& path, std::string& error,
                  const WriteProgress& progress) {
     if (!data.readings) {
-        error = "there are no readings to save";
-        return false;
+        return nothingToSave(error);
     }
     return writeReadingsCsv(*data.readings, path, error, progress);
 }
@@ -64,8 +63,7 @@ bool readingsCsv(const FileType&, const SaveData& data, const std::string& path,
 bool readingsWorkbook(const FileType&, const SaveData& data, const std::string& path,
                       std::string& error, const WriteProgress& progress) {
     if (!data.readings) {
-        error = "there are no readings to save";
-        return false;
+        return nothingToSave(error);
     }
     return writeReadingsWorkbook(*data.readings, path, error, progress);
 }

@@ -85,21 +85,6 @@ bool nextRecord(std::string_view& text, Fields& fields,
     return ok && count == kColumns;
 }
 
-// Digits only, as an integer; nothing when empty or too long.
-std::optional<int> digits(std::string_view text) {
-    if (text.empty() || text.size() > 9) {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
 // A number as the display writes it: no leading zeros, at most maxDecimals decimals after "."
 // or ",", none of them a trailing zero. Gives count and decimals.
 struct DisplayNumber {

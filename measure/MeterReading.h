@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace talviren {
 
@@ -28,6 +29,10 @@ struct MeterReading {
     // Reads the first seven bytes; nothing when fewer arrived.
     static std::optional<MeterReading> fromBytes(std::span<const std::uint8_t> bytes);
 };
+
+// Decimal digits only, as an integer; nothing when empty, longer than nine digits, or holding
+// anything else (a sign, a blank): how logs write counts, codes and times.
+std::optional<int> digits(std::string_view text);
 
 // Two base-100 digits, high part first, added without any check.
 constexpr int countFromDigits(std::uint8_t high, std::uint8_t low) {

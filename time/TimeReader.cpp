@@ -1,5 +1,6 @@
 #include "time/TimeReader.h"
 
+#include "measure/MeterReading.h"
 #include "time/LocalTime.h"
 
 #include <algorithm>
@@ -11,21 +12,6 @@ namespace {
 constexpr std::int64_t kMinuteMs = 60'000;
 constexpr std::int64_t kHourMs = 60 * kMinuteMs;
 constexpr std::int64_t kQuarterHourMs = 15 * kMinuteMs;
-
-// Digits only, as an integer; nothing when empty or too long.
-std::optional<int> digits(std::string_view text) {
-    if (text.empty() || text.size() > 9) {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
 
 bool leapYear(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
