@@ -23,12 +23,10 @@ public:
     ~MeterSession() override;
 
     MeterLink& link() { return parts_.link; }
-    const MeterLink& link() const { return parts_.link; }
     QtSerialPort& port() { return parts_.port; }
     RecordTable& table() { return core_.table(); }
     const RecordTable& table() const { return core_.table(); }
     Recording& recording() { return core_.recording(); }
-    const Recording& recording() const { return core_.recording(); }
 
     // What polling asks for while the link is up.
     void setPolling(Polling polling) { core_.setPolling(polling); }

@@ -19,11 +19,9 @@ public:
     SessionCore& operator=(const SessionCore&) = delete;
 
     MeterLink& link() { return link_; }
-    const MeterLink& link() const { return link_; }
     RecordTable& table() { return table_; }
     const RecordTable& table() const { return table_; }
     Recording& recording() { return recording_; }
-    const Recording& recording() const { return recording_; }
 
     // What polling asks for; leaving live readings breaks the recording's line.
     void setPolling(Polling polling);

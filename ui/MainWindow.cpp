@@ -75,9 +75,12 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, std::unique_ptr<SaveD
 MainWindow::~MainWindow() {
     session_.removeConsumer(&presenter_);
     session_.shutDown();
-    // The model listens to the table, a member that is gone before child widgets are deleted.
+    // The model listens to the table and the Trend view to the recording, members of the
+    // session that are gone before child widgets are deleted.
     DataGrid->setModel(nullptr);
     delete model_;
+    delete trendView;
+    trendView = nullptr;
 }
 
 QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon, int standardIcon,

@@ -65,7 +65,6 @@ public:
     QtSerialPort& serialPort() { return session_.port(); }
     const RecordTable& recordTable() const { return session_.table(); }
     SaveCommand& saveCommand() { return *save_; }
-    const LinkPresenter& presenter() const { return presenter_; }
     // The view shown.
     std::int16_t viewMode() const { return viewMode_; }
 
