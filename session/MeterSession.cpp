@@ -15,11 +15,21 @@ MeterSession::MeterSession(QObject* parent) : QObject(parent) {
     logSync_.setInterval(100);
     connect(&logSync_, &QTimer::timeout, this,
             [this] { core_.recording().syncLog(systemClock().steadyNs()); });
-    logSync_.start();
+    core_.recording().addListener(this);
 }
 
 MeterSession::~MeterSession() {
     shutDown();
+    core_.recording().removeListener(this);
+}
+
+void MeterSession::logChanged(bool open) {
+    // Nothing to sync without a log: the event loop sleeps.
+    if (open) {
+        logSync_.start();
+    } else {
+        logSync_.stop();
+    }
 }
 
 void MeterSession::shutDown() {

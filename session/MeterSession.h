@@ -14,7 +14,7 @@ namespace talviren {
 // the run's recording and record table, wired once on the user-interface thread. Its consumers
 // (the window and its views, talviren-cli, the publisher, the tests) hear the engine's events
 // and read the recording.
-class MeterSession : public QObject {
+class MeterSession : public QObject, private RecordingListener {
     Q_OBJECT
 
 public:
@@ -39,9 +39,11 @@ public:
     void shutDown();
 
 private:
+    void logChanged(bool open) override;
+
     LinkAssembly<QtSerialPort, QtTimer> parts_;
     SessionCore core_{parts_.link};
-    QTimer logSync_; // forces the log to the disk once a second
+    QTimer logSync_; // forces the log to the disk once a second, while there is one
 };
 
 } // namespace talviren

@@ -25,8 +25,10 @@ TimedReading live(const MeterReading& raw, int tick) {
 struct Heard : RecordingListener {
     void readingRecorded(const TimedReading& reading) override { times.push_back(reading.wallMs); }
     void logFailed(const std::string& error) override { failures.push_back(error); }
+    void logChanged(bool open) override { logOpen.push_back(open); }
     std::vector<std::int64_t> times;
     std::vector<std::string> failures;
+    std::vector<bool> logOpen;
 };
 
 TEST(Recording, KeepsLogsAndTellsEveryLiveReadingAndReadsItsLogBack) {
@@ -48,6 +50,8 @@ TEST(Recording, KeepsLogsAndTellsEveryLiveReadingAndReadsItsLogBack) {
     EXPECT_EQ(recording.statistics().of(QuantityKind::DcVoltage).overloads, 1);
     EXPECT_EQ(recording.log()->linesWritten(), 3);
     recording.stopLog();
+    recording.stopLog(); // no log any more: nothing to tell
+    EXPECT_EQ(heard.logOpen, (std::vector<bool>{true, false}));
     recording.removeListener(&heard);
     recording.add(live({1, 1, 1, 1, 0}, 3));
     EXPECT_EQ(heard.times.size(), 3u) << "nothing after it left";
@@ -79,6 +83,7 @@ TEST(Recording, AFailedLogStopsAndIsToldOnce) {
     ASSERT_EQ(heard.failures.size(), 1u);
     EXPECT_NE(heard.failures[0].find(path.string()), std::string::npos) << heard.failures[0];
     EXPECT_EQ(recording.log(), nullptr);
+    EXPECT_EQ(heard.logOpen, (std::vector<bool>{true, false}));
     EXPECT_EQ(recording.history().size(), 5u) << "the readings are kept all the same";
     EXPECT_FALSE(recording.startLog("/no/such/folder/log.csv", error));
     EXPECT_NE(error.find("/no/such/folder/log.csv"), std::string::npos) << error;

@@ -56,7 +56,15 @@ bool Recording::startLog(const std::string& path, std::string& error) {
         return false;
     }
     log_ = std::move(writer);
+    tell([](RecordingListener& listener) { listener.logChanged(true); });
     return true;
+}
+
+void Recording::stopLog() {
+    if (log_) {
+        log_.reset();
+        tell([](RecordingListener& listener) { listener.logChanged(false); });
+    }
 }
 
 void Recording::syncLog(std::int64_t nowNs) {
@@ -69,6 +77,7 @@ void Recording::logFailed() {
     const std::string error = log_->error();
     log_.reset(); // the lines written stay as they are
     tell([&](RecordingListener& listener) { listener.logFailed(error); });
+    tell([](RecordingListener& listener) { listener.logChanged(false); });
 }
 
 void Recording::addListener(RecordingListener* listener) {

@@ -21,6 +21,8 @@ public:
     // The log stopped after a failure; `error` names the file and the system's reason. The
     // lines written before stay as they are.
     virtual void logFailed(const std::string& /*error*/) {}
+    // A log was opened, or closed (also after a failure).
+    virtual void logChanged(bool /*open*/) {}
 };
 
 // The data of one run (or of one log read back): every reading in a history, the statistics,
@@ -48,7 +50,7 @@ public:
     // the file cannot be opened.
     bool startLog(const std::string& path, std::string& error);
     // Syncs and closes the log.
-    void stopLog() { log_.reset(); }
+    void stopLog();
     // The log being written, or none.
     const CsvLogWriter* log() const { return log_.get(); }
     // Forces the log to the disk unless the last sync is less than a second old (nowNs on the
