@@ -21,16 +21,18 @@ SaveOutcome SaveCommand::Button_save_Click(int viewMode, const Sources& sources)
     return save(viewMode == kRecordView ? SaveView::Record : SaveView::Realtime, sources);
 }
 
-SaveOutcome SaveCommand::save(SaveView view, const Sources& sources) {
+std::optional<QString> SaveCommand::askFile(SaveView view) {
     const FileType& offered = preselectedType(view, dialog_.selectedTypeIndex());
-    const SaveDialogRequest request{
-        QString::fromLatin1(kPresetName), QString::fromStdString(dialogFilter(view)),
-        QStringLiteral(".") + text(offered.extension),
-        initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
+    return dialog_.exec({QString::fromLatin1(kPresetName),
+                         QString::fromStdString(dialogFilter(view)),
+                         QStringLiteral(".") + text(offered.extension), folder()});
+}
+
+SaveOutcome SaveCommand::save(SaveView view, const Sources& sources) {
     // The picture shows the window as it was when Save was pressed, before the dialog opened.
     // It is taken from the window itself on every save: the clipboard is the user's.
     const QImage snapshot = sources.grabWindow ? sources.grabWindow() : QImage();
-    const auto path = dialog_.exec(request);
+    const auto path = askFile(view);
     if (!path) {
         return {};
     }

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QCustomPlot;
 
@@ -51,8 +52,15 @@ public:
     }
     SaveOutcome SaveRecordTable(const Sources& sources) { return save(SaveView::Record, sources); }
 
-    // Folder the dialog opens in (the tests point it elsewhere).
+    // Asks for the file of a save in `view`, offering the type that the last choice
+    // pre-selects; nothing on Cancel.
+    std::optional<QString> askFile(SaveView view);
+
+    // Folder the dialogs open in (the tests point it elsewhere).
     void setInitialFolder(QString folder) { initialFolder_ = std::move(folder); }
+    QString folder() const {
+        return initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_;
+    }
 
 private:
     SaveDialog& dialog_;

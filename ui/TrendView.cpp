@@ -37,7 +37,7 @@ int meanDecimals(QuantityKind kind) {
 
 TrendView::TrendView(Recording& live, SaveDialog& saveDialog, OpenDialog& openDialog,
                      QWidget* parent)
-    : QWidget(parent), saveDialog_(saveDialog), openDialog_(openDialog),
+    : QWidget(parent), openDialog_(openDialog),
       saveCommand_(saveDialog,
                    [this](const SaveOutcome& outcome) {
                        tell(tr("Save"),
@@ -138,7 +138,6 @@ void TrendView::buildControls() {
 }
 
 void TrendView::setInitialFolder(QString folder) {
-    initialFolder_ = folder;
     saveCommand_.setInitialFolder(std::move(folder));
 }
 
@@ -247,12 +246,7 @@ void TrendView::setLogging(bool on) {
     if (live_.log()) {
         return;
     }
-    const SaveDialogRequest request{
-        QString::fromLatin1(SaveCommand::kPresetName),
-        QString::fromStdString(dialogFilter(SaveView::Log)),
-        QStringLiteral(".") + fromView(preselectedType(SaveView::Log, 1).extension),
-        initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_};
-    const auto path = saveDialog_.exec(request);
+    const auto path = saveCommand_.askFile(SaveView::Log);
     if (!path) {
         uncheckLog();
         return;
@@ -280,10 +274,9 @@ void TrendView::logFailed(const std::string& error) {
 }
 
 void TrendView::openLog() {
-    const auto path =
-        openDialog_.exec(initialFolder_.isEmpty() ? defaultSaveFolder() : initialFolder_,
-                         QString::fromStdString(dialogFilter(SaveView::Log)) + tr("All files (*)") +
-                             QStringLiteral("|*|"));
+    const auto path = openDialog_.exec(saveCommand_.folder(),
+                                       QString::fromStdString(dialogFilter(SaveView::Log)) +
+                                           tr("All files (*)") + QStringLiteral("|*|"));
     if (!path) {
         return;
     }

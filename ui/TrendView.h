@@ -79,10 +79,8 @@ private:
     void uncheckLog();
     void tell(const QString& title, const QString& text);
 
-    SaveDialog& saveDialog_;
     OpenDialog& openDialog_;
     SaveCommand saveCommand_;
-    QString initialFolder_;
     std::string separator_;
     Notify notify_;
 
