@@ -165,12 +165,8 @@ void MeterLink::onRecordBlock() {
     // Decoded once: the consumers get texts and numbers alike.
     std::vector<DecodedReading> readings =
         decodeStoredReadings(rxBuffer_, recordCount_, decimalSeparator_);
-    if (!readings.empty()) {
-        measureFunction_ = readings.back().raw.function;
-    }
     timers_.comtim.setEnabled(true);
-    const bool wasDownloading = state_ == LinkState::BlockPending;
-    if (wasDownloading) {
+    if (state_ == LinkState::BlockPending) {
         progress(receiveThreshold_);
     }
     if (linkIsUp(state_)) {
@@ -186,7 +182,6 @@ void MeterLink::OnRealtimeReply() {
     if (!raw) {
         return;
     }
-    measureFunction_ = raw->function;
     TimedReading reading;
     static_cast<DecodedReading&>(reading) = decodeReading(*raw, decimalSeparator_);
     reading.wallMs = clock_->wallMs();
@@ -273,14 +268,12 @@ void MeterLink::comcontim_Timer() {
 
 void MeterLink::readtim_Timer() {
     timers_.readtim.setEnabled(false);
-    if (state_ != LinkState::BlockDelay) {
-        return; // the download it belonged to is over
+    if (state_ != LinkState::BlockDelay || !port_.isOpen()) {
+        return; // the download it belonged to is over, or the port went with the cable
     }
     SendCommand(kBlockRequest);
-    if (lastCommand_ == kBlockRequest) {
-        enter(LinkState::BlockPending); // the block request is out
-        progress(0);
-    }
+    enter(LinkState::BlockPending); // the block request is out
+    progress(0);
 }
 
 void MeterLink::sendCountRequest() {

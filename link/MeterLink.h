@@ -95,9 +95,8 @@ private:
     std::int16_t scanPort_ = 1;
     std::int16_t openedPort_ = 0; // the port the last successful open opened
     int recordCount_ = 0;         // up to 25755, so 32-bit
-    std::uint8_t measureFunction_ = 0;
-    int receiveThreshold_ = 0;   // 0 switches receive events off
-    bool awaitingReply_ = false; // a command went out and nothing came back yet
+    int receiveThreshold_ = 0;    // 0 switches receive events off
+    bool awaitingReply_ = false;  // a command went out and nothing came back yet
     std::size_t blockBytesSeen_ = 0;
 };
 

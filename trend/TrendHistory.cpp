@@ -24,8 +24,7 @@ void TrendHistory::push(std::int64_t wallMs, const MeterReading& reading, bool b
     point.secondSign = reading.secondSign;
     point.breakBefore = breakBefore || breakPending_ || size_ == 0;
     breakPending_ = false;
-    const std::int64_t current = shifts_.empty() ? 0 : shifts_.back().ms;
-    if (shiftMs != current) {
+    if (shiftMs != currentShift()) {
         shifts_.push_back({size_, shiftMs});
     }
     constexpr std::size_t chunk = std::size_t(1) << kChunkBits;
@@ -52,7 +51,7 @@ void TrendHistory::add(const TimedReading& reading) {
     const std::int64_t elapsedMs = (reading.steadyNs - lastSteadyNs_) / 1'000'000;
     lastSteadyNs_ = reading.steadyNs;
     const std::int64_t expected = lastKeyMs_ + elapsedMs;
-    const std::int64_t shift = shifts_.empty() ? 0 : shifts_.back().ms;
+    const std::int64_t shift = currentShift();
     const auto near = [expected](std::int64_t key) {
         return key >= expected - kStepMs && key <= expected + kStepMs;
     };
@@ -74,7 +73,7 @@ void TrendHistory::add(std::int64_t wallMs, const MeterReading& reading) {
         push(wallMs, reading, true, 0);
         return;
     }
-    const std::int64_t shift = shifts_.empty() ? 0 : shifts_.back().ms;
+    const std::int64_t shift = currentShift();
     if (wallMs >= lastKeyMs_) {
         push(wallMs, reading, wallMs - lastKeyMs_ > kGapMs, 0);
     } else if (wallMs + shift >= lastKeyMs_) {

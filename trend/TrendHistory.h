@@ -70,6 +70,8 @@ private:
     void push(std::int64_t wallMs, const MeterReading& reading, bool breakBefore,
               std::int64_t shiftMs);
     std::int64_t shiftOf(std::size_t i) const;
+    // The shift of the readings added last.
+    std::int64_t currentShift() const { return shifts_.empty() ? 0 : shifts_.back().ms; }
 
     std::vector<std::unique_ptr<TrendPoint[]>> chunks_;
     std::size_t size_ = 0;
