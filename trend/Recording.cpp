@@ -19,6 +19,7 @@ template <typename Call> void Recording::tell(Call call) {
 void Recording::add(const TimedReading& reading) {
     history_.add(reading);
     statistics_.add(reading);
+    tallyPower(reading.raw);
     if (log_ && !log_->append(reading)) {
         logFailed();
     }
@@ -28,6 +29,7 @@ void Recording::add(const TimedReading& reading) {
 void Recording::addLogged(std::int64_t wallMs, const MeterReading& reading,
                           std::string_view currentText, std::string_view secondText) {
     history_.add(wallMs, reading);
+    tallyPower(reading);
     // The statistics show the texts as they were logged (with the separator of then).
     if (const auto q = currentNumber(reading)) {
         statistics_.add(quantityWithText(*q, std::string(currentText)), wallMs);
@@ -35,6 +37,12 @@ void Recording::addLogged(std::int64_t wallMs, const MeterReading& reading,
     if (const auto q = secondNumber(reading)) {
         statistics_.add(quantityWithText(*q, std::string(secondText)), wallMs);
     }
+}
+
+void Recording::tallyPower(const MeterReading& reading) {
+    const std::size_t last = history_.size() - 1;
+    const TrendPoint& point = history_[last];
+    power_.add(reading, point.wallMs, history_.keyMs(last), point.breakBefore);
 }
 
 LogReadResult Recording::load(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include "log/CsvLogReader.h"
 #include "log/CsvLogWriter.h"
+#include "power/PowerTally.h"
 #include "trend/ReadingStatistics.h"
 #include "trend/TrendHistory.h"
 
@@ -26,12 +27,13 @@ public:
 };
 
 // The data of one run (or of one log read back): every reading in a history, the statistics,
-// and the CSV log the live readings go to, with the breaks where the link was lost or live
-// readings paused. Plain C++: the window's Trend view shows it, talviren-cli logs through it,
-// and whatever else wants the run's readings listens to it.
+// apparent power and energy, and the CSV log the live readings go to, with the breaks where the
+// link was lost or live readings paused. Plain C++: the window's Trend view shows it,
+// talviren-cli logs through it, and whatever else wants the run's readings listens to it.
 class Recording {
 public:
-    // A live reading: into the history, the statistics and the log, then to the listeners.
+    // A live reading: into the history, the statistics, the power tally and the log, then to
+    // the listeners.
     void add(const TimedReading& reading);
     // A reading of a log read back, with the texts it was logged with.
     void addLogged(std::int64_t wallMs, const MeterReading& reading, std::string_view currentText,
@@ -43,8 +45,13 @@ public:
 
     const TrendHistory& history() const { return history_; }
     const ReadingStatistics& statistics() const { return statistics_; }
-    // Clears the statistics; the history stays.
-    void resetStatistics() { statistics_.reset(); }
+    // S over the readings since the start or the last reset, and their energy.
+    const PowerTally& power() const { return power_; }
+    // Clears the statistics and the energy; the history stays.
+    void resetStatistics() {
+        statistics_.reset();
+        power_.reset();
+    }
 
     // Appends every live reading to the CSV log at `path` from now on; false with `error` when
     // the file cannot be opened.
@@ -64,10 +71,13 @@ public:
 
 private:
     void logFailed();
+    // The power tally takes the reading the history took last.
+    void tallyPower(const MeterReading& reading);
     template <typename Call> void tell(Call call);
 
     TrendHistory history_;
     ReadingStatistics statistics_;
+    PowerTally power_;
     std::unique_ptr<CsvLogWriter> log_;
     std::vector<RecordingListener*> listeners_;
 };
