@@ -57,7 +57,7 @@ bool readingsCsv(const FileType&, const SaveData& data, const std::string& path,
     if (!data.readings) {
         return nothingToSave(error);
     }
-    return writeReadingsCsv(*data.readings, path, error, progress);
+    return writeReadingsCsv(*data.readings, path, error, progress, data.powerFactor);
 }
 
 bool readingsWorkbook(const FileType&, const SaveData& data, const std::string& path,
@@ -65,7 +65,7 @@ bool readingsWorkbook(const FileType&, const SaveData& data, const std::string& 
     if (!data.readings) {
         return nothingToSave(error);
     }
-    return writeReadingsWorkbook(*data.readings, path, error, progress);
+    return writeReadingsWorkbook(*data.readings, path, error, progress, data.powerFactor);
 }
 
 // Every type there is. The labels of the Realtime and Record views are the window's own.

@@ -3,8 +3,10 @@
 #include "export/TextFiles.h"
 #include "measure/Reading.h"
 #include "measure/ReadingSequence.h"
+#include "power/PowerFactor.h"
 #include "records/RecordTable.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +23,7 @@ struct SaveData {
     const RecordTable* table = nullptr;                      // the record table
     const std::vector<DecodedReading>* downloaded = nullptr; // the readings of a download
     const ReadingSequence* readings = nullptr;               // the readings a trend shows
+    std::optional<PowerFactor> powerFactor; // the trend's power factor: a column of real power
 };
 
 struct FileType;

@@ -5,6 +5,7 @@
 #include "time/LocalTime.h"
 #include "export/ZipWriter.h"
 #include "measure/ValueText.h"
+#include "power/ApparentPower.h"
 
 #include <charconv>
 #include <string_view>
@@ -24,16 +25,34 @@ void tell(const WriteProgress& progress, std::size_t done, std::size_t total) {
     }
 }
 
+constexpr std::string_view kApparentPowerColumn = "apparent_power_va";
+constexpr std::string_view kRealPowerColumn = "power_w";
+
 } // namespace
 
 bool writeReadingsCsv(const ReadingSequence& readings, const std::string& path, std::string& error,
-                      const WriteProgress& progress) {
+                      const WriteProgress& progress, std::optional<PowerFactor> powerFactor) {
     AtomicFile file(path);
     bool ok = file.open();
-    std::string buffer = std::string(csvlog::kHeader) + "\n";
+    std::string buffer = std::string(csvlog::kHeader) + "," + std::string(kApparentPowerColumn) +
+                         (powerFactor ? "," + std::string(kRealPowerColumn) : "") + "\n";
     const std::size_t total = readings.size();
     for (std::size_t i = 0; ok && i < total; ++i) {
-        csvlog::appendLine(buffer, readings.at(i));
+        const TimedReading reading = readings.at(i);
+        csvlog::appendLine(buffer, reading);
+        buffer.pop_back(); // the power columns go before the line's end
+        const ApparentPower s = apparentPower(reading.raw);
+        buffer += ',';
+        if (s.hasValue()) {
+            buffer += apparentPowerNumber(s.units);
+        }
+        if (powerFactor) {
+            buffer += ',';
+            if (s.hasValue()) {
+                buffer += realPowerNumber(s.units, *powerFactor);
+            }
+        }
+        buffer += '\n';
         if (buffer.size() >= kFlushBytes) {
             ok = file.write(buffer);
             buffer.clear();
@@ -113,7 +132,7 @@ private:
     std::uint64_t uses_ = 0;
 };
 
-constexpr char kColumnLetters[] = "ABCDEFGH";
+constexpr char kColumnLetters[] = "ABCDEFGHIJ";
 constexpr std::string_view kHeaderNames[] = {"time",  "function", "name1",  "text1",
                                              "name2", "text2",    "value1", "value2"};
 
@@ -175,7 +194,7 @@ const char* const kSheetStart =
     R"(<sheetViews><sheetView workbookViewId="0"><pane ySplit="1" topLeftCell="A2")"
     R"( activePane="bottomLeft" state="frozen"/></sheetView></sheetViews>)"
     R"(<cols><col min="1" max="1" width="24" customWidth="1"/>)"
-    R"(<col min="2" max="8" width="11" customWidth="1"/></cols><sheetData>)";
+    R"(<col min="2" max="10" width="11" customWidth="1"/></cols><sheetData>)";
 const char* const kSheetEnd = "</sheetData></worksheet>";
 
 std::string contentTypes(std::size_t sheets) {
@@ -261,7 +280,7 @@ const char* const kStyles =
 
 bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& path,
                            std::string& error, const WriteProgress& progress,
-                           std::size_t rowsPerSheet) {
+                           std::optional<PowerFactor> powerFactor, std::size_t rowsPerSheet) {
     AtomicFile file(path);
     if (!file.open()) {
         error = file.error();
@@ -283,6 +302,10 @@ bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& p
         rows.begin(1);
         for (int c = 0; c < 8; ++c) {
             rows.text(c, kHeaderNames[c], kHeaderStyle);
+        }
+        rows.text(8, kApparentPowerColumn, kHeaderStyle);
+        if (powerFactor) {
+            rows.text(9, kRealPowerColumn, kHeaderStyle);
         }
         rows.end();
         const std::size_t last = std::min(total, next + rowsPerSheet);
@@ -309,6 +332,12 @@ bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& p
             }
             if (reading.second && !reading.second->overload) {
                 rows.number(7, reading.second->value());
+            }
+            if (const ApparentPower s = apparentPower(reading.raw); s.hasValue()) {
+                rows.number(8, s.va());
+                if (powerFactor) {
+                    rows.number(9, decimalValue(realPowerNumber(s.units, *powerFactor)));
+                }
             }
             rows.end();
             if (xml.size() >= kFlushBytes) {

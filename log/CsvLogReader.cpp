@@ -19,13 +19,16 @@ namespace talviren {
 
 namespace {
 
-constexpr std::size_t kColumns = 8;
+// A log's eight columns, and the power columns a Trend save adds after them.
+constexpr std::size_t kLogColumns = 8;
+constexpr std::string_view kPowerColumns[] = {"apparent_power_va", "power_w"};
+constexpr std::size_t kColumns = kLogColumns + std::size(kPowerColumns);
 using Fields = std::array<std::string_view, kColumns>;
 
 // Splits one record (RFC 4180) off the front of `text`; quoted fields are unquoted into
-// `scratch`. False when the record has not exactly eight fields.
-bool nextRecord(std::string_view& text, Fields& fields,
-                std::array<std::string, kColumns>& scratch) {
+// `scratch`. False when the record has not exactly `columns` fields.
+bool nextRecord(std::string_view& text, Fields& fields, std::array<std::string, kColumns>& scratch,
+                std::size_t columns) {
     std::size_t count = 0;
     std::size_t i = 0;
     bool ok = true;
@@ -82,7 +85,7 @@ bool nextRecord(std::string_view& text, Fields& fields,
         break;
     }
     text.remove_prefix(i);
-    return ok && count == kColumns;
+    return ok && count == columns;
 }
 
 // A number as the display writes it: no leading zeros, at most maxDecimals decimals after "."
@@ -268,13 +271,26 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
     }
     Fields fields;
     std::array<std::string, kColumns> scratch;
-    std::size_t column = 0;
-    bool headerOk = nextRecord(text, fields, scratch);
-    for (std::string_view name :
-         {"time", "function", "name1", "text1", "name2", "text2", "value1", "value2"}) {
-        headerOk = headerOk && fields[column++] == name;
+    // The log's header, perhaps with the power columns of a Trend save (their values are not
+    // read: power always comes from the quantities).
+    std::size_t columns = 0;
+    for (std::size_t count = kLogColumns; count <= kColumns && columns == 0; ++count) {
+        std::string_view rest = text;
+        bool headerOk = nextRecord(rest, fields, scratch, count);
+        std::size_t column = 0;
+        for (std::string_view name :
+             {"time", "function", "name1", "text1", "name2", "text2", "value1", "value2"}) {
+            headerOk = headerOk && fields[column++] == name;
+        }
+        for (; headerOk && column < count; ++column) {
+            headerOk = fields[column] == kPowerColumns[column - kLogColumns];
+        }
+        if (headerOk) {
+            columns = count;
+            text = rest;
+        }
     }
-    if (!headerOk) {
+    if (columns == 0) {
         result.error = "it does not begin with the header of a talviren log (" +
                        std::string(csvlog::kHeader) + ")";
         return result;
@@ -286,7 +302,7 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
             text.remove_prefix(text[0] == '\n' ? 1 : 2); // blank lines are no readings
             continue;
         }
-        const bool complete = nextRecord(text, fields, scratch);
+        const bool complete = nextRecord(text, fields, scratch, columns);
         const auto wallMs = complete ? times.read(fields[0]) : std::nullopt;
         const auto reading = wallMs ? readingOf(fields) : std::nullopt;
         if (!reading) {

@@ -28,7 +28,9 @@ struct LogReadResult {
 // Reads a CSV log as talviren-cli watch and the window write it (export/CsvLog.h). Every line
 // is checked whole: its time, the function code, names and texts that the meter could have
 // shown, and numbers that agree with the texts; a line that fails is skipped and counted.
-// A file whose first line is not the log's header is no log at all.
+// A file whose first line is not the log's header is no log at all. The power columns a
+// Trend save adds after the log's (apparent_power_va, power_w) are allowed and not read: power
+// always comes from the quantities.
 LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink);
 
 // The same over text already in memory (for tests and benchmarks).

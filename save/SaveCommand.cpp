@@ -56,6 +56,7 @@ SaveOutcome SaveCommand::save(SaveView view, const Sources& sources) {
         data.captions = &captions;
         data.table = sources.table;
         data.readings = sources.readings;
+        data.powerFactor = sources.powerFactor;
         std::string reason;
         ok = writeDataFile(type, data, path->toStdString(), reason, sources.progress);
         error = QString::fromStdString(reason);

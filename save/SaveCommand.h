@@ -40,6 +40,7 @@ public:
         const RecordTable* table = nullptr;
         QCustomPlot* chart = nullptr;
         const ReadingSequence* readings = nullptr;
+        std::optional<PowerFactor> powerFactor; // with the readings: real power too
         WriteProgress progress; // long writes tell how far they are
     };
 
