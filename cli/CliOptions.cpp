@@ -13,6 +13,7 @@ namespace talviren::cli {
 const char* const kHelpText =
     "Usage:\n"
     "  talviren-cli watch    [--port N] [--duration SECONDS] [--output FILE.csv]\n"
+    "                        [--power-factor PF]\n"
     "                        [--mqtt URL [--meter-id ID] [--mqtt-topic PREFIX]\n"
     "                         [--mqtt-password-file FILE] [--mqtt-ca FILE]\n"
     "                         [--homeassistant [DISCOVERY_PREFIX]]]\n"
@@ -28,7 +29,8 @@ const char* const kHelpText =
     "          A lost link is reported on standard error and logging resumes when the meter\n"
     "          answers again; while no meter answers, standard error lists every port tried\n"
     "          and why it could not be used, once per scan cycle. Runs until --duration has\n"
-    "          passed or SIGINT/SIGTERM arrives, then exits 0.\n"
+    "          passed or SIGINT/SIGTERM arrives, then ends with a summary line on standard\n"
+    "          error (readings, time covered, energy, S min/mean/max) and exits 0.\n"
     "download  finds the meter, downloads every stored reading and writes FILE by its\n"
     "          extension: .txt fixed-column text, .xls or .xlsx workbook, .csv one row per\n"
     "          reading. The file is written whole or not at all.\n"
@@ -38,6 +40,9 @@ const char* const kHelpText =
     "  --duration SECONDS  watch: end after so many seconds\n"
     "  --timeout SECONDS   download: give up when no meter answered (default 20)\n"
     "  --output FILE       download: the file to write; watch: a CSV log to append to\n"
+    "  --power-factor PF   watch: the circuit's power factor, above 0 and at most 1: real\n"
+    "                      power P = S x PF and its energy are estimated from it (the meter\n"
+    "                      cannot see the phase); without it only apparent power S = U x I\n"
     "\n"
     "Publishing (watch):\n"
     "  --mqtt URL          mqtt://[USER@]HOST[:PORT] (default port 1883) or mqtts://...\n"
@@ -49,9 +54,11 @@ const char* const kHelpText =
     "  --mqtt-topic PREFIX the topics' prefix (default talviren/ID)\n"
     "  --homeassistant [DISCOVERY_PREFIX]  Home Assistant discovery (default homeassistant)\n"
     "  Topics: PREFIX/status (online/offline, retained; offline is the last will),\n"
-    "  PREFIX/reading (JSON per reading: seq, time, function, current, second; QoS 1),\n"
-    "  PREFIX/ac_current, ac_voltage, dc_voltage, resistance (plain numbers in A, V, ohm;\n"
-    "  retained), PREFIX/link (connected/lost, retained). While the broker is away, readings\n"
+    "  PREFIX/reading (JSON per reading: seq, time, function, current, second,\n"
+    "  apparent_power, power, energy; QoS 1), PREFIX/ac_current, ac_voltage, dc_voltage,\n"
+    "  resistance, apparent_power (plain numbers in A, V, ohm, VA; retained), with\n"
+    "  --power-factor PREFIX/power (W) and PREFIX/energy (kWh of the run), PREFIX/link\n"
+    "  (connected/lost, retained). While the broker is away, readings\n"
     "  are queued (a day at most) and sent in order when it is back; the CSV never waits.\n"
     "\n"
     "Ports: COMn is the device linked as $XDG_CONFIG_HOME/talviren/ports/COMn, else the n-th\n"
@@ -126,8 +133,9 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     const QCommandLineOption mqttTopic(QStringLiteral("mqtt-topic"), {}, QStringLiteral("PREFIX"));
     const QCommandLineOption discovery(QStringLiteral("homeassistant"), {},
                                        QStringLiteral("DISCOVERY_PREFIX"));
+    const QCommandLineOption powerFactor(QStringLiteral("power-factor"), {}, QStringLiteral("PF"));
     parser.addOptions({help, version, port, duration, timeout, output, mqttUrl, mqttCa,
-                       mqttPassword, meterId, mqttTopic, discovery});
+                       mqttPassword, meterId, mqttTopic, discovery, powerFactor});
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(arguments)) {
         return failure(parser.errorText().toStdString());
@@ -183,6 +191,16 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         if (!seconds(parser.value(timeout), options.timeout)) {
             return failure("--timeout takes a positive number of seconds, not " +
                            quoted(parser.value(timeout)));
+        }
+    }
+    if (parser.isSet(powerFactor)) {
+        if (!watching) {
+            return failure("--power-factor belongs to watch, not to download");
+        }
+        const std::string text = parser.value(powerFactor).toStdString();
+        options.powerFactor = parsePowerFactor(text);
+        if (!options.powerFactor) {
+            return failure("--power-factor " + powerFactorRefusal(text));
         }
     }
     options.output = parser.value(output).toStdString();
@@ -250,6 +268,7 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         } else if (!settings.user.empty()) {
             settings.password = qEnvironmentVariable("TALVIREN_MQTT_PASSWORD").toStdString();
         }
+        settings.powerFactor = options.powerFactor;
         options.mqtt = settings;
     }
     parsed.outcome = ParsedArguments::Run;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mqtt/MqttSettings.h"
+#include "power/PowerFactor.h"
 
 #include <QStringList>
 
@@ -29,6 +30,7 @@ struct Options {
     std::optional<double> duration;         // watch: end after so many seconds
     double timeout = 20;                    // download: give up when no meter answered by then
     std::string output;                     // the file to write (download) or append to (watch)
+    std::optional<PowerFactor> powerFactor; // watch: real power and energy at this factor
     std::optional<mqtt::MqttSettings> mqtt; // watch: publish to this broker
 };
 

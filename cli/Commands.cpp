@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "cli/PortReport.h"
+#include "cli/RunSummary.h"
 #include "export/FileTypes.h"
 #include "log/CsvLog.h"
 #include "mqtt/MqttPublisher.h"
@@ -165,14 +166,15 @@ private:
             return false;
         }
         session_.addConsumer(publisher_.get());
-        session_.recording().addListener(publisher_.get());
+        publisher_->listenTo(session_.recording());
         return true;
     }
 
     void beforeExit(int code) override {
+        say(now() + " " + runSummary(session_.recording(), options_.powerFactor) + "\n");
         if (publisher_) {
             session_.removeConsumer(publisher_.get());
-            session_.recording().removeListener(publisher_.get());
+            publisher_->stopListening();
             if (code != kBroker) {
                 publisher_->finish(2000); // "offline", retained, and no last will
             }

@@ -1,11 +1,11 @@
 #include "export/TrendFiles.h"
 
 #include "export/AtomicFile.h"
-#include "log/CsvLog.h"
-#include "time/LocalTime.h"
 #include "export/ZipWriter.h"
+#include "log/CsvLog.h"
 #include "measure/ValueText.h"
 #include "power/ApparentPower.h"
+#include "time/LocalTime.h"
 
 #include <charconv>
 #include <string_view>

@@ -67,6 +67,7 @@ MqttPublisher::MqttPublisher(MqttSettings settings, std::string decimalSeparator
 }
 
 MqttPublisher::~MqttPublisher() {
+    stopListening();
     if (client_) {
         if (started_) {
             mosquitto_disconnect(client_);
@@ -271,12 +272,28 @@ void MqttPublisher::publishDiscovery() {
     }
 }
 
+void MqttPublisher::listenTo(Recording& recording) {
+    stopListening();
+    recording_ = &recording;
+    recording.addListener(this);
+}
+
+void MqttPublisher::stopListening() {
+    if (recording_) {
+        recording_->removeListener(this);
+        recording_ = nullptr;
+    }
+}
+
 void MqttPublisher::readingRecorded(const TimedReading& reading) {
     PublishQueue::Item item;
     item.kind = PublishQueue::Item::Reading;
     item.seq = ++seq_;
     item.wallMs = reading.wallMs;
     item.reading = reading.raw;
+    if (recording_) {
+        item.apparentEnergyVAh = recording_->power().apparentEnergyVAh();
+    }
     enqueue(item);
 }
 
@@ -333,7 +350,7 @@ void MqttPublisher::pump() {
             TimedReading reading;
             static_cast<DecodedReading&>(reading) = decodeReading(item->reading, separator_);
             reading.wallMs = item->wallMs;
-            messages = readingMessages(settings_, item->seq, reading);
+            messages = readingMessages(settings_, item->seq, reading, item->apparentEnergyVAh);
         }
         std::vector<int> mids;
         for (const Message& message : messages) {

@@ -45,6 +45,10 @@ public:
     // published and the connection closed, so that the last will is not sent.
     void finish(int timeoutMs);
 
+    // Publishes the live readings of `recording`, with its energy, until stopListening().
+    void listenTo(Recording& recording);
+    void stopListening();
+
     // The recording took a live reading.
     void readingRecorded(const TimedReading& reading) override;
     void linkCameUp(const LinkUp& up) override;
@@ -80,6 +84,7 @@ private:
     void say(const std::string& text) const;
 
     MqttSettings settings_;
+    Recording* recording_ = nullptr; // where readings and their energy come from
     std::string separator_;
     Reporting reporting_;
     struct mosquitto* client_ = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "power/PowerFactor.h"
+
 #include <optional>
 #include <string>
 
@@ -16,6 +18,7 @@ struct MqttSettings {
     std::string meterId;     // letters, digits, '-' and '_'
     std::string topicPrefix; // talviren/ID unless --mqtt-topic
     std::optional<std::string> discoveryPrefix; // Home Assistant discovery, when asked for
+    std::optional<PowerFactor> powerFactor;     // real power and energy too
 
     // The client id the broker keeps the session under.
     std::string clientId() const { return "talviren-" + meterId; }

@@ -21,12 +21,13 @@ public:
     struct Item {
         enum Kind : std::uint8_t { Reading, Link };
         Kind kind = Reading;
-        bool linkUp = false;      // Link: connected or lost
-        std::uint64_t seq = 0;    // Reading: its number in this run, from 1
-        std::int64_t wallMs = 0;  // Reading: when it arrived
-        MeterReading reading;     // Reading: the meter's counts
-        std::uint64_t ticket = 0; // set by the queue
-        int outstanding = 0;      // messages not yet acknowledged
+        bool linkUp = false;          // Link: connected or lost
+        std::uint64_t seq = 0;        // Reading: its number in this run, from 1
+        std::int64_t wallMs = 0;      // Reading: when it arrived
+        MeterReading reading;         // Reading: the meter's counts
+        double apparentEnergyVAh = 0; // Reading: the run's energy up to and with it
+        std::uint64_t ticket = 0;     // set by the queue
+        int outstanding = 0;          // messages not yet acknowledged
         bool handed = false;
     };
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace talviren::mqtt {
@@ -19,19 +20,27 @@ struct Message {
 };
 
 // The JSON object of a reading on PREFIX/reading:
-// {"seq", "time" (local, milliseconds, UTC offset), "function", "current", "second"}.
-QByteArray readingJson(std::uint64_t seq, const TimedReading& reading);
+// {"seq", "time" (local, milliseconds, UTC offset), "function", "current", "second",
+//  "apparent_power" ({"value", "unit": "VA"} or null), "power" (with a power factor only:
+//  {"value", "unit": "W", "power_factor"} or null), "energy" ({"apparent_vah", "wh" with a
+//  power factor}: the run's energy up to and including this reading)}.
+QByteArray readingJson(std::uint64_t seq, const TimedReading& reading, double apparentEnergyVAh,
+                       std::optional<PowerFactor> powerFactor);
 
 // Everything one reading publishes: the JSON object, then the plain number of each quantity
-// it carries that is not overloaded (PREFIX/ac_current, ...; retained).
+// it carries that is not overloaded (PREFIX/ac_current, ...; retained), of its apparent power
+// (PREFIX/apparent_power, VA) and, with a power factor, of real power (PREFIX/power, W) and the
+// run's energy (PREFIX/energy, kWh).
 std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t seq,
-                                     const TimedReading& reading);
+                                     const TimedReading& reading, double apparentEnergyVAh);
 
 // PREFIX/status and PREFIX/link.
 QByteArray statusTopic(const MqttSettings& settings);
 Message linkMessage(const MqttSettings& settings, bool connected);
 
-// The Home Assistant discovery configs of the four quantities (retained).
+// The Home Assistant discovery configs of the four quantities and apparent power, and with a
+// power factor of real power and energy; without one, empty configs that remove those two
+// (retained).
 std::vector<Message> discoveryMessages(const MqttSettings& settings);
 // The topic Home Assistant announces itself on: DISCOVERY_PREFIX/status.
 QByteArray discoveryStatusTopic(const MqttSettings& settings);

@@ -19,7 +19,8 @@ ApparentPower apparentPower(const MeterReading& reading) {
         return {ApparentPower::Overload, 0};
     }
     // Divisors are powers of ten whose product divides 10^4 (mA: 1000, AC V: 10).
-    const std::int64_t scale = kPowerUnitsPerVA / (std::int64_t{current->divisor} * second->divisor);
+    const std::int64_t scale =
+        kPowerUnitsPerVA / (std::int64_t{current->divisor} * second->divisor);
     return {ApparentPower::Value, std::int64_t{current->count} * second->count * scale};
 }
 

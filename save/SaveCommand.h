@@ -41,7 +41,7 @@ public:
         QCustomPlot* chart = nullptr;
         const ReadingSequence* readings = nullptr;
         std::optional<PowerFactor> powerFactor; // with the readings: real power too
-        WriteProgress progress; // long writes tell how far they are
+        WriteProgress progress;                 // long writes tell how far they are
     };
 
     // Saves what a view shows.

@@ -35,6 +35,11 @@ TEST(CliOptions, GoodCommandLines) {
     EXPECT_EQ(download.options.timeout, 60);
     EXPECT_FALSE(download.options.duration);
     EXPECT_EQ(parse({"watch"}).options.port, 0) << "all ports by default";
+    EXPECT_FALSE(parse({"watch"}).options.powerFactor) << "no power factor is assumed";
+    const auto power = parse({"watch", "--power-factor", "0.95", "--mqtt", "mqtt://b"});
+    ASSERT_EQ(power.outcome, ParsedArguments::Run) << power.error;
+    EXPECT_EQ(power.options.powerFactor, PowerFactor{950'000});
+    EXPECT_EQ(power.options.mqtt->powerFactor, PowerFactor{950'000}) << "MQTT publishes P";
     EXPECT_EQ(parse({"--version"}).outcome, ParsedArguments::Version);
     EXPECT_EQ(parse({"download", "--help"}).outcome, ParsedArguments::Help);
 }
@@ -63,6 +68,14 @@ TEST(CliOptions, BadCommandLinesNameWhatIsWrong) {
         {{"watch", "--timeout", "5"}, "--timeout belongs to download"},
         {{"download"}, "download needs --output FILE"},
         {{"watch", "--output", ""}, "--output needs a file name"},
+        {{"watch", "--power-factor", "0"},
+         "--power-factor takes a power factor above 0 and at most 1 (0 < PF \u2264 1), such as "
+         "0.95, not '0'"},
+        {{"watch", "--power-factor", "1.5"}, "--power-factor takes a power factor above 0"},
+        {{"watch", "--power-factor", "-1"}, "(0 < PF \u2264 1), such as 0.95, not '-1'"},
+        {{"watch", "--power-factor", "abc"}, "--power-factor takes a power factor above 0"},
+        {{"watch", "--power-factor="}, "(0 < PF \u2264 1), such as 0.95, not ''"},
+        {{"download", "--power-factor", "0.9", "-o", "a.txt"}, "--power-factor belongs to watch"},
     };
     for (const Case& c : cases) {
         const ParsedArguments parsed = parse(c.arguments);

@@ -48,6 +48,71 @@ TEST(Cli, WatchWritesTimestampedDecodedLines) {
     EXPECT_EQ(logged, run.lines) << "the file holds the same lines";
 }
 
+TEST(Cli, WatchEndsOnSigtermWithASummaryOfTheReadingsAndTheirEnergy) {
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "6", "--function", "1"}));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(TALVIREN_CLI_PATH), {"watch", "--port", "6", "--power-factor", ",8"});
+    QByteArray out;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            out += cli.readAllStandardOutput();
+            return out.count('\n') >= 6;
+        },
+        8000));
+    cli.terminate();
+    ASSERT_TRUE(cli.waitForFinished(5000));
+    EXPECT_EQ(cli.exitCode(), 0);
+    out += cli.readAllStandardOutput();
+    const QString errors = QString::fromUtf8(cli.readAllStandardError());
+    const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines[0], "time,function,name1,text1,name2,text2,value1,value2");
+
+    // The summary against the CSV lines: S = value1 × value2, energy by the trapezoid rule.
+    double energy = 0, low = 1e300, high = -1, sum = 0;
+    int count = 0;
+    qint64 first = 0, last = 0, previousMs = 0;
+    double previous = -1;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList f = lines[i].split(',');
+        ASSERT_EQ(f.size(), 8) << lines[i].toStdString();
+        const qint64 ms = QDateTime::fromString(f[0], Qt::ISODateWithMs).toMSecsSinceEpoch();
+        first = i == 1 ? ms : first;
+        last = ms;
+        if (f[6].isEmpty() || f[7].isEmpty()) {
+            previous = -1;
+            continue;
+        }
+        const double va = f[6].toDouble() * f[7].toDouble();
+        if (previous >= 0 && ms - previousMs <= 1250) {
+            energy += (previous + va) / 2 * static_cast<double>(ms - previousMs) / 3.6e6;
+        }
+        previous = va;
+        previousMs = ms;
+        low = std::min(low, va);
+        high = std::max(high, va);
+        sum += va;
+        ++count;
+    }
+    ASSERT_GT(count, 1);
+    const QRegularExpression summary(QStringLiteral(
+        "summary: (\\d+) readings over 0:00:(\\d\\d\\.\\d), energy ([\\d.]+) VAh \\(([\\d.]+) Wh "
+        "at PF 0.8\\), S min ([\\d.]+) VA mean ([\\d.]+) VA max ([\\d.]+) VA\n$"));
+    const auto match = summary.match(errors);
+    ASSERT_TRUE(match.hasMatch()) << errors.toStdString();
+    EXPECT_EQ(match.captured(1).toInt(), lines.size() - 1);
+    EXPECT_NEAR(match.captured(2).toDouble(), static_cast<double>(last - first) / 1000, 0.051);
+    EXPECT_NEAR(match.captured(3).toDouble(), energy, 0.00006);
+    EXPECT_NEAR(match.captured(4).toDouble(), energy * 0.8, 0.00006);
+    EXPECT_NEAR(match.captured(5).toDouble(), low, 1e-9);
+    EXPECT_NEAR(match.captured(6).toDouble(), sum / count, 0.00006);
+    EXPECT_NEAR(match.captured(7).toDouble(), high, 1e-9);
+}
+
 TEST(Cli, WatchReportsALossAndResumes) {
     QTemporaryDir config;
     SimProcess sim(config.path());

@@ -3,6 +3,7 @@
 
 #include "QtTestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -300,6 +301,121 @@ TEST(Mqtt, ReadingsPlainTopicsStatusLinkAndDiscovery) {
     EXPECT_EQ(retained(broker.port(), "talviren/m1/link"), "connected");
     EXPECT_EQ(retained(broker.port(), "talviren/m1/ac_current"), currents.back());
     EXPECT_EQ(retained(broker.port(), "talviren/m1/reading"), "") << "readings are not retained";
+}
+
+// a × b × factor (plain decimals such as "12.34") as the nearest double to the exact decimal.
+double exactProduct(const QString& a, const QString& b, const QString& factor = "1") {
+    qint64 mantissa = 1;
+    int scale = 0;
+    for (const QString& number : {a, b, factor}) {
+        const qsizetype point = number.indexOf('.');
+        const QString digits = QString(number).remove('.');
+        mantissa *= digits.toLongLong();
+        scale += point < 0 ? 0 : static_cast<int>(number.size() - point - 1);
+    }
+    QString text = QString::number(mantissa).rightJustified(scale + 1, '0');
+    text.insert(text.size() - scale, '.');
+    return text.toDouble();
+}
+
+TEST(Mqtt, PowerAndEnergyFollowTheCsvAndHomeAssistantGetsTheirSensors) {
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "5", "--function", "1"}));
+    Subscriber sub(broker.port(), {"talviren/#", "homeassistant/#"});
+    ASSERT_TRUE(sub.ready());
+    CliProcess cli(config.path(),
+                   {"watch", "--port", "5", "--duration", "4", "--power-factor", "0.95", "--mqtt",
+                    broker.url(), "--meter-id", "p1", "--homeassistant"});
+    ASSERT_TRUE(cli.finished(15000));
+    EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
+    ASSERT_TRUE(sub.waitForPayload("talviren/p1/status", "offline", 3000));
+
+    // Each JSON against its CSV line: S = U × I exactly, P = S × 0.95, and the energy up to it,
+    // integrated here from the CSV's times and values.
+    const QStringList csv = cli.lines();
+    const QStringList json = sub.payloads("talviren/p1/reading");
+    ASSERT_GE(csv.size(), 6);
+    ASSERT_EQ(json.size(), csv.size() - 1);
+    double energy = 0;
+    double previousVA = -1;
+    qint64 previousMs = 0;
+    int withPower = 0;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const QJsonObject reading = QJsonDocument::fromJson(json[i].toUtf8()).object();
+        const QStringList fields = csv[i + 1].split(',');
+        ASSERT_EQ(fields.size(), 8);
+        const qint64 ms = QDateTime::fromString(fields[0], Qt::ISODateWithMs).toMSecsSinceEpoch();
+        const bool hasS = !fields[6].isEmpty() && !fields[7].isEmpty();
+        if (!hasS) {
+            EXPECT_TRUE(reading.value("apparent_power").isNull()) << json[i].toStdString();
+            EXPECT_TRUE(reading.value("power").isNull()) << json[i].toStdString();
+            previousVA = -1;
+        } else {
+            ++withPower;
+            const double va = exactProduct(fields[6], fields[7]);
+            const QJsonObject s = reading.value("apparent_power").toObject();
+            EXPECT_EQ(s.value("value").toDouble(), va) << json[i].toStdString();
+            EXPECT_EQ(s.value("unit").toString(), "VA");
+            const QJsonObject p = reading.value("power").toObject();
+            EXPECT_EQ(p.value("value").toDouble(), exactProduct(fields[6], fields[7], "0.95"));
+            EXPECT_EQ(p.value("unit").toString(), "W");
+            EXPECT_EQ(p.value("power_factor").toDouble(), 0.95);
+            if (previousVA >= 0 && ms - previousMs <= 1250) {
+                energy += (previousVA + va) / 2 * static_cast<double>(ms - previousMs) / 3.6e6;
+            }
+            previousVA = va;
+            previousMs = ms;
+        }
+        const QJsonObject e = reading.value("energy").toObject();
+        EXPECT_NEAR(e.value("apparent_vah").toDouble(), energy, 0.00006) << i;
+        EXPECT_NEAR(e.value("wh").toDouble(), energy * 0.95, 0.00006) << i;
+    }
+    EXPECT_GT(energy, 0);
+    EXPECT_EQ(sub.payloads("talviren/p1/apparent_power").size(), withPower);
+    EXPECT_EQ(sub.payloads("talviren/p1/power").size(), withPower);
+    EXPECT_NEAR(retained(broker.port(), "talviren/p1/energy").toDouble(), energy * 0.95 / 1000,
+                1e-7);
+    EXPECT_TRUE(cli.errors().contains(" readings over ")) << cli.errors().toStdString();
+
+    struct Sensor {
+        const char* key;
+        const char* unit;
+        const char* deviceClass;
+        const char* stateClass;
+    };
+    const Sensor sensors[] = {{"apparent_power", "VA", "apparent_power", "measurement"},
+                              {"power", "W", "power", "measurement"},
+                              {"energy", "kWh", "energy", "total_increasing"}};
+    for (const Sensor& sensor : sensors) {
+        const QString id = QStringLiteral("talviren_p1_") + sensor.key;
+        const QJsonObject c =
+            QJsonDocument::fromJson(
+                retained(broker.port(), "homeassistant/sensor/" + id + "/config").toUtf8())
+                .object();
+        EXPECT_EQ(c.value("state_topic").toString(), QStringLiteral("talviren/p1/") + sensor.key);
+        EXPECT_EQ(c.value("unit_of_measurement").toString(), sensor.unit);
+        EXPECT_EQ(c.value("device_class").toString(), sensor.deviceClass);
+        EXPECT_EQ(c.value("state_class").toString(), sensor.stateClass);
+        EXPECT_EQ(c.value("device").toObject().value("identifiers").toArray().first().toString(),
+                  "talviren_p1");
+    }
+
+    // A run without a power factor takes back the sensors of power and energy.
+    CliProcess again(config.path(), {"watch", "--port", "5", "--duration", "1.5", "--mqtt",
+                                     broker.url(), "--meter-id", "p1", "--homeassistant"});
+    ASSERT_TRUE(again.finished(15000));
+    EXPECT_EQ(again.process.exitCode(), 0) << again.errors().toStdString();
+    EXPECT_EQ(retained(broker.port(), "homeassistant/sensor/talviren_p1_power/config"), "");
+    EXPECT_EQ(retained(broker.port(), "homeassistant/sensor/talviren_p1_energy/config"), "");
+    EXPECT_NE(retained(broker.port(), "homeassistant/sensor/talviren_p1_apparent_power/config"),
+              "");
+    const QStringList plain = again.lines();
+    ASSERT_GE(plain.size(), 2);
+    EXPECT_EQ(plain[0], "time,function,name1,text1,name2,text2,value1,value2")
+        << "standard output keeps its columns";
 }
 
 TEST(Mqtt, AKilledCliLeavesItsLastWill) {

@@ -38,7 +38,8 @@ TEST(ApparentPower, EveryCurrentRangeAgainstEveryVoltageCountClassAgreesWithDeci
             }
         }
     }
-    EXPECT_EQ(talviren::testing::readBackWith("check_power.py", path.string()), std::vector<std::string>{});
+    EXPECT_EQ(talviren::testing::readBackWith("check_power.py", path.string()),
+              std::vector<std::string>{});
     fs::remove(path);
 }
 
@@ -78,8 +79,8 @@ TEST(PowerFactor, AcceptsAboveZeroUpToOneAndRefusesTheRest) {
         ASSERT_TRUE(pf) << text;
         EXPECT_EQ(pf->ppm, ppm) << text;
     }
-    for (const char* text : {"0", "1.5", "-1", "abc", "", ".", "0.0000001", "1.000001", "2",
-                             " 0.9", "0.9 ", "1e-1", "+0.9", "0.9.1", "00.9"}) {
+    for (const char* text : {"0", "1.5", "-1", "abc", "", ".", "0.0000001", "1.000001", "2", " 0.9",
+                             "0.9 ", "1e-1", "+0.9", "0.9.1", "00.9"}) {
         EXPECT_FALSE(parsePowerFactor(text)) << "'" << text << "'";
     }
     EXPECT_EQ(PowerFactor{950'000}.label(), "P (PF 0.95)");
@@ -158,7 +159,7 @@ TEST(PowerTally, IntegratesOverARunWithGapsPausesOverloadsAndFunctionChanges) {
     EXPECT_GT(power.apparentEnergyVAh(), 0.1);
     EXPECT_EQ(power.overloads(), 2);
     EXPECT_EQ(power.count(), static_cast<std::int64_t>(run.steps.size()) - 2 - 2 - 1);
-    EXPECT_EQ(power.minimum().units, 85 * 2301 * 1); // 19.5585 VA
+    EXPECT_EQ(power.minimum().units, 85 * 2301 * 1);    // 19.5585 VA
     EXPECT_EQ(power.maximum().units, 910 * 2290 * 100); // 91.0 A x 229.0 V
     EXPECT_DOUBLE_EQ(power.energyWh(PowerFactor{500'000}), power.apparentEnergyVAh() / 2);
     ASSERT_TRUE(power.last());

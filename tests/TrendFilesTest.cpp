@@ -66,8 +66,7 @@ TEST_F(TrendFiles, WorkbookHasDateTimesNumbersAndTextsAndContinuesOnANewSheet) {
     std::string error;
     std::vector<double> progress;
     ASSERT_TRUE(writeReadingsWorkbook(
-        readings_, path, error, [&](double p) { progress.push_back(p); }, PowerFactor{950'000},
-        3))
+        readings_, path, error, [&](double p) { progress.push_back(p); }, PowerFactor{950'000}, 3))
         << error;
     EXPECT_EQ(progress.back(), 1.0);
     const std::string header = "text:time\ttext:function\ttext:name1\ttext:text1\ttext:name2\t"
@@ -109,7 +108,8 @@ TEST_F(TrendFiles, CsvIsTheLogFormatWithPowerAndReadsBackAsTheSameReadings) {
     ASSERT_EQ(records.size(), readings_.list.size() + 1);
     EXPECT_EQ(records[0], R"(["time", "function", "name1", "text1", "name2", "text2", "value1", )"
                           R"("value2", "apparent_power_va", "power_w"])");
-    EXPECT_TRUE(records[1].ends_with(R"("12.34", "231.3", "2854.242", "2711.5299"])")) << records[1];
+    EXPECT_TRUE(records[1].ends_with(R"("12.34", "231.3", "2854.242", "2711.5299"])"))
+        << records[1];
     EXPECT_TRUE(records[2].ends_with(R"("0.085", "-31", "", ""])")) << records[2];
     EXPECT_TRUE(records[7].ends_with(R"("20", "750", "15000", "14250"])")) << records[7];
     struct Sink : LogReadingSink {
