@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     window.show();
     if (trend) {
         window.TabStrip1->setCurrentIndex(2);
+        window.trendView->setPowerFactorText(QStringLiteral("0.95"));
         window.trendView->openLog();
         QTimer::singleShot(500, [&] {
             const bool ok = window.grab().save(output);

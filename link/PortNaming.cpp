@@ -9,7 +9,7 @@ namespace talviren::ports {
 
 namespace fs = std::filesystem;
 
-fs::path pinnedPortsFolder() {
+fs::path configFolder() {
     fs::path config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
         config = xdg;
@@ -18,7 +18,11 @@ fs::path pinnedPortsFolder() {
     } else {
         config = ".config";
     }
-    return config / "talviren" / "ports";
+    return config / "talviren";
+}
+
+fs::path pinnedPortsFolder() {
+    return configFolder() / "ports";
 }
 
 fs::path pinnedPortLink(int portNumber) {

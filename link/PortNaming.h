@@ -12,6 +12,9 @@
 //     then the others, each group in natural number order.
 namespace talviren::ports {
 
+// talviren's own folder of settings: $XDG_CONFIG_HOME/talviren (default ~/.config/talviren).
+std::filesystem::path configFolder();
+
 // The folder of pinned ports.
 std::filesystem::path pinnedPortsFolder();
 

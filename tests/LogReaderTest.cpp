@@ -130,11 +130,11 @@ TEST(LogReader, OldLocalTimesReadTheRepeatedHourInFileOrder) {
 
 TEST(LogReader, AFileThatIsNoLogSaysSo) {
     Collected got;
-    for (const char* text : {"number,function,name1,text1,name2,text2,value1,value2\n1,1,,,,,,\n",
-                             "\x89PNG\r\n\x1a\n", "time,function\n",
-                             "time,function,name1,text1,name2,text2,value1,value2,power_w\n",
-                             "time,function,name1,text1,name2,text2,value1,value2,"
-                             "apparent_power_va,power_w,more\n"}) {
+    for (const char* text :
+         {"number,function,name1,text1,name2,text2,value1,value2\n1,1,,,,,,\n", "\x89PNG\r\n\x1a\n",
+          "time,function\n", "time,function,name1,text1,name2,text2,value1,value2,power_w\n",
+          "time,function,name1,text1,name2,text2,value1,value2,"
+          "apparent_power_va,power_w,more\n"}) {
         const LogReadResult result = readCsvLogText(text, got);
         EXPECT_FALSE(result.isLog) << text;
         EXPECT_NE(result.error.find("header"), std::string::npos);

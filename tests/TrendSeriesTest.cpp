@@ -54,6 +54,34 @@ TEST(TrendSeries, SamplesAreTheQuantitiesOfTheReadingsInTheShownUnit) {
     }
 }
 
+TEST(TrendSeries, PowerIsTheProductOfTheQuantitiesOfAcVoltageReadings) {
+    std::mt19937 random(4);
+    const TrendHistory history = randomHistory(3000, random);
+    for (const std::optional<PowerFactor> pf :
+         {std::optional<PowerFactor>(), std::optional<PowerFactor>(PowerFactor{800'000})}) {
+        const TrendSeries series = TrendSeries::power(history, pf);
+        int values = 0;
+        for (std::size_t i = 0; i < history.size(); ++i) {
+            const MeterReading raw = history[i].reading();
+            const auto current = currentQuantity(raw, ".");
+            const auto second = secondQuantity(raw, ".");
+            const TrendSeries::Sample s = series.sample(i);
+            if (!current || !second || second->kind != QuantityKind::AcVoltage) {
+                ASSERT_EQ(s.state, TrendSeries::Sample::Missing) << i;
+            } else if (current->overload || second->overload) {
+                ASSERT_EQ(s.state, TrendSeries::Sample::Overload) << i;
+            } else {
+                ASSERT_EQ(s.state, TrendSeries::Sample::Value) << i;
+                ASSERT_NEAR(s.value, current->value() * second->value() * (pf ? 0.8 : 1.0),
+                            1e-9 * s.value)
+                    << i;
+                ++values;
+            }
+        }
+        EXPECT_GT(values, 100);
+    }
+}
+
 TEST(TrendSeries, BlockSummariesAndValueRangesAgreeWithEveryReading) {
     std::mt19937 random(5);
     const TrendHistory history = randomHistory(20000, random);

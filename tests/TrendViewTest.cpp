@@ -168,11 +168,12 @@ TEST(TrendView, StatisticsShowTheTextsOfTheReadingsAndResetKeepsTheHistory) {
         headers << table.horizontalHeaderItem(c)->text();
     }
     EXPECT_EQ(headers, (QStringList{"Last", "Min", "Max", "Mean", "Count", "OL"}));
-    ASSERT_EQ(table.rowCount(), 4);
+    ASSERT_EQ(table.rowCount(), 5);
     EXPECT_EQ(rig.rowName(0), "AC I");
     EXPECT_EQ(rig.rowName(1), "AC U");
     EXPECT_EQ(rig.rowName(2), "DC U");
     EXPECT_EQ(rig.rowName(3), "R");
+    EXPECT_EQ(rig.rowName(4), "S") << "apparent power of the AC voltage readings";
     // AC I: 12 to 12.09 A, 12.5 A, 13 A four times, 85 mA; one overload.
     EXPECT_EQ(rig.cell(0, 0), "85mA");
     EXPECT_EQ(rig.cell(0, 1), "85mA");
@@ -193,8 +194,95 @@ TEST(TrendView, StatisticsShowTheTextsOfTheReadingsAndResetKeepsTheHistory) {
     EXPECT_EQ(rig.live.history().size(), 17u) << "the history stays";
     rig.feed({1, 5, 1, 10, 0}, 21);
     rig.settle();
-    ASSERT_EQ(table.rowCount(), 2);
+    ASSERT_EQ(table.rowCount(), 3);
     EXPECT_EQ(rig.cell(0, 4), "1");
+    EXPECT_EQ(rig.cell(2, 0), "0.05VA");
+}
+
+TEST(TrendView, PowerRowStatisticsAndEnergyFollowThePowerFactorLiveAndInALog) {
+    TrendRig rig;
+    for (int t = 0; t < 3; ++t) {
+        rig.feed({2, 1000, 1, 120, 0}, t); // DC voltage: no power
+    }
+    rig.settle();
+    EXPECT_EQ(rig.view.chart->powerCurve(), nullptr) << "no power row without AC voltage";
+    EXPECT_TRUE(rig.view.energyLabel->text().isEmpty());
+    // 10 A at 230 V for 2 s (4 intervals), an overload, then 20 A at 230 V for 1 s after a gap.
+    for (int t = 3; t < 8; ++t) {
+        rig.feed({1, 1000, 1, 2300, 0}, t);
+    }
+    rig.feed({1, 10001, 5, 2300, 0}, 8);
+    for (int t = 12; t < 15; ++t) {
+        rig.feed({1, 2000, 1, 2300, 0}, t);
+    }
+    rig.settle();
+    TrendChart& chart = *rig.view.chart;
+    ASSERT_NE(chart.powerCurve(), nullptr);
+    EXPECT_EQ(chart.powerCurve()->valueAxis()->label(), "S (VA)");
+    EXPECT_EQ(chart.powerCurve()->series()->sample(4).value, 2300.0);
+    chart.replot();
+    EXPECT_EQ(chart.powerCurve()->lastDrawn().lines, 2);
+    EXPECT_EQ(chart.powerCurve()->lastDrawn().overloads, 1);
+    ASSERT_EQ(rig.view.statisticsTable->rowCount(), 4);
+    EXPECT_EQ(rig.rowName(3), "S");
+    const QString sRow[6] = {"4600VA", "2300VA", "4600VA", "3162.50VA", "8", "1"};
+    for (int c = 0; c < 6; ++c) {
+        EXPECT_EQ(rig.cell(3, c), sRow[c]) << c;
+    }
+    // 2300 VA × 2 s + 4600 VA × 1 s = 9200 VA·s = 2.556 VAh; the mean of 5 × 2300 and 3 × 4600.
+    const QString since = QDateTime::fromMSecsSinceEpoch(kStart).toString("HH:mm:ss");
+    const QString sinceDay = QDateTime::fromMSecsSinceEpoch(kStart).toString("yyyy-MM-dd ");
+    EXPECT_EQ(rig.view.energyLabel->text(), "E 2.556 VAh since " + sinceDay + since);
+
+    for (const char* bad : {"0", "1.5", "-1", "abc"}) {
+        EXPECT_FALSE(rig.view.setPowerFactorText(bad)) << bad;
+        EXPECT_EQ(rig.view.powerFactorProblem->text().toStdString(),
+                  "PF " + powerFactorRefusal(bad));
+        EXPECT_FALSE(rig.view.powerFactor()) << bad;
+    }
+    rig.view.powerFactorEdit->setText("0.5");
+    QTest::keyClick(rig.view.powerFactorEdit, Qt::Key_Return);
+    EXPECT_EQ(rig.view.powerFactor(), PowerFactor{500'000});
+    EXPECT_TRUE(rig.view.powerFactorProblem->isHidden());
+    EXPECT_EQ(chart.powerCurve()->valueAxis()->label(), "P (W) at PF 0.5");
+    EXPECT_EQ(chart.powerCurve()->series()->sample(4).value, 1150.0);
+    ASSERT_EQ(rig.view.statisticsTable->rowCount(), 5);
+    EXPECT_EQ(rig.rowName(4), "P (PF 0.5)");
+    EXPECT_EQ(rig.cell(4, 1), "1150W");
+    EXPECT_EQ(rig.cell(4, 3), "1581.25W");
+    EXPECT_EQ(rig.view.energyLabel->text(),
+              "E 2.556 VAh, 1.278 Wh at PF 0.5 since " + sinceDay + since);
+    {
+        // Kept for the next window.
+        TrendRig next;
+        EXPECT_EQ(next.view.powerFactor(), PowerFactor{500'000});
+        EXPECT_EQ(next.view.powerFactorEdit->text(), "0.5");
+    }
+
+    // A log of the same readings gives the same, computed from its columns.
+    const QString path = rig.folder.filePath("power.csv");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(csvlog::kHeader.data(), static_cast<qint64>(csvlog::kHeader.size()));
+        file.write("\n");
+        for (const TimedReading& r : rig.fed) {
+            file.write(csvlog::line(r).c_str());
+        }
+    }
+    rig.view.resetButton->click();
+    EXPECT_TRUE(rig.view.energyLabel->text().isEmpty());
+    rig.openDialog.answers.push_back(path);
+    rig.view.openButton->click();
+    ASSERT_TRUE(rig.view.showingLog());
+    rig.settle();
+    EXPECT_EQ(rig.view.energyLabel->text(),
+              "E 2.556 VAh, 1.278 Wh at PF 0.5 since " + sinceDay + since);
+    EXPECT_EQ(rig.cell(3, 3), "3162.50VA");
+    EXPECT_TRUE(rig.view.setPowerFactorText(""));
+    EXPECT_FALSE(rig.view.powerFactor());
+    EXPECT_EQ(rig.view.statisticsTable->rowCount(), 4) << "no P without a power factor";
+    EXPECT_EQ(chart.powerCurve()->valueAxis()->label(), "S (VA)");
 }
 
 TEST(TrendView, LoggingAppendsEveryLiveReadingAndCancelLogsNothing) {
@@ -335,8 +423,11 @@ TEST(TrendView, EverySaveTypeReadsBack) {
     const QString csv = saved("t.csv", 1);
     const std::vector<std::string> records = readBackWith("read_csv.py", csv.toStdString());
     ASSERT_EQ(records.size(), 17u);
-    EXPECT_EQ(records[11], "[\"" + csvlog::timeField(rig.fed[10].wallMs) +
-                               "\", \"1\", \"AC I\", \"OLA\", \"AC U\", \"231V\", \"\", \"231\"]");
+    EXPECT_EQ(records[11],
+              "[\"" + csvlog::timeField(rig.fed[10].wallMs) +
+                  "\", \"1\", \"AC I\", \"OLA\", \"AC U\", \"231V\", \"\", \"231\", \"\"]")
+        << "no apparent power where the current is over range";
+    EXPECT_TRUE(records[1].ends_with("\"12\", \"230\", \"2760\"]")) << records[1];
     const QString xlsx = saved("t.xlsx", 5);
     const std::vector<std::string> rows =
         readBackWith("read_trend_workbook.py", xlsx.toStdString());
@@ -344,7 +435,7 @@ TEST(TrendView, EverySaveTypeReadsBack) {
     EXPECT_EQ(rows[0], "sheet\tReadings\tA2");
     EXPECT_TRUE(rows[2].starts_with("date:" + csvlog::localTime(kStart).substr(0, 19))) << rows[2];
     EXPECT_TRUE(rows[2].ends_with("\ttext:1\ttext:AC I\ttext:12A\ttext:AC U\ttext:230V\tnumber:12.0"
-                                  "\tnumber:230.0"))
+                                  "\tnumber:230.0\tnumber:2760.0"))
         << rows[2];
     // A save that fails says so once and leaves nothing behind.
     rig.saveDialog.answers.push_back({rig.folder.filePath("none/t.xlsx"), 5});

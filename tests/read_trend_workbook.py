@@ -9,7 +9,7 @@ import openpyxl
 book = openpyxl.load_workbook(sys.argv[1], read_only=False)
 for sheet in book.worksheets:
     print("sheet\t%s\t%s" % (sheet.title, sheet.freeze_panes))
-    for row in sheet.iter_rows(max_col=10):
+    for row in sheet.iter_rows(max_col=sheet.max_column):
         cells = []
         for cell in row:
             value = cell.value

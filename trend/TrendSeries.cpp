@@ -1,14 +1,34 @@
 #include "trend/TrendSeries.h"
 
 #include "measure/ValueText.h"
+#include "power/ApparentPower.h"
 
 #include <algorithm>
 
 namespace talviren {
 
+TrendSeries TrendSeries::power(const TrendHistory& history, std::optional<PowerFactor> factor) {
+    TrendSeries series(history, QuantityKind::AcVoltage);
+    series.power_ = true;
+    series.powerFactor_ = factor ? factor->value() : 1.0;
+    return series;
+}
+
 TrendSeries::Sample TrendSeries::sample(std::size_t i) const {
     // Decoded by the one scale table, as counts: nothing to allocate.
     const MeterReading reading = (*history_)[i].reading();
+    if (power_) {
+        const ApparentPower s = apparentPower(reading);
+        switch (s.state) {
+        case ApparentPower::Value:
+            return {Sample::Value, s.va() * powerFactor_};
+        case ApparentPower::Overload:
+            return {Sample::Overload, 0};
+        case ApparentPower::None:
+            break;
+        }
+        return {};
+    }
     const auto q = current_ ? currentNumber(reading) : secondNumber(reading);
     if (!q || q->kind != kind_) {
         return {};

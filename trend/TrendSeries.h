@@ -1,17 +1,21 @@
 #pragma once
 
 #include "measure/Quantity.h"
+#include "power/PowerFactor.h"
 #include "trend/TrendHistory.h"
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace talviren {
 
 // One quantity of a history as a chart reads it: a key (seconds since 1970) and, per reading,
 // a value in the unit the window shows the kind in (A, V, kΩ), an overload, or nothing (the
-// reading carries another quantity, or none). Reads the history in place and copies nothing
-// but a summary of every block of readings, so that a week is searched in microseconds.
+// reading carries another quantity, or none). Apparent power (VA), or real power (W) at a
+// power factor, is read the same way: an overload where AC voltage or current is over range. Reads
+// the history in place and copies nothing but a summary of every block of readings, so that a week
+// is searched in microseconds.
 class TrendSeries {
 public:
     struct Sample {
@@ -33,7 +37,12 @@ public:
         : history_(&history), kind_(kind), current_(kind == QuantityKind::AcCurrent),
           basePerShown_(quantityKindInfo(kind).basePerShown) {}
 
+    // Apparent power S of the history, or real power P = S × PF with a power factor.
+    static TrendSeries power(const TrendHistory& history, std::optional<PowerFactor> factor);
+
     QuantityKind kind() const { return kind_; }
+    // Whether it reads power rather than a quantity.
+    bool isPower() const { return power_; }
     const TrendHistory& history() const { return *history_; }
     std::size_t size() const { return history_->size(); }
     // The chart's time of reading i, seconds since 1970 (UTC); never less than the one before.
@@ -51,8 +60,10 @@ public:
 private:
     const TrendHistory* history_;
     QuantityKind kind_;
-    bool current_;                      // the current, else the second quantity of the kind
-    int basePerShown_;                  // base units in the unit the window shows
+    bool current_;       // the current, else the second quantity of the kind
+    int basePerShown_;   // base units in the unit the window shows
+    bool power_ = false; // S, or P when powerFactor_ is not 1
+    double powerFactor_ = 1;
     mutable std::vector<Block> blocks_; // of the full blocks, filled as they are asked for
 };
 

@@ -33,6 +33,20 @@ QString axisTitle(QuantityKind kind) {
         QString::fromUtf8(info.shownUnit.data(), info.shownUnit.size()));
 }
 
+QString powerTitle(const std::optional<PowerFactor>& factor) {
+    return factor ? QStringLiteral("P (W) at PF %1").arg(QString::fromStdString(factor->text()))
+                  : QStringLiteral("S (VA)");
+}
+
+bool holdsAcVoltage(const TrendHistory& history) {
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        if (history[i].function == kAcCurrentAcVoltage) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
@@ -43,7 +57,8 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
     lower_ = new QCPAxisRect(this);
     plotLayout()->addElement(0, 0, upper_);
     plotLayout()->addElement(1, 0, lower_);
-    auto* margins = new QCPMarginGroup(this);
+    margins_ = new QCPMarginGroup(this);
+    auto* margins = margins_;
     ticker_.reset(new QCPAxisTickerDateTime);
     ticker_->setDateTimeSpec(Qt::LocalTime);
     ticker_->setTickCount(5);
@@ -84,6 +99,7 @@ void TrendChart::setHistory(const TrendHistory* history) {
         history ? std::optional<TrendSeries>(TrendSeries(*history, QuantityKind::AcCurrent))
                 : std::nullopt);
     chooseSecondKind();
+    placePowerRow();
     following_ = true;
     emit followingChanged(true);
     placeTimeAxis();
@@ -95,6 +111,9 @@ void TrendChart::historyGrew() {
         const auto kind = talviren::secondKind(history_->back().function);
         if (kind && *kind != secondKind_) {
             chooseSecondKind();
+        }
+        if (!power_ && history_->back().function == kAcCurrentAcVoltage) {
+            placePowerRow();
         }
     }
     if (following_) {
@@ -116,6 +135,49 @@ void TrendChart::chooseSecondKind() {
     second_->setSeries(history_ ? std::optional<TrendSeries>(TrendSeries(*history_, secondKind_))
                                 : std::nullopt);
     lower_->axis(QCPAxis::atLeft)->setLabel(axisTitle(secondKind_));
+}
+
+void TrendChart::setPowerFactor(std::optional<PowerFactor> factor) {
+    powerFactor_ = factor;
+    if (power_) {
+        power_->setSeries(TrendSeries::power(*history_, powerFactor_));
+        power_->valueAxis()->setLabel(powerTitle(powerFactor_));
+        redraw();
+    }
+}
+
+void TrendChart::placePowerRow() {
+    const bool wanted = history_ && holdsAcVoltage(*history_);
+    if (wanted && !power_) {
+        powerRect_ = new QCPAxisRect(this);
+        plotLayout()->addElement(2, 0, powerRect_);
+        powerRect_->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
+        powerRect_->setRangeDrag(Qt::Horizontal);
+        powerRect_->setRangeZoom(Qt::Horizontal);
+        QCPAxis* time = powerRect_->axis(QCPAxis::atBottom);
+        time->setTicker(ticker_);
+        time->setRange(timeAxis()->range());
+        powerRect_->axis(QCPAxis::atLeft)->setNumberFormat(QStringLiteral("g"));
+        // The time labels move to the bottom row; the lower plot's axis stays the one kept.
+        lower_->axis(QCPAxis::atBottom)->setTickLabels(false);
+        connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), timeAxis(),
+                qOverload<const QCPRange&>(&QCPAxis::setRange));
+        connect(timeAxis(), qOverload<const QCPRange&>(&QCPAxis::rangeChanged), time,
+                qOverload<const QCPRange&>(&QCPAxis::setRange));
+        power_ = new TrendCurve(time, powerRect_->axis(QCPAxis::atLeft));
+        power_->setPen(QPen(QColor(0xc6, 0x28, 0x28), 1.5));
+    } else if (!wanted && power_) {
+        removePlottable(power_);
+        power_ = nullptr;
+        plotLayout()->remove(powerRect_); // deletes it with its axes
+        powerRect_ = nullptr;
+        plotLayout()->simplify();
+        lower_->axis(QCPAxis::atBottom)->setTickLabels(true);
+    }
+    if (power_) {
+        power_->setSeries(TrendSeries::power(*history_, powerFactor_));
+        power_->valueAxis()->setLabel(powerTitle(powerFactor_));
+    }
 }
 
 void TrendChart::setSpan(Span span) {
@@ -174,7 +236,10 @@ void TrendChart::fitValues() {
     ticker_->setDateTimeFormat(time.size() > 86400 ? QStringLiteral("dd.MM.\nHH:mm")
                                : time.size() > 600 ? QStringLiteral("HH:mm")
                                                    : QStringLiteral("HH:mm:ss"));
-    for (TrendCurve* curve : {current_, second_}) {
+    for (TrendCurve* curve : {current_, second_, power_}) {
+        if (!curve) {
+            continue;
+        }
         bool found = false;
         const QCPRange values = curve->getValueRange(found, QCP::sdBoth, time);
         if (!found) {

@@ -1,18 +1,22 @@
 #include "ui/TrendView.h"
 
+#include "link/PortNaming.h"
 #include "measure/ValueText.h"
 #include "trend/HistoryReadings.h"
 #include "ui/TrendCurve.h"
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QToolButton>
@@ -31,6 +35,26 @@ QString fromView(std::string_view text) {
 // Decimals of a mean: one more than the finest step the display shows in that unit.
 int meanDecimals(QuantityKind kind) {
     return kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
+}
+
+// Where the window keeps what the user set: $XDG_CONFIG_HOME/talviren/talviren.conf.
+QString settingsFile() {
+    return QString::fromStdString((ports::configFolder() / "talviren.conf").string());
+}
+const QString kPowerFactorKey = QStringLiteral("trend/power_factor");
+
+// An energy in Wh or VAh with a prefix that keeps it short: "523.456 VAh", "1.234 kVAh".
+QString energyText(double value, const char* unit, const QString& separator) {
+    const char* prefix = "";
+    if (std::abs(value) >= 1e6) {
+        value /= 1e6;
+        prefix = "M";
+    } else if (std::abs(value) >= 1e3) {
+        value /= 1e3;
+        prefix = "k";
+    }
+    return QString::number(value, 'f', 3).replace(QLatin1Char('.'), separator) + ' ' + prefix +
+           unit;
 }
 
 } // namespace
@@ -53,6 +77,13 @@ TrendView::TrendView(Recording& live, SaveDialog& saveDialog, OpenDialog& openDi
         refreshStatistics();
         refreshLogLabel();
     });
+    const QString savedFactor =
+        QSettings(settingsFile(), QSettings::IniFormat).value(kPowerFactorKey).toString();
+    if (const auto factor = parsePowerFactor(savedFactor.toStdString())) {
+        powerFactor_ = factor;
+        powerFactorEdit->setText(savedFactor);
+        chart->setPowerFactor(factor);
+    }
     showRecording(&live_);
     live_.addListener(this);
 }
@@ -99,10 +130,25 @@ void TrendView::buildControls() {
     logButton->setToolTip(tr("Append every live reading to a CSV file"));
     openButton = makeButton(tr("Open\u2026"));
     openButton->setToolTip(tr("Show a CSV log in the chart"));
+    auto* factorName = new QLabel(tr("PF"), this);
+    powerFactorEdit = new QLineEdit(this);
+    powerFactorEdit->setObjectName(QStringLiteral("PF"));
+    powerFactorEdit->setAccessibleName(tr("Power factor"));
+    powerFactorEdit->setToolTip(
+        tr("The circuit's power factor, above 0 and at most 1: real power P = S \u00D7 PF is "
+           "estimated from it, since the meter cannot see the phase. Empty: apparent power S "
+           "only."));
+    powerFactorEdit->setFixedWidth(powerFactorEdit->fontMetrics().horizontalAdvance("0.000000") +
+                                   12);
+    factorName->setBuddy(powerFactorEdit);
+    bar->addWidget(factorName);
+    bar->addWidget(powerFactorEdit);
     for (QToolButton* button : {resetButton, logButton, openButton}) {
         bar->addWidget(button);
     }
     layout->addLayout(bar);
+    connect(powerFactorEdit, &QLineEdit::editingFinished, this,
+            [this] { setPowerFactorText(powerFactorEdit->text()); });
 
     auto* status = new QHBoxLayout;
     sourceLabel = new QLabel(this);
@@ -111,6 +157,11 @@ void TrendView::buildControls() {
     status->addWidget(sourceLabel, 1);
     status->addWidget(logLabel, 1);
     layout->addLayout(status);
+    powerFactorProblem = new QLabel(this);
+    powerFactorProblem->setStyleSheet(QStringLiteral("color: #c62828"));
+    powerFactorProblem->setWordWrap(true);
+    powerFactorProblem->hide();
+    layout->addWidget(powerFactorProblem);
 
     chart = new TrendChart(this);
     chart->setAccessibleName(tr("Trend chart"));
@@ -127,6 +178,9 @@ void TrendView::buildControls() {
     statisticsTable->setFixedHeight(20 * 4 +
                                     statisticsTable->horizontalHeader()->sizeHint().height() + 4);
     layout->addWidget(statisticsTable);
+    energyLabel = new QLabel(this);
+    energyLabel->setAccessibleName(tr("Energy"));
+    layout->addWidget(energyLabel);
 
     spanButtons[static_cast<int>(chart->span())]->setChecked(true);
     connect(liveButton, &QToolButton::clicked, this, [this] { showLive(); });
@@ -180,6 +234,32 @@ void TrendView::resetStatistics() {
     refreshStatistics();
 }
 
+bool TrendView::setPowerFactorText(const QString& given) {
+    const QString text = given.trimmed();
+    std::optional<PowerFactor> factor;
+    if (!text.isEmpty()) {
+        factor = parsePowerFactor(text.toStdString());
+        if (!factor) {
+            // The words talviren-cli uses for --power-factor.
+            powerFactorProblem->setText(
+                tr("PF %1").arg(QString::fromStdString(powerFactorRefusal(text.toStdString()))));
+            powerFactorProblem->show();
+            return false;
+        }
+    }
+    powerFactorProblem->hide();
+    if (powerFactorEdit->text() != text) {
+        powerFactorEdit->setText(text);
+    }
+    if (factor != powerFactor_) {
+        powerFactor_ = factor;
+        QSettings(settingsFile(), QSettings::IniFormat).setValue(kPowerFactorKey, text);
+        chart->setPowerFactor(factor);
+        refreshStatistics();
+    }
+    return true;
+}
+
 void TrendView::refreshStatisticsSoon() {
     if (!statisticsRefresh_.isActive()) {
         statisticsRefresh_.start();
@@ -189,7 +269,16 @@ void TrendView::refreshStatisticsSoon() {
 void TrendView::refreshStatistics() {
     const ReadingStatistics& stats = shown_->statistics();
     const std::vector<QuantityKind> kinds = stats.seenKinds();
-    statisticsTable->setRowCount(static_cast<int>(kinds.size()));
+    const PowerTally& power = shown_->power();
+    const int powerRows = power.seen() ? (powerFactor_ ? 2 : 1) : 0;
+    const int rows = static_cast<int>(kinds.size()) + powerRows;
+    statisticsTable->setRowCount(rows);
+    // As tall as its rows (two at least), so that none hides behind a scroll bar.
+    const QHeaderView* rowHeader = statisticsTable->verticalHeader();
+    const int rowHeight = rows > 0 ? rowHeader->sectionSize(0) : rowHeader->defaultSectionSize();
+    statisticsTable->setFixedHeight(std::max(rowHeader->length(), 2 * rowHeight) +
+                                    statisticsTable->horizontalHeader()->sizeHint().height() +
+                                    2 * statisticsTable->frameWidth());
     int row = 0;
     for (QuantityKind kind : kinds) {
         const ReadingStatistics::Kind& k = stats.of(kind);
@@ -206,18 +295,73 @@ void TrendView::refreshStatistics() {
                                   mean,
                                   QString::number(k.count),
                                   QString::number(k.overloads)};
-        statisticsTable->setVerticalHeaderItem(row, new QTableWidgetItem(fromView(info.symbol)));
-        for (int c = 0; c < 6; ++c) {
-            QTableWidgetItem* item = statisticsTable->item(row, c);
-            if (!item) {
-                item = new QTableWidgetItem;
-                item->setTextAlignment(Qt::AlignCenter);
-                statisticsTable->setItem(row, c, item);
-            }
-            item->setText(cells[c]);
-        }
-        ++row;
+        setStatisticsRow(row++, fromView(info.symbol), cells);
     }
+    // S, and P at the power factor: P's figures are S's times PF, exactly.
+    const QString separator = QString::fromStdString(separator_);
+    for (int p = 0; p < powerRows; ++p) {
+        const bool real = p == 1;
+        const QString unit = real ? QStringLiteral("W") : QStringLiteral("VA");
+        const auto number = [&](std::int64_t units) {
+            // P to the milliwatt, to fit its column; S as it is, exact.
+            const std::string text =
+                real ? decimalText((realPowerTenBillionths(units, *powerFactor_) + 5'000'000) /
+                                       10'000'000,
+                                   3)
+                     : apparentPowerNumber(units);
+            return QString::fromStdString(text).replace(QLatin1Char('.'), separator) + unit;
+        };
+        const auto& last = power.last();
+        const bool counted = power.count() > 0;
+        const double mean = power.meanVA() * (real ? powerFactor_->value() : 1.0);
+        const QString cells[6] = {
+            !last            ? QString()
+            : last->overload ? QStringLiteral("OL") + unit
+                             : number(last->units),
+            counted ? number(power.minimum().units) : QString(),
+            counted ? number(power.maximum().units) : QString(),
+            counted ? QString::number(mean, 'f', 2).replace(QLatin1Char('.'), separator) + unit
+                    : QString(),
+            QString::number(power.count()),
+            QString::number(power.overloads())};
+        setStatisticsRow(row++,
+                         real ? QString::fromStdString(powerFactor_->label()) : QStringLiteral("S"),
+                         cells);
+    }
+    refreshEnergy();
+}
+
+void TrendView::setStatisticsRow(int row, const QString& name, const QString (&cells)[6]) {
+    statisticsTable->setVerticalHeaderItem(row, new QTableWidgetItem(name));
+    for (int c = 0; c < 6; ++c) {
+        QTableWidgetItem* item = statisticsTable->item(row, c);
+        if (!item) {
+            item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignCenter);
+            statisticsTable->setItem(row, c, item);
+        }
+        item->setText(cells[c]);
+    }
+}
+
+void TrendView::refreshEnergy() {
+    const PowerTally& power = shown_->power();
+    if (!power.seen() || !power.sinceWallMs()) {
+        energyLabel->clear();
+        return;
+    }
+    const QString separator = QString::fromStdString(separator_);
+    QString text = QStringLiteral("E ") + energyText(power.apparentEnergyVAh(), "VAh", separator);
+    if (powerFactor_) {
+        text += QStringLiteral(", ") + energyText(power.energyWh(*powerFactor_), "Wh", separator) +
+                QStringLiteral(" at PF ") + QString::fromStdString(powerFactor_->text());
+    }
+    const QDateTime since = QDateTime::fromMSecsSinceEpoch(*power.sinceWallMs());
+    const bool today = since.date() == QDate::currentDate();
+    text += tr(" since %1")
+                .arg(since.toString(today ? QStringLiteral("HH:mm:ss")
+                                          : QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    energyLabel->setText(text);
 }
 
 void TrendView::refreshLogLabel() {
@@ -314,6 +458,7 @@ SaveOutcome TrendView::save() {
     SaveCommand::Sources sources;
     sources.chart = chart;
     sources.readings = &readings;
+    sources.powerFactor = powerFactor_;
     sources.progress = [&progress](double done) {
         progress.setValue(static_cast<int>(done * 1000));
     };

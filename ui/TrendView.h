@@ -10,15 +10,18 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
+class QLineEdit;
 class QTableWidget;
 class QToolButton;
 
 namespace talviren {
 
-// The Trend view: a chart of both quantities over time, their statistics, logging every live
-// reading to a CSV file, and opening such a log. It shows the session's recording, which takes
+// The Trend view: a chart of both quantities over time (and of power where there is AC
+// voltage), their statistics and energy, logging every live reading to a CSV file, and opening
+// such a log. It shows the session's recording, which takes
 // the live readings for the whole run whether the view is shown or not, or a log read back into
 // a recording of its own.
 class TrendView : public QWidget, private RecordingListener {
@@ -44,6 +47,10 @@ public:
     void showLive();
     // "Reset": clears the statistics shown, not the history.
     void resetStatistics();
+    // The "PF" field's text: empty for none, else a power factor; false (with the refusal shown
+    // beside the field) for anything else, which changes nothing. Kept in the settings.
+    bool setPowerFactorText(const QString& text);
+    std::optional<PowerFactor> powerFactor() const { return powerFactor_; }
 
     void setInitialFolder(QString folder);
     void setNotify(Notify notify) { notify_ = std::move(notify); }
@@ -63,6 +70,9 @@ public:
     QToolButton* openButton = nullptr;
     QLabel* sourceLabel = nullptr;
     QLabel* logLabel = nullptr;
+    QLineEdit* powerFactorEdit = nullptr;
+    QLabel* powerFactorProblem = nullptr; // why the field's text was refused
+    QLabel* energyLabel = nullptr;        // "E 1.234 kVAh since 08:00:00"
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -75,6 +85,9 @@ private:
     void showRecording(Recording* recording);
     void refreshStatisticsSoon();
     void refreshStatistics();
+    void refreshEnergy();
+    // Writes one row of the statistics table.
+    void setStatisticsRow(int row, const QString& name, const QString (&cells)[6]);
     void refreshLogLabel();
     void uncheckLog();
     void tell(const QString& title, const QString& text);
@@ -88,6 +101,7 @@ private:
     std::unique_ptr<Recording> opened_;
     QString openedName_; // the file name of the log shown
     Recording* shown_ = &live_;
+    std::optional<PowerFactor> powerFactor_;
 
     QTimer statisticsRefresh_;
 };
