@@ -5,6 +5,7 @@
 #include "time/LocalTime.h"
 
 #include <cmath>
+#include <string>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,39 +19,57 @@ QString text(std::string_view view) {
     return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
 }
 
-QJsonValue quantityJson(const std::optional<Quantity>& q) {
-    if (!q) {
-        return QJsonValue::Null;
+// A JSON string: quotes, backslashes and control characters escaped, UTF-8 kept as it is.
+void appendString(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[(c >> 4) & 0xf];
+            out += kHex[c & 0xf];
+        } else {
+            out += c;
+        }
     }
-    QJsonObject object;
-    object.insert(QStringLiteral("name"), text(q->symbol()));
-    object.insert(QStringLiteral("text"), QString::fromStdString(q->text));
-    object.insert(QStringLiteral("value"),
-                  q->overload ? QJsonValue(QJsonValue::Null) : QJsonValue(q->value()));
-    object.insert(QStringLiteral("unit"), text(q->unit()));
-    object.insert(QStringLiteral("overload"), q->overload);
-    return object;
+    out += '"';
+}
+
+// `"key":`, after a comma unless it is the object's first.
+void appendKey(std::string& out, std::string_view key) {
+    if (out.back() != '{') {
+        out += ',';
+    }
+    appendString(out, key);
+    out += ':';
+}
+
+// {"name","overload","text","unit","value"}: the value as the exact decimal the text shows.
+void appendQuantity(std::string& out, const std::optional<Quantity>& q) {
+    if (!q) {
+        out += "null";
+        return;
+    }
+    out += '{';
+    appendKey(out, "name");
+    appendString(out, q->symbol());
+    appendKey(out, "overload");
+    out += q->overload ? "true" : "false";
+    appendKey(out, "text");
+    appendString(out, q->text);
+    appendKey(out, "unit");
+    appendString(out, q->unit());
+    appendKey(out, "value");
+    out += q->overload ? std::string("null") : plainNumber(*q);
+    out += '}';
 }
 
 // An energy rounded to 0.0001 of its unit, as its exact decimal text.
 std::string energyText(double value, int decimals = 4) {
     return decimalText(std::llround(value * 1e4), decimals);
-}
-
-QJsonValue apparentPowerJson(const ApparentPower& s) {
-    if (!s.hasValue()) {
-        return QJsonValue::Null;
-    }
-    return QJsonObject{{QStringLiteral("value"), s.va()}, {QStringLiteral("unit"), "VA"}};
-}
-
-QJsonValue realPowerJson(const ApparentPower& s, PowerFactor pf) {
-    if (!s.hasValue()) {
-        return QJsonValue::Null;
-    }
-    return QJsonObject{{QStringLiteral("value"), decimalValue(realPowerNumber(s.units, pf))},
-                       {QStringLiteral("unit"), "W"},
-                       {QStringLiteral("power_factor"), pf.value()}};
 }
 
 QByteArray topic(const std::string& prefix, std::string_view leaf) {
@@ -61,26 +80,53 @@ QByteArray topic(const std::string& prefix, std::string_view leaf) {
 
 QByteArray readingJson(std::uint64_t seq, const TimedReading& reading, double apparentEnergyVAh,
                        std::optional<PowerFactor> powerFactor) {
+    // Written as text, keys in order, every number as the exact decimal it stands for: a
+    // reading's messages are built in its path while the broker is there.
     thread_local LocalTime zone;
-    std::string time;
-    zone.appendIsoWithOffset(time, reading.wallMs);
-    QJsonObject object;
-    object.insert(QStringLiteral("seq"), static_cast<qint64>(seq));
-    object.insert(QStringLiteral("time"), QString::fromStdString(time));
-    object.insert(QStringLiteral("function"), reading.raw.function);
-    object.insert(QStringLiteral("current"), quantityJson(reading.current));
-    object.insert(QStringLiteral("second"), quantityJson(reading.second));
+    thread_local std::string out;
+    out.assign("{");
     const ApparentPower s = apparentPower(reading.raw);
-    object.insert(QStringLiteral("apparent_power"), apparentPowerJson(s));
-    QJsonObject energy{
-        {QStringLiteral("apparent_vah"), decimalValue(energyText(apparentEnergyVAh))}};
-    if (powerFactor) {
-        object.insert(QStringLiteral("power"), realPowerJson(s, *powerFactor));
-        energy.insert(QStringLiteral("wh"),
-                      decimalValue(energyText(apparentEnergyVAh * powerFactor->value())));
+    appendKey(out, "apparent_power");
+    if (s.hasValue()) {
+        out += "{\"unit\":\"VA\",\"value\":";
+        out += apparentPowerNumber(s.units);
+        out += '}';
+    } else {
+        out += "null";
     }
-    object.insert(QStringLiteral("energy"), energy);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    appendKey(out, "current");
+    appendQuantity(out, reading.current);
+    appendKey(out, "energy");
+    out += "{\"apparent_vah\":";
+    out += energyText(apparentEnergyVAh);
+    if (powerFactor) {
+        out += ",\"wh\":";
+        out += energyText(apparentEnergyVAh * powerFactor->value());
+    }
+    out += '}';
+    appendKey(out, "function");
+    out += std::to_string(reading.raw.function);
+    if (powerFactor) {
+        appendKey(out, "power");
+        if (s.hasValue()) {
+            out += "{\"power_factor\":";
+            out += powerFactor->text();
+            out += ",\"unit\":\"W\",\"value\":";
+            out += realPowerNumber(s.units, *powerFactor);
+            out += '}';
+        } else {
+            out += "null";
+        }
+    }
+    appendKey(out, "second");
+    appendQuantity(out, reading.second);
+    appendKey(out, "seq");
+    out += std::to_string(seq);
+    appendKey(out, "time");
+    out += '"';
+    zone.appendIsoWithOffset(out, reading.wallMs);
+    out += "\"}";
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }
 
 std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t seq,

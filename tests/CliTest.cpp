@@ -52,24 +52,13 @@ TEST(Cli, WatchEndsOnSigtermWithASummaryOfTheReadingsAndTheirEnergy) {
     QTemporaryDir config;
     SimProcess sim(config.path());
     ASSERT_TRUE(sim.start({"--port", "6", "--function", "1"}));
-    QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    cli.setProcessEnvironment(env);
-    cli.start(QStringLiteral(TALVIREN_CLI_PATH), {"watch", "--port", "6", "--power-factor", ",8"});
-    QByteArray out;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            out += cli.readAllStandardOutput();
-            return out.count('\n') >= 6;
-        },
-        8000));
-    cli.terminate();
-    ASSERT_TRUE(cli.waitForFinished(5000));
-    EXPECT_EQ(cli.exitCode(), 0);
-    out += cli.readAllStandardOutput();
-    const QString errors = QString::fromUtf8(cli.readAllStandardError());
-    const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+    CliProcess cli(config.path(), {"watch", "--port", "6", "--power-factor", ",8"});
+    ASSERT_TRUE(waitFor([&] { return cli.lines().size() >= 6; }, 8000));
+    cli.process.terminate();
+    ASSERT_TRUE(cli.finished(5000));
+    EXPECT_EQ(cli.process.exitCode(), 0);
+    const QString errors = cli.errors();
+    const QStringList lines = cli.lines();
     EXPECT_EQ(lines[0], "time,function,name1,text1,name2,text2,value1,value2");
 
     // The summary against the CSV lines: S = value1 × value2, energy by the trapezoid rule.

@@ -194,26 +194,6 @@ std::vector<int> seqs(Subscriber& subscriber, const QString& prefix) {
     return ::testing::AssertionFailure() << errors.toStdString();
 }
 
-struct CliProcess {
-    CliProcess(const QString& config, const QStringList& arguments,
-               const QProcessEnvironment& extra = {}) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        env.insert(extra);
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(TALVIREN_CLI_PATH), arguments);
-    }
-    bool finished(int timeoutMs) { return process.waitForFinished(timeoutMs); }
-    QString errors() { return err += QString::fromUtf8(process.readAllStandardError()); }
-    QStringList lines() {
-        out += QString::fromUtf8(process.readAllStandardOutput());
-        return out.split('\n', Qt::SkipEmptyParts);
-    }
-    QProcess process;
-    QString err;
-    QString out;
-};
-
 TEST(Mqtt, ReadingsPlainTopicsStatusLinkAndDiscovery) {
     Broker broker;
     ASSERT_TRUE(broker.start());

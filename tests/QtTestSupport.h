@@ -134,6 +134,27 @@ struct SerialRig {
     EventLog events;
 };
 
+// talviren-cli running with a private ports folder (and more environment), read as it goes.
+struct CliProcess {
+    CliProcess(const QString& config, const QStringList& arguments,
+               const QProcessEnvironment& extra = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(extra);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(TALVIREN_CLI_PATH), arguments);
+    }
+    bool finished(int timeoutMs) { return process.waitForFinished(timeoutMs); }
+    QString errors() { return err += QString::fromUtf8(process.readAllStandardError()); }
+    QStringList lines() {
+        out += QString::fromUtf8(process.readAllStandardOutput());
+        return out.split('\n', Qt::SkipEmptyParts);
+    }
+    QProcess process;
+    QString err;
+    QString out;
+};
+
 // What a run of talviren-cli printed and how it ended.
 struct CliRun {
     int exitCode = -1; // -1: it did not end in time, or crashed

@@ -14,6 +14,8 @@
 #include "link/Protocol.h"
 #include "log/CsvLogWriter.h"
 #include "mqtt/MqttPublisher.h"
+#include "mqtt/ReadingMessages.h"
+#include "power/PowerTally.h"
 #include "records/RecordDecoder.h"
 #include "session/QtSerialPort.h"
 #include "session/QtTimer.h"
@@ -437,6 +439,63 @@ TimedReading simulatedReading(int i) {
     return reading;
 }
 
+// A month of AC voltage readings at 2 Hz into the power tally (S, its statistics and energy):
+// what power adds to every reading's path. And the MQTT messages of a reading with a power
+// factor, which the publisher builds when the broker can take them.
+int power() {
+    std::vector<TimedReading> readings;
+    for (int i = 0; i < 4000; ++i) {
+        TimedReading r;
+        static_cast<DecodedReading&>(r) =
+            decodeReading(MeterReading{kAcCurrentAcVoltage, 1000 + i % 900,
+                                       static_cast<std::uint8_t>(i % 5), 2200 + i % 300, 0},
+                          ".");
+        readings.push_back(r);
+    }
+    std::vector<double> perReading;
+    double energy = 0;
+    for (int run = 0; run < 7; ++run) {
+        PowerTally tally;
+        const auto start = Clock::now();
+        for (int i = 0; i < kMonthReadings; ++i) {
+            const TimedReading& r = readings[static_cast<std::size_t>(i) % readings.size()];
+            tally.add(r.raw, i * 500LL, i * 500LL, i % 5000 == 0);
+        }
+        perReading.push_back(msSince(start) * 1000 / kMonthReadings);
+        energy = tally.apparentEnergyVAh();
+    }
+    report("power_tally_us_per_reading", median(perReading), "us");
+    // The same readings as DC voltage without a power factor carry no power: the difference is
+    // what power adds to the messages.
+    std::vector<TimedReading> dc = readings;
+    for (TimedReading& r : dc) {
+        r.raw.function = kAcCurrentDcVoltage;
+        static_cast<DecodedReading&>(r) = decodeReading(r.raw, ".");
+    }
+    std::size_t messages = 0;
+    const auto messagesUs = [&](const std::vector<TimedReading>& list,
+                                std::optional<PowerFactor> factor) {
+        mqtt::MqttSettings settings;
+        settings.topicPrefix = "talviren/bench";
+        settings.powerFactor = factor;
+        std::vector<double> times;
+        for (int run = 0; run < 7; ++run) {
+            const auto start = Clock::now();
+            for (int i = 0; i < 20'000; ++i) {
+                messages +=
+                    mqtt::readingMessages(settings, static_cast<std::uint64_t>(i),
+                                          list[static_cast<std::size_t>(i) % list.size()], energy)
+                        .size();
+            }
+            times.push_back(msSince(start) * 1000 / 20'000);
+        }
+        return median(times);
+    };
+    report("power_mqtt_messages_us", messagesUs(readings, PowerFactor{950'000}), "us");
+    report("power_mqtt_messages_without_us", messagesUs(dc, std::nullopt), "us");
+    return energy > 0 && messages > 0 ? 0 : 1;
+}
+
 // Opens the one file it is given.
 struct GivenFile : OpenDialog {
     QString path;
@@ -450,6 +509,7 @@ struct TrendBench {
         });
         view.resize(553, 495);
         view.show();
+        view.setPowerFactorText(QStringLiteral("0.95")); // the power row shows P
         waitUntil([] { return false; }, 100);
     }
     void feed(int count) {
@@ -891,6 +951,9 @@ int main(int argc, char** argv) {
     }
     if (command == "statistics") {
         return statistics();
+    }
+    if (command == "power") {
+        return power();
     }
     if (command == "latency") {
         return liveReadings(true);
