@@ -1,0 +1,203 @@
+#include "alarm/AlarmEngine.h"
+
+#include "power/ApparentPower.h"
+
+#include <algorithm>
+
+namespace talviren {
+
+std::string AlarmEvent::detail() const {
+    if (!rule) {
+        return {};
+    }
+    switch (rule->condition) {
+    case AlarmRule::Condition::NoReading:
+        return raised ? rule->conditionText : "a reading again";
+    case AlarmRule::Condition::Overload:
+        return raised ? "overload: " + valueText : valueText;
+    default:
+        break;
+    }
+    std::string text = std::string(alarmQuantityName(rule->quantity)) + " " + valueText;
+    return raised ? text + " " + rule->limitText : text;
+}
+
+void AlarmEngine::configure(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor,
+                            std::int64_t steadyNs, std::int64_t) {
+    rules_ = std::move(rules);
+    watches_.assign(rules_.size(), Watch{});
+    powerFactor_ = powerFactor;
+    lastReadingNs_ = steadyNs;
+    const std::vector<AlarmListener*> now = listeners_;
+    for (AlarmListener* listener : now) {
+        listener->alarmsConfigured();
+    }
+}
+
+AlarmEngine::Value AlarmEngine::valueOf(AlarmQuantity quantity,
+                                        const TimedReading& reading) const {
+    Value v;
+    const auto fromQuantity = [&v](const std::optional<Quantity>& q) {
+        if (q) {
+            v = {true, q->overload, q->overload ? 0.0 : q->value(), q->text};
+        }
+    };
+    const auto second = [&](QuantityKind kind) {
+        if (reading.second && reading.second->kind == kind) {
+            fromQuantity(reading.second);
+        }
+    };
+    switch (quantity) {
+    case AlarmQuantity::Current:
+        fromQuantity(reading.current);
+        break;
+    case AlarmQuantity::AcVoltage:
+        second(QuantityKind::AcVoltage);
+        break;
+    case AlarmQuantity::DcVoltage:
+        second(QuantityKind::DcVoltage);
+        break;
+    case AlarmQuantity::Resistance:
+        second(QuantityKind::Resistance);
+        break;
+    case AlarmQuantity::ApparentPower:
+    case AlarmQuantity::Power: {
+        const bool real = quantity == AlarmQuantity::Power;
+        if (real && !powerFactor_) {
+            break;
+        }
+        const ApparentPower s = apparentPower(reading.raw);
+        const std::string unit(alarmQuantityUnit(quantity));
+        if (s.state == ApparentPower::Overload) {
+            v = {true, true, 0, "OL" + unit};
+        } else if (s.hasValue()) {
+            v = {true, false, s.va() * (real ? powerFactor_->value() : 1.0),
+                 (real ? realPowerNumber(s.units, *powerFactor_) : apparentPowerNumber(s.units)) +
+                     unit};
+        }
+        break;
+    }
+    }
+    return v;
+}
+
+void AlarmEngine::reading(const TimedReading& reading) {
+    lastReadingNs_ = reading.steadyNs;
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+        const AlarmRule& rule = rules_[i];
+        Watch& watch = watches_[i];
+        bool holds = false;
+        bool clears = false;
+        std::string text;
+        switch (rule.condition) {
+        case AlarmRule::Condition::NoReading:
+            if (watch.state == State::Raised) {
+                change(i, false, reading.wallMs, {}, &reading);
+            }
+            continue;
+        case AlarmRule::Condition::Overload: {
+            const bool current = reading.current && reading.current->overload;
+            const bool second = reading.second && reading.second->overload;
+            holds = current || second;
+            clears = !holds;
+            const auto& shown = current || !second ? reading.current : reading.second;
+            text = shown ? std::string(shown->symbol()) + " " + shown->text : std::string();
+            break;
+        }
+        default: {
+            const Value v = valueOf(rule.quantity, reading);
+            if (!v.present) {
+                continue; // another function: neither raises nor clears
+            }
+            text = v.text;
+            switch (rule.condition) {
+            case AlarmRule::Condition::Above:
+                holds = v.overload || v.value > rule.limit;
+                clears = !v.overload && v.value < rule.clearLimit;
+                break;
+            case AlarmRule::Condition::Below:
+                holds = !v.overload && v.value < rule.limit;
+                clears = v.overload || v.value > rule.clearLimit;
+                break;
+            case AlarmRule::Condition::Outside:
+                holds = v.overload || v.value < rule.low || v.value > rule.high;
+                clears = !holds;
+                break;
+            default: // inside
+                holds = !v.overload && v.value >= rule.low && v.value <= rule.high;
+                clears = !holds;
+                break;
+            }
+        }
+        }
+        switch (watch.state) {
+        case State::Clear:
+            if (holds) {
+                watch.state = State::Pending;
+                watch.sinceNs = reading.steadyNs;
+            }
+            break;
+        case State::Pending:
+            if (!holds) {
+                watch.state = State::Clear;
+            }
+            break;
+        case State::Raised:
+            if (clears) {
+                change(i, false, reading.wallMs, text, &reading);
+            }
+            continue;
+        }
+        if (watch.state == State::Pending &&
+            reading.steadyNs - watch.sinceNs >= rule.durationMs * 1'000'000) {
+            change(i, true, reading.wallMs, text, &reading);
+        }
+    }
+}
+
+void AlarmEngine::tick(std::int64_t steadyNs, std::int64_t wallMs) {
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+        if (rules_[i].condition == AlarmRule::Condition::NoReading &&
+            watches_[i].state != State::Raised &&
+            steadyNs - lastReadingNs_ >= rules_[i].durationMs * 1'000'000) {
+            change(i, true, wallMs, {}, nullptr);
+        }
+    }
+}
+
+void AlarmEngine::change(std::size_t i, bool raised, std::int64_t wallMs, std::string valueText,
+                         const TimedReading* reading) {
+    Watch& watch = watches_[i];
+    watch.state = raised ? State::Raised : State::Clear;
+    AlarmEvent event;
+    event.rule = &rules_[i];
+    event.raised = raised;
+    event.wallMs = wallMs;
+    event.valueText = std::move(valueText);
+    if (reading) {
+        event.reading = *reading;
+    }
+    if (raised) {
+        watch.raise = event;
+    } else {
+        watch.raise.reset();
+    }
+    const std::vector<AlarmListener*> now = listeners_;
+    for (AlarmListener* listener : now) {
+        if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) {
+            listener->alarmChanged(event);
+        }
+    }
+}
+
+void AlarmEngine::addListener(AlarmListener* listener) {
+    if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
+        listeners_.push_back(listener);
+    }
+}
+
+void AlarmEngine::removeListener(AlarmListener* listener) {
+    std::erase(listeners_, listener);
+}
+
+} // namespace talviren
