@@ -34,8 +34,7 @@ void AlarmEngine::configure(std::vector<AlarmRule> rules, std::optional<PowerFac
     }
 }
 
-AlarmEngine::Value AlarmEngine::valueOf(AlarmQuantity quantity,
-                                        const TimedReading& reading) const {
+AlarmEngine::Value AlarmEngine::valueOf(AlarmQuantity quantity, const TimedReading& reading) const {
     Value v;
     const auto fromQuantity = [&v](const std::optional<Quantity>& q) {
         if (q) {

@@ -161,12 +161,14 @@ private:
         }
         const std::string_view range = takeWord();
         if (range != "outside" && range != "inside") {
-            fail("after " + std::string(word) + " comes >, <, outside LOW..HIGH or inside "
-                 "LOW..HIGH, not '" + rest() + "'");
+            fail("after " + std::string(word) +
+                 " comes >, <, outside LOW..HIGH or inside "
+                 "LOW..HIGH, not '" +
+                 rest() + "'");
             return false;
         }
-        rule.condition = range == "outside" ? AlarmRule::Condition::Outside
-                                            : AlarmRule::Condition::Inside;
+        rule.condition =
+            range == "outside" ? AlarmRule::Condition::Outside : AlarmRule::Condition::Inside;
         skipSpace();
         if (!readLimit(rule.quantity, rule.low)) {
             return false;
@@ -191,9 +193,10 @@ private:
         const std::string_view text = takeValue();
         const std::string_view unit = info(quantity).unit;
         const auto bad = [&] {
-            fail("'" + std::string(text) + "' is no limit for " +
-                 std::string(info(quantity).name) + ": write a number with an optional m, k or "
-                 "M and the unit " + std::string(unit) + ", such as 15" + std::string(unit));
+            fail("'" + std::string(text) + "' is no limit for " + std::string(info(quantity).name) +
+                 ": write a number with an optional m, k or "
+                 "M and the unit " +
+                 std::string(unit) + ", such as 15" + std::string(unit));
             return false;
         };
         const char* end = text.data() + text.size();
@@ -229,9 +232,11 @@ private:
         const char* end = text.data() + text.size();
         const auto [numberEnd, error] = std::from_chars(text.data(), end, count);
         const std::string_view unit(numberEnd, static_cast<std::size_t>(end - numberEnd));
-        const double perUnit = unit == "ms" ? 1 : unit == "s" ? 1e3 : unit == "m" ? 6e4
-                               : unit == "h"                  ? 3.6e6
-                                                              : 0;
+        const double perUnit = unit == "ms"  ? 1
+                               : unit == "s" ? 1e3
+                               : unit == "m" ? 6e4
+                               : unit == "h" ? 3.6e6
+                                             : 0;
         if (error != std::errc() || text.empty() || perUnit == 0 || !std::isfinite(count)) {
             fail("'" + std::string(text) +
                  "' is no duration: write a number and ms, s, m or h, such as 2s");
@@ -334,8 +339,7 @@ std::optional<std::string> checkAlarms(const std::vector<AlarmRule>& rules, bool
             return "alarm '" + rule.name + "': the name is given twice";
         }
         if (rule.comparesQuantity() && rule.quantity == AlarmQuantity::Power && !hasPowerFactor) {
-            return "alarm '" + rule.name +
-                   "': power needs a power factor (--power-factor, or PF in the Trend view)";
+            return "alarm '" + rule.name + "': power needs a power factor";
         }
     }
     return std::nullopt;

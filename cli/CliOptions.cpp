@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace talviren::cli {
@@ -13,7 +14,9 @@ namespace talviren::cli {
 const char* const kHelpText =
     "Usage:\n"
     "  talviren-cli watch    [--port N] [--duration SECONDS] [--output FILE.csv]\n"
-    "                        [--power-factor PF]\n"
+    "                        [--power-factor PF] [--alarm 'NAME: CONDITION ...']...\n"
+    "                        [--on-alarm COMMAND] [--stop-when NAME]\n"
+    "                        [--log-when NAME [--pre-trigger S] [--post-trigger S]]\n"
     "                        [--mqtt URL [--meter-id ID] [--mqtt-topic PREFIX]\n"
     "                         [--mqtt-password-file FILE] [--mqtt-ca FILE]\n"
     "                         [--homeassistant [DISCOVERY_PREFIX]]]\n"
@@ -43,6 +46,23 @@ const char* const kHelpText =
     "  --power-factor PF   watch: the circuit's power factor, above 0 and at most 1: real\n"
     "                      power P = S x PF and its energy are estimated from it (the meter\n"
     "                      cannot see the phase); without it only apparent power S = U x I\n"
+    "\n"
+    "Alarms (watch):\n"
+    "  --alarm 'NAME: CONDITION [for DURATION] [clear LIMIT]'   repeatable. CONDITION is\n"
+    "                      QUANTITY > LIMIT, QUANTITY < LIMIT, QUANTITY outside LOW..HIGH,\n"
+    "                      QUANTITY inside LOW..HIGH, overload, or no-reading (needs for);\n"
+    "                      QUANTITY current, ac_voltage, dc_voltage, resistance,\n"
+    "                      apparent_power or power; LIMIT 15A, 500mA, 230V, 2.2kohm, 3kVA, 2kW;\n"
+    "                      DURATION 500ms, 2s, 1m, 1h; clear: where a raised > or < alarm\n"
+    "                      clears (default: the limit). Raises and clears go to standard\n"
+    "                      error, e.g. '... alarm over raised: current 15.2A > 15A for 2s'.\n"
+    "  --on-alarm COMMAND  run COMMAND with /bin/sh -c on every raise and clear (at most 4 at\n"
+    "                      once), the event in TALVIREN_ALARM, TALVIREN_ALARM_STATE,\n"
+    "                      TALVIREN_ALARM_VALUE, TALVIREN_ALARM_TIME and TALVIREN_METER_ID\n"
+    "  --log-when NAME     with --output: log only while alarm NAME is raised, plus the\n"
+    "                      --pre-trigger seconds before (default 10) and the --post-trigger\n"
+    "                      seconds after (default 10); standard output gets every reading\n"
+    "  --stop-when NAME    end watch (exit 0) when alarm NAME is raised\n"
     "\n"
     "Publishing (watch):\n"
     "  --mqtt URL          mqtt://[USER@]HOST[:PORT] (default port 1883) or mqtts://...\n"
@@ -134,8 +154,15 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     const QCommandLineOption discovery(QStringLiteral("homeassistant"), {},
                                        QStringLiteral("DISCOVERY_PREFIX"));
     const QCommandLineOption powerFactor(QStringLiteral("power-factor"), {}, QStringLiteral("PF"));
+    const QCommandLineOption alarm(QStringLiteral("alarm"), {}, QStringLiteral("RULE"));
+    const QCommandLineOption onAlarm(QStringLiteral("on-alarm"), {}, QStringLiteral("COMMAND"));
+    const QCommandLineOption logWhen(QStringLiteral("log-when"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption stopWhen(QStringLiteral("stop-when"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption preTrigger(QStringLiteral("pre-trigger"), {}, QStringLiteral("S"));
+    const QCommandLineOption postTrigger(QStringLiteral("post-trigger"), {}, QStringLiteral("S"));
     parser.addOptions({help, version, port, duration, timeout, output, mqttUrl, mqttCa,
-                       mqttPassword, meterId, mqttTopic, discovery, powerFactor});
+                       mqttPassword, meterId, mqttTopic, discovery, powerFactor, alarm, onAlarm,
+                       logWhen, stopWhen, preTrigger, postTrigger});
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(arguments)) {
         return failure(parser.errorText().toStdString());
@@ -210,6 +237,66 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     if (!watching && options.output.empty()) {
         return failure("download needs --output FILE");
     }
+    for (const QCommandLineOption* option :
+         {&alarm, &onAlarm, &logWhen, &stopWhen, &preTrigger, &postTrigger}) {
+        if (parser.isSet(*option) && !watching) {
+            return failure("--" + option->names().constFirst().toStdString() +
+                           " belongs to watch, not to download");
+        }
+    }
+    for (const QString& line : parser.values(alarm)) {
+        AlarmParse parsed = parseAlarm(line.toStdString());
+        if (!parsed.rule) {
+            return failure(parsed.error);
+        }
+        options.alarms.push_back(std::move(*parsed.rule));
+    }
+    if (const auto problem = checkAlarms(options.alarms, options.powerFactor.has_value())) {
+        return failure(*problem +
+                       (problem->ends_with("power factor") ? ": give --power-factor" : ""));
+    }
+    const auto named = [&](const QCommandLineOption& option, std::string& into) {
+        if (!parser.isSet(option)) {
+            return true;
+        }
+        into = parser.value(option).toStdString();
+        return std::any_of(options.alarms.begin(), options.alarms.end(),
+                           [&](const AlarmRule& rule) { return rule.name == into; });
+    };
+    if (!named(logWhen, options.logWhen)) {
+        return failure("--log-when " + quoted(parser.value(logWhen)) +
+                       " names no alarm given with --alarm");
+    }
+    if (!named(stopWhen, options.stopWhen)) {
+        return failure("--stop-when " + quoted(parser.value(stopWhen)) +
+                       " names no alarm given with --alarm");
+    }
+    if (parser.isSet(logWhen) && options.output.empty()) {
+        return failure("--log-when needs --output FILE");
+    }
+    for (auto [option, into] : {std::pair{&preTrigger, &options.preTriggerSeconds},
+                                std::pair{&postTrigger, &options.postTriggerSeconds}}) {
+        if (!parser.isSet(*option)) {
+            continue;
+        }
+        const std::string name = "--" + option->names().constFirst().toStdString();
+        if (!parser.isSet(logWhen)) {
+            return failure(name + " needs --log-when NAME");
+        }
+        bool ok = false;
+        *into = parser.value(*option).toDouble(&ok);
+        if (!ok || !std::isfinite(*into) || *into < 0) {
+            return failure(name + " takes a number of seconds, 0 or more, not " +
+                           quoted(parser.value(*option)));
+        }
+    }
+    options.onAlarm = parser.value(onAlarm).toStdString();
+    if (parser.isSet(onAlarm) && options.onAlarm.empty()) {
+        return failure("--on-alarm needs a command");
+    }
+    options.meterId = parser.isSet(meterId)
+                          ? parser.value(meterId).toStdString()
+                          : mqtt::meterIdFromHost(QSysInfo::machineHostName().toStdString());
     for (const QCommandLineOption* option :
          {&mqttUrl, &mqttCa, &mqttPassword, &meterId, &mqttTopic, &discovery}) {
         const std::string name = "--" + option->names().constFirst().toStdString();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm/AlarmRule.h"
 #include "mqtt/MqttSettings.h"
 #include "power/PowerFactor.h"
 
@@ -7,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talviren::cli {
 
@@ -32,6 +34,13 @@ struct Options {
     std::string output;                     // the file to write (download) or append to (watch)
     std::optional<PowerFactor> powerFactor; // watch: real power and energy at this factor
     std::optional<mqtt::MqttSettings> mqtt; // watch: publish to this broker
+    std::vector<AlarmRule> alarms;          // watch: --alarm, in the order given
+    std::string onAlarm;                    // watch: the command run on every raise and clear
+    std::string logWhen;                    // watch: the alarm the log follows
+    std::string stopWhen;                   // watch: the alarm that ends the watch
+    double preTriggerSeconds = 10;          // --log-when: readings kept before a raise
+    double postTriggerSeconds = 10;         // --log-when: readings logged after a clear
+    std::string meterId;                    // the meter's name (--meter-id, or the host's)
 };
 
 // Outcome of reading the command line.

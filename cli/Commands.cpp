@@ -1,9 +1,11 @@
 #include "cli/Commands.h"
 
+#include "cli/AlarmCommands.h"
 #include "cli/PortReport.h"
 #include "cli/RunSummary.h"
 #include "export/FileTypes.h"
 #include "log/CsvLog.h"
+#include "log/TriggeredLog.h"
 #include "mqtt/MqttPublisher.h"
 #include "session/MeterSession.h"
 
@@ -110,26 +112,47 @@ private:
 };
 
 // watch: a CSV line per live reading on standard output, and in the log file through the
-// session's recording.
-class WatchCommand : public CommandBase, private RecordingListener {
+// session's recording (or, with --log-when, around an alarm); the alarms on standard error, to
+// the --on-alarm command and to the broker.
+class WatchCommand : public CommandBase, private RecordingListener, private AlarmListener {
 public:
     explicit WatchCommand(const Options& options) : CommandBase(options) {
         ports_.setCycleHandler([](const std::string& lines) {
             say(now() + " no meter answered; ports tried:\n" + lines);
         });
         session_.recording().addListener(this);
+        session_.alarms().addListener(this);
+        if (!options.onAlarm.empty()) {
+            commands_ =
+                std::make_unique<AlarmCommands>(options.onAlarm, options.meterId,
+                                                [](const std::string& line) { say(line + "\n"); });
+            session_.alarms().addListener(commands_.get());
+        }
     }
-    ~WatchCommand() override { session_.recording().removeListener(this); }
+    ~WatchCommand() override {
+        session_.alarms().removeListener(this);
+        if (commands_) {
+            session_.alarms().removeListener(commands_.get());
+        }
+        session_.recording().removeListener(this);
+    }
 
     int run() {
         if (options_.mqtt && !startPublishing()) {
             return kBroker;
         }
         std::string error;
-        if (!options_.output.empty() && !session_.recording().startLog(options_.output, error)) {
+        if (!options_.logWhen.empty()) {
+            if (!startTriggeredLog(error)) {
+                say("talviren-cli: " + error + "\n");
+                return kFailure;
+            }
+        } else if (!options_.output.empty() &&
+                   !session_.recording().startLog(options_.output, error)) {
             say("talviren-cli: " + error + "\n");
             return kFailure;
         }
+        session_.setAlarms(options_.alarms, options_.powerFactor);
         std::printf("%s\n", std::string(csvlog::kHeader).c_str());
         std::fflush(stdout);
         if (options_.duration) {
@@ -144,6 +167,57 @@ private:
         const std::string line = csvlog::line(reading);
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
+        if (triggered_ && !triggered_->reading(reading)) {
+            triggeredLogFailed();
+        }
+    }
+
+    void alarmChanged(const AlarmEvent& event) override {
+        say(csvlog::timeField(event.wallMs) + " alarm " + event.rule->name +
+            (event.raised ? " raised: " : " cleared: ") + event.detail() + "\n");
+        if (triggered_ && event.rule->name == options_.logWhen) {
+            if (event.raised) {
+                if (!triggered_->start(event.reading ? event.reading->steadyNs
+                                                     : systemClock().steadyNs())) {
+                    triggeredLogFailed();
+                }
+            } else {
+                triggered_->stop(event.reading ? event.reading->steadyNs
+                                               : systemClock().steadyNs());
+            }
+        }
+        if (event.raised && event.rule->name == options_.stopWhen) {
+            say("stopped by alarm " + event.rule->name + "\n");
+            finish(kOk);
+        }
+    }
+
+    // The CSV file takes the readings around alarm --log-when only.
+    bool startTriggeredLog(std::string& error) {
+        triggeredWriter_ = std::make_unique<CsvLogWriter>(options_.output);
+        if (!triggeredWriter_->open()) {
+            error = triggeredWriter_->error();
+            return false;
+        }
+        triggered_ = std::make_unique<TriggeredLog>(
+            *triggeredWriter_, static_cast<std::int64_t>(options_.preTriggerSeconds * 1e9),
+            static_cast<std::int64_t>(options_.postTriggerSeconds * 1e9));
+        QObject::connect(&triggeredSync_, &QTimer::timeout, [this] {
+            if (!triggeredWriter_->syncIfDue(systemClock().steadyNs())) {
+                triggeredLogFailed();
+            }
+        });
+        triggeredSync_.start(100);
+        return true;
+    }
+
+    void triggeredLogFailed() {
+        triggeredSync_.stop();
+        if (!triggeredFailed_) {
+            triggeredFailed_ = true;
+            say("talviren-cli: " + triggeredWriter_->error() + "\n");
+            finish(kFailure);
+        }
     }
 
     void logFailed(const std::string& error) override {
@@ -167,14 +241,22 @@ private:
         }
         session_.addConsumer(publisher_.get());
         publisher_->listenTo(session_.recording());
+        publisher_->listenToAlarms(session_.alarms());
         return true;
     }
 
     void beforeExit(int code) override {
         say(now() + " " + runSummary(session_.recording(), options_.powerFactor) + "\n");
+        if (commands_) {
+            commands_->finish(5000); // then SIGTERM to what still runs
+        }
+        if (triggeredWriter_) {
+            triggeredWriter_->close();
+        }
         if (publisher_) {
             session_.removeConsumer(publisher_.get());
             publisher_->stopListening();
+            publisher_->stopListeningToAlarms();
             if (code != kBroker) {
                 publisher_->finish(2000); // "offline", retained, and no last will
             }
@@ -182,6 +264,11 @@ private:
     }
 
     std::unique_ptr<mqtt::MqttPublisher> publisher_;
+    std::unique_ptr<AlarmCommands> commands_;
+    std::unique_ptr<CsvLogWriter> triggeredWriter_;
+    std::unique_ptr<TriggeredLog> triggered_;
+    QTimer triggeredSync_;
+    bool triggeredFailed_ = false;
 };
 
 // download: every stored reading into one file, written whole or not at all.

@@ -8,6 +8,8 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+
 namespace talviren::mqtt {
 
 namespace {
@@ -68,6 +70,7 @@ MqttPublisher::MqttPublisher(MqttSettings settings, std::string decimalSeparator
 
 MqttPublisher::~MqttPublisher() {
     stopListening();
+    stopListeningToAlarms();
     if (client_) {
         if (started_) {
             mosquitto_disconnect(client_);
@@ -197,6 +200,8 @@ void MqttPublisher::onConnected(int rc) {
     publish(statusTopic(settings_), "online", true);
     if (settings_.discoveryPrefix) {
         mosquitto_subscribe(client_, nullptr, discoveryStatusTopic(settings_).constData(), kQos);
+        // The alarm sensors announced before, to take back those no longer configured.
+        mosquitto_subscribe(client_, nullptr, alarmConfigFilter(settings_).constData(), kQos);
         publishDiscovery();
     }
     pump();
@@ -254,6 +259,15 @@ void MqttPublisher::onMessage(const QByteArray& topic, const QByteArray& payload
     if (settings_.discoveryPrefix && topic == discoveryStatusTopic(settings_) &&
         payload == "online") {
         publishDiscovery();
+        return;
+    }
+    if (const auto alarm = alarmOfConfigTopic(settings_, topic); alarm && !payload.isEmpty()) {
+        const auto& rules = alarms_ ? alarms_->rules() : std::vector<AlarmRule>();
+        const bool configured = std::any_of(rules.begin(), rules.end(),
+                                            [&](const AlarmRule& r) { return r.name == *alarm; });
+        if (!configured) {
+            publish(topic, QByteArray(), true); // an empty config removes the sensor
+        }
     }
 }
 
@@ -270,6 +284,40 @@ void MqttPublisher::publishDiscovery() {
     for (const Message& message : discoveryMessages(settings_)) {
         publish(message.topic, message.payload, message.retain);
     }
+    if (alarms_) {
+        for (const Message& message : alarmDiscoveryMessages(settings_, alarms_->rules())) {
+            publish(message.topic, message.payload, message.retain);
+        }
+    }
+}
+
+void MqttPublisher::listenToAlarms(AlarmEngine& engine) {
+    stopListeningToAlarms();
+    alarms_ = &engine;
+    engine.addListener(this);
+}
+
+void MqttPublisher::stopListeningToAlarms() {
+    if (alarms_) {
+        alarms_->removeListener(this);
+        alarms_ = nullptr;
+    }
+}
+
+void MqttPublisher::alarmsConfigured() {
+    std::vector<Message> states;
+    for (const AlarmRule& rule : alarms_->rules()) {
+        states.push_back(alarmStateMessage(settings_, rule.name, false));
+    }
+    enqueue(std::move(states));
+    if (connected_ && settings_.discoveryPrefix) {
+        publishDiscovery();
+    }
+}
+
+void MqttPublisher::alarmChanged(const AlarmEvent& event) {
+    enqueue({alarmStateMessage(settings_, event.rule->name, event.raised),
+             {eventTopic(settings_), alarmEventJson(event, settings_.powerFactor), false}});
 }
 
 void MqttPublisher::listenTo(Recording& recording) {
@@ -314,6 +362,16 @@ void MqttPublisher::linkLost(const LinkLoss& loss) {
     enqueue(item);
 }
 
+void MqttPublisher::enqueue(std::vector<Message> messages) {
+    if (messages.empty()) {
+        return;
+    }
+    PublishQueue::Item item;
+    item.kind = PublishQueue::Item::Prepared;
+    item.prepared = std::make_shared<const std::vector<Message>>(std::move(messages));
+    enqueue(std::move(item));
+}
+
 void MqttPublisher::enqueue(PublishQueue::Item item) {
     queue_.push(std::move(item));
     if (const std::uint64_t dropped = queue_.takeDropped()) {
@@ -344,7 +402,9 @@ void MqttPublisher::pump() {
             return;
         }
         std::vector<Message> messages;
-        if (item->kind == PublishQueue::Item::Link) {
+        if (item->kind == PublishQueue::Item::Prepared) {
+            messages = *item->prepared;
+        } else if (item->kind == PublishQueue::Item::Link) {
             messages.push_back(linkMessage(settings_, item->linkUp));
         } else {
             TimedReading reading;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm/AlarmEngine.h"
 #include "link/LinkEvents.h"
 #include "mqtt/MqttSettings.h"
 #include "mqtt/PublishQueue.h"
@@ -23,7 +24,10 @@ namespace talviren::mqtt {
 // handed to the Qt event loop as queued calls; everything here runs on the program's thread.
 // Readings wait in a bounded queue while the broker is away and go out in order, QoS 1, from
 // a persistent session, when it is back.
-class MqttPublisher : public QObject, public LinkEvents, public RecordingListener {
+class MqttPublisher : public QObject,
+                      public LinkEvents,
+                      public RecordingListener,
+                      public AlarmListener {
     Q_OBJECT
 
 public:
@@ -48,6 +52,13 @@ public:
     // Publishes the live readings of `recording`, with its energy, until stopListening().
     void listenTo(Recording& recording);
     void stopListening();
+
+    // Publishes the alarms of `engine`: their states, raises and clears, and their Home
+    // Assistant binary sensors, until stopListeningToAlarms().
+    void listenToAlarms(AlarmEngine& engine);
+    void stopListeningToAlarms();
+    void alarmsConfigured() override;
+    void alarmChanged(const AlarmEvent& event) override;
 
     // The recording took a live reading.
     void readingRecorded(const TimedReading& reading) override;
@@ -77,6 +88,7 @@ private:
     void fail(const std::string& reason);
 
     void enqueue(PublishQueue::Item item);
+    void enqueue(std::vector<Message> messages);
     void pump();
     int publish(const QByteArray& topic, const QByteArray& payload, bool retain);
     void publishDiscovery();
@@ -85,6 +97,7 @@ private:
 
     MqttSettings settings_;
     Recording* recording_ = nullptr; // where readings and their energy come from
+    AlarmEngine* alarms_ = nullptr;
     std::string separator_;
     Reporting reporting_;
     struct mosquitto* client_ = nullptr;

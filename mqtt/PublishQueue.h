@@ -1,9 +1,11 @@
 #pragma once
 
 #include "measure/MeterReading.h"
+#include "mqtt/ReadingMessages.h"
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,15 +21,16 @@ public:
     static constexpr std::size_t kCapacity = 172'800; // a day of readings at 2 Hz
 
     struct Item {
-        enum Kind : std::uint8_t { Reading, Link };
+        enum Kind : std::uint8_t { Reading, Link, Prepared };
         Kind kind = Reading;
         bool linkUp = false;          // Link: connected or lost
         std::uint64_t seq = 0;        // Reading: its number in this run, from 1
         std::int64_t wallMs = 0;      // Reading: when it arrived
         MeterReading reading;         // Reading: the meter's counts
         double apparentEnergyVAh = 0; // Reading: the run's energy up to and with it
-        std::uint64_t ticket = 0;     // set by the queue
-        int outstanding = 0;          // messages not yet acknowledged
+        std::shared_ptr<const std::vector<Message>> prepared; // Prepared: messages made already
+        std::uint64_t ticket = 0;                             // set by the queue
+        int outstanding = 0;                                  // messages not yet acknowledged
         bool handed = false;
     };
 

@@ -129,6 +129,55 @@ QByteArray readingJson(std::uint64_t seq, const TimedReading& reading, double ap
     return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }
 
+Message alarmStateMessage(const MqttSettings& settings, const std::string& name, bool on) {
+    return {topic(settings.topicPrefix, "alarm/" + name), on ? "ON" : "OFF", true};
+}
+
+QByteArray eventTopic(const MqttSettings& settings) {
+    return topic(settings.topicPrefix, "event");
+}
+
+QByteArray alarmEventJson(const AlarmEvent& event, std::optional<PowerFactor> powerFactor) {
+    std::string out = "{";
+    appendKey(out, "alarm");
+    appendString(out, event.rule->name);
+    appendKey(out, "condition");
+    appendString(out, event.rule->conditionText);
+    appendKey(out, "state");
+    appendString(out, event.raised ? "raised" : "cleared");
+    appendKey(out, "time");
+    out += '"';
+    LocalTime().appendIsoWithOffset(out, event.wallMs);
+    out += '"';
+    appendKey(out, "value");
+    const TimedReading* reading = event.reading ? &*event.reading : nullptr;
+    const AlarmRule& rule = *event.rule;
+    if (!reading || rule.condition == AlarmRule::Condition::NoReading) {
+        out += "null";
+    } else if (rule.condition == AlarmRule::Condition::Overload) {
+        const bool second = reading->second && reading->second->overload &&
+                            !(reading->current && reading->current->overload);
+        appendQuantity(out, second ? reading->second : reading->current);
+    } else if (rule.quantity == AlarmQuantity::Current) {
+        appendQuantity(out, reading->current);
+    } else if (rule.quantity == AlarmQuantity::ApparentPower ||
+               rule.quantity == AlarmQuantity::Power) {
+        const ApparentPower s = apparentPower(reading->raw);
+        if (!s.hasValue()) {
+            out += "null";
+        } else if (rule.quantity == AlarmQuantity::ApparentPower || !powerFactor) {
+            out += "{\"unit\":\"VA\",\"value\":" + apparentPowerNumber(s.units) + "}";
+        } else {
+            out += "{\"power_factor\":" + powerFactor->text() +
+                   ",\"unit\":\"W\",\"value\":" + realPowerNumber(s.units, *powerFactor) + "}";
+        }
+    } else {
+        appendQuantity(out, reading->second);
+    }
+    out += '}';
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+}
+
 std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t seq,
                                      const TimedReading& reading, double apparentEnergyVAh) {
     std::vector<Message> messages;
@@ -169,6 +218,58 @@ Message linkMessage(const MqttSettings& settings, bool connected) {
 
 QByteArray discoveryStatusTopic(const MqttSettings& settings) {
     return topic(settings.discoveryPrefix.value_or("homeassistant"), "status");
+}
+
+namespace {
+
+QJsonObject deviceJson(const MqttSettings& settings) {
+    const QString device = QStringLiteral("talviren_") + QString::fromStdString(settings.meterId);
+    return QJsonObject{{QStringLiteral("identifiers"), QJsonArray{device}},
+                       {QStringLiteral("name"),
+                        QStringLiteral("talviren ") + QString::fromStdString(settings.meterId)}};
+}
+
+QByteArray alarmConfigStart(const MqttSettings& settings) {
+    return QByteArray::fromStdString(*settings.discoveryPrefix) + "/binary_sensor/talviren_" +
+           QByteArray::fromStdString(settings.meterId) + "_alarm_";
+}
+
+} // namespace
+
+std::vector<Message> alarmDiscoveryMessages(const MqttSettings& settings,
+                                            const std::vector<AlarmRule>& rules) {
+    std::vector<Message> messages;
+    for (const AlarmRule& rule : rules) {
+        const QString id = QStringLiteral("talviren_") + QString::fromStdString(settings.meterId) +
+                           QStringLiteral("_alarm_") + QString::fromStdString(rule.name);
+        const QJsonObject config{
+            {QStringLiteral("name"), QStringLiteral("Alarm ") + QString::fromStdString(rule.name)},
+            {QStringLiteral("unique_id"), id},
+            {QStringLiteral("state_topic"),
+             QString::fromUtf8(alarmStateMessage(settings, rule.name, false).topic)},
+            {QStringLiteral("device_class"), QStringLiteral("problem")},
+            {QStringLiteral("payload_on"), QStringLiteral("ON")},
+            {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+            {QStringLiteral("availability_topic"), QString::fromUtf8(statusTopic(settings))},
+            {QStringLiteral("device"), deviceJson(settings)}};
+        messages.push_back(
+            {alarmConfigStart(settings) + QByteArray::fromStdString(rule.name) + "/config",
+             QJsonDocument(config).toJson(QJsonDocument::Compact), true});
+    }
+    return messages;
+}
+
+QByteArray alarmConfigFilter(const MqttSettings& settings) {
+    return QByteArray::fromStdString(*settings.discoveryPrefix) + "/binary_sensor/+/config";
+}
+
+std::optional<std::string> alarmOfConfigTopic(const MqttSettings& settings,
+                                              const QByteArray& topic) {
+    const QByteArray start = alarmConfigStart(settings);
+    if (!topic.startsWith(start) || !topic.endsWith("/config")) {
+        return std::nullopt;
+    }
+    return topic.mid(start.size(), topic.size() - start.size() - 7).toStdString();
 }
 
 std::vector<Message> discoveryMessages(const MqttSettings& settings) {
@@ -216,11 +317,7 @@ std::vector<Message> discoveryMessages(const MqttSettings& settings) {
         config.insert(QStringLiteral("state_class"), QString::fromLatin1(sensor.stateClass));
         config.insert(QStringLiteral("availability_topic"),
                       QString::fromUtf8(statusTopic(settings)));
-        config.insert(
-            QStringLiteral("device"),
-            QJsonObject{{QStringLiteral("identifiers"), QJsonArray{device}},
-                        {QStringLiteral("name"),
-                         QStringLiteral("talviren ") + QString::fromStdString(settings.meterId)}});
+        config.insert(QStringLiteral("device"), deviceJson(settings));
         messages.push_back(
             {configTopic, QJsonDocument(config).toJson(QJsonDocument::Compact), true});
     }

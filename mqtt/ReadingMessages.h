@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm/AlarmEngine.h"
 #include "measure/Reading.h"
 #include "mqtt/MqttSettings.h"
 
@@ -42,6 +43,24 @@ Message linkMessage(const MqttSettings& settings, bool connected);
 // power factor of real power and energy; without one, empty configs that remove those two
 // (retained).
 std::vector<Message> discoveryMessages(const MqttSettings& settings);
+// PREFIX/alarm/NAME: ON while the alarm is raised, else OFF (retained).
+Message alarmStateMessage(const MqttSettings& settings, const std::string& name, bool on);
+// The JSON of an alarm's raise or clear on PREFIX/event: {"alarm", "condition", "state", "time",
+// "value"}, the value being the watched quantity's object as in the reading JSON (null where
+// there is none, as for no-reading).
+QByteArray alarmEventJson(const AlarmEvent& event, std::optional<PowerFactor> powerFactor);
+// PREFIX/event.
+QByteArray eventTopic(const MqttSettings& settings);
+// A Home Assistant binary_sensor per alarm (device class problem, ON/OFF), on the device of
+// the quantities' sensors (retained).
+std::vector<Message> alarmDiscoveryMessages(const MqttSettings& settings,
+                                            const std::vector<AlarmRule>& rules);
+// The topic filter of every alarm config this meter may have announced, and the alarm a topic
+// of it names (none for other topics).
+QByteArray alarmConfigFilter(const MqttSettings& settings);
+std::optional<std::string> alarmOfConfigTopic(const MqttSettings& settings,
+                                              const QByteArray& topic);
+
 // The topic Home Assistant announces itself on: DISCOVERY_PREFIX/status.
 QByteArray discoveryStatusTopic(const MqttSettings& settings);
 

@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace talviren {
 
 MeterSession::MeterSession(QObject* parent) : QObject(parent) {
@@ -16,10 +18,37 @@ MeterSession::MeterSession(QObject* parent) : QObject(parent) {
     connect(&logSync_, &QTimer::timeout, this,
             [this] { core_.recording().syncLog(systemClock().steadyNs()); });
     core_.recording().addListener(this);
+    // A no-reading alarm rises within a tenth of a second of its time.
+    alarmClock_.setInterval(100);
+    connect(&alarmClock_, &QTimer::timeout, this,
+            [this] { alarms_.tick(systemClock().steadyNs(), systemClock().wallMs()); });
+    alarms_.addListener(this);
+}
+
+void MeterSession::setAlarms(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor) {
+    alarms_.configure(std::move(rules), powerFactor, systemClock().steadyNs(),
+                      systemClock().wallMs());
+}
+
+void MeterSession::alarmsConfigured() {
+    const auto& rules = alarms_.rules();
+    const bool waitsForSilence = std::any_of(rules.begin(), rules.end(), [](const AlarmRule& r) {
+        return r.condition == AlarmRule::Condition::NoReading;
+    });
+    if (waitsForSilence) {
+        alarmClock_.start();
+    } else {
+        alarmClock_.stop();
+    }
+}
+
+void MeterSession::readingRecorded(const TimedReading& reading) {
+    alarms_.reading(reading);
 }
 
 MeterSession::~MeterSession() {
     shutDown();
+    alarms_.removeListener(this);
     core_.recording().removeListener(this);
 }
 
@@ -35,6 +64,7 @@ void MeterSession::logChanged(bool open) {
 void MeterSession::shutDown() {
     parts_.link.shutDown();
     logSync_.stop();
+    alarmClock_.stop();
 }
 
 } // namespace talviren

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm/AlarmEngine.h"
 #include "link/LinkAssembly.h"
 #include "session/QtSerialPort.h"
 #include "session/QtTimer.h"
@@ -11,10 +12,11 @@
 namespace talviren {
 
 // The meter as the program uses it: the QSerialPort adapter, the four timers, the link engine,
-// the run's recording and record table, wired once on the user-interface thread. Its consumers
-// (the window and its views, talviren-cli, the publisher, the tests) hear the engine's events
-// and read the recording.
-class MeterSession : public QObject, private RecordingListener {
+// the run's recording and record table, and the alarms that watch the recording's readings,
+// wired once on the user-interface thread. Its consumers (the window and its views,
+// talviren-cli, the publisher, the tests) hear the engine's events, read the recording and
+// listen to the alarms.
+class MeterSession : public QObject, private RecordingListener, private AlarmListener {
     Q_OBJECT
 
 public:
@@ -27,6 +29,9 @@ public:
     RecordTable& table() { return core_.table(); }
     const RecordTable& table() const { return core_.table(); }
     Recording& recording() { return core_.recording(); }
+    AlarmEngine& alarms() { return alarms_; }
+    // Replaces the alarms; they watch from now on, no-reading ones counting from now.
+    void setAlarms(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor);
 
     // What polling asks for while the link is up.
     void setPolling(Polling polling) { core_.setPolling(polling); }
@@ -40,10 +45,14 @@ public:
 
 private:
     void logChanged(bool open) override;
+    void readingRecorded(const TimedReading& reading) override;
+    void alarmsConfigured() override;
 
     LinkAssembly<QtSerialPort, QtTimer> parts_;
     SessionCore core_{parts_.link};
     QTimer logSync_; // forces the log to the disk once a second, while there is one
+    AlarmEngine alarms_;
+    QTimer alarmClock_; // tells the alarms that time passes, while one waits for silence
 };
 
 } // namespace talviren

@@ -128,17 +128,17 @@ TEST(AlarmEngine, DurationsAndHysteresisOnTheReadingsClock) {
     // 15.2 A at 500 ms, back under at 2000 ms (pending ends); above again from 2500 ms: raised at
     // 4500 ms; 14.5 A stays raised (above the clear limit); 13.9 A clears.
     EXPECT_EQ(rig.told, (std::vector<std::string>{"raised 4500: current 15.6A > 15A for 2s",
-                                                   "cleared 5500: current 13.9A"}));
+                                                  "cleared 5500: current 13.9A"}));
     EXPECT_EQ(rig.engine.state(0), AlarmEngine::State::Clear);
 }
 
 TEST(AlarmEngine, FunctionChangesNeitherRaiseNorClearAndOverloadsCount) {
     Rig low("low: ac_voltage < 200V for 1s");
-    low.feed({1, 500, 1, 1900, 0});  // 190 V: pending
-    low.feed({2, 500, 1, 120, 0});   // DC: nothing
-    low.feed({1, 500, 1, 1900, 0});  // 1 s since it began: raised
-    low.feed({3, 500, 1, 1228, 0});  // resistance: stays raised
-    low.feed({1, 500, 1, 7501, 0});  // over range counts as above: clears
+    low.feed({1, 500, 1, 1900, 0}); // 190 V: pending
+    low.feed({2, 500, 1, 120, 0});  // DC: nothing
+    low.feed({1, 500, 1, 1900, 0}); // 1 s since it began: raised
+    low.feed({3, 500, 1, 1228, 0}); // resistance: stays raised
+    low.feed({1, 500, 1, 7501, 0}); // over range counts as above: clears
     EXPECT_EQ(low.told, (std::vector<std::string>{"raised 1000: ac_voltage 190V < 200V for 1s",
                                                   "cleared 2000: ac_voltage OLV"}));
     Rig over("over: current > 15A");

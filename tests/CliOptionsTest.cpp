@@ -36,6 +36,16 @@ TEST(CliOptions, GoodCommandLines) {
     EXPECT_FALSE(download.options.duration);
     EXPECT_EQ(parse({"watch"}).options.port, 0) << "all ports by default";
     EXPECT_FALSE(parse({"watch"}).options.powerFactor) << "no power factor is assumed";
+    const auto alarms = parse({"watch", "--alarm", "a: overload", "--alarm",
+                               "b: current > 15A for 2s", "--log-when", "b", "-o", "l.csv",
+                               "--post-trigger", "0", "--on-alarm", "notify-send x"});
+    ASSERT_EQ(alarms.outcome, ParsedArguments::Run) << alarms.error;
+    ASSERT_EQ(alarms.options.alarms.size(), 2u);
+    EXPECT_EQ(alarms.options.alarms[1].conditionText, "current > 15A for 2s");
+    EXPECT_EQ(alarms.options.logWhen, "b");
+    EXPECT_EQ(alarms.options.preTriggerSeconds, 10);
+    EXPECT_EQ(alarms.options.postTriggerSeconds, 0);
+    EXPECT_EQ(alarms.options.onAlarm, "notify-send x");
     const auto power = parse({"watch", "--power-factor", "0.95", "--mqtt", "mqtt://b"});
     ASSERT_EQ(power.outcome, ParsedArguments::Run) << power.error;
     EXPECT_EQ(power.options.powerFactor, PowerFactor{950'000});
@@ -76,6 +86,26 @@ TEST(CliOptions, BadCommandLinesNameWhatIsWrong) {
         {{"watch", "--power-factor", "abc"}, "--power-factor takes a power factor above 0"},
         {{"watch", "--power-factor="}, "(0 < PF \u2264 1), such as 0.95, not ''"},
         {{"download", "--power-factor", "0.9", "-o", "a.txt"}, "--power-factor belongs to watch"},
+        {{"watch", "--alarm", "over: current >> 5"}, "alarm 'over': '>>' is no comparison"},
+        {{"watch", "--alarm", "x: volts > 5"}, "alarm 'x': unknown quantity 'volts'"},
+        {{"watch", "--alarm", "x: current > 5V"}, "alarm 'x': the unit 'V' does not fit"},
+        {{"watch", "--alarm", "current > 5A"}, "no name"},
+        {{"watch", "--alarm", "a: current > 1A", "--alarm", "a: current < 9A"},
+         "alarm 'a': the name is given twice"},
+        {{"watch", "--alarm", "s: no-reading"}, "alarm 's': no-reading needs 'for DURATION'"},
+        {{"watch", "--alarm", "x: current > 5A for 0s"}, "the duration must be above zero"},
+        {{"watch", "--alarm", "x: current > 5A clear 6A"}, "the clear limit must be at or below"},
+        {{"watch", "--alarm", "p: power > 2kW"},
+         "alarm 'p': power needs a power factor: give --power-factor"},
+        {{"watch", "--alarm", "a: overload", "--log-when", "b", "-o", "l.csv"},
+         "--log-when 'b' names no alarm given with --alarm"},
+        {{"watch", "--alarm", "a: overload", "--stop-when", "b"}, "--stop-when 'b' names no alarm"},
+        {{"watch", "--alarm", "a: overload", "--log-when", "a"}, "--log-when needs --output FILE"},
+        {{"watch", "--alarm", "a: overload", "--log-when", "a", "-o", "l.csv", "--pre-trigger",
+          "-1"},
+         "--pre-trigger takes a number of seconds, 0 or more, not '-1'"},
+        {{"watch", "--post-trigger", "5"}, "--post-trigger needs --log-when NAME"},
+        {{"download", "--alarm", "a: overload", "-o", "a.txt"}, "--alarm belongs to watch"},
     };
     for (const Case& c : cases) {
         const ParsedArguments parsed = parse(c.arguments);

@@ -224,3 +224,121 @@ TEST(Cli, VersionComesFromTheProject) {
 }
 
 } // namespace
+
+namespace {
+
+// The readings of watch's standard output: their times and currents.
+struct Watched {
+    explicit Watched(const QStringList& lines) {
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QStringList f = lines[i].split(',');
+            times.push_back(QDateTime::fromString(f[0], Qt::ISODateWithMs).toMSecsSinceEpoch());
+            amperes.push_back(f[6].toDouble());
+        }
+    }
+    std::vector<qint64> times;
+    std::vector<double> amperes;
+};
+
+TEST(Cli, AlarmsRaiseAndClearRunTheCommandAndTheLogFollowsTheAlarm) {
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "7", "--function", "1"}));
+    const QString csv = config.filePath("around.csv");
+    // The simulator's current rises from 12.34 A to 14.84 A within five seconds and falls
+    // again: above 14 A after about 2 s, under 13 A after about 8.6 s.
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("OUT"), config.path());
+    CliProcess cli(
+        config.path(),
+        {"watch", "--port", "7", "--duration", "11", "--alarm", "hi: current > 14A clear 13A",
+         "--on-alarm", "env | grep ^TALVIREN_ | sort > \"$OUT/$TALVIREN_ALARM_STATE.env\"",
+         "--log-when", "hi", "--pre-trigger", "0.75", "--post-trigger", "0.75", "--output", csv},
+        env);
+    ASSERT_TRUE(cli.finished(25000));
+    EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
+    const QStringList lines = cli.lines();
+    const Watched watched(lines);
+    std::size_t raise = 0;
+    while (raise < watched.amperes.size() && watched.amperes[raise] <= 14) {
+        ++raise;
+    }
+    std::size_t clear = raise;
+    while (clear < watched.amperes.size() && watched.amperes[clear] >= 13) {
+        ++clear;
+    }
+    ASSERT_GT(raise, 1u);
+    ASSERT_LT(clear + 2, watched.amperes.size()) << cli.errors().toStdString();
+    const QString errors = cli.errors();
+    const QRegularExpression raised(
+        QStringLiteral("\\n\\d{4}-\\d\\d-\\d\\dT[\\d:.]+[+-]\\d\\d:\\d\\d alarm hi raised: current "
+                       "(1\\d\\.\\d+)A > 14A\\n"));
+    const auto match = raised.match(errors);
+    ASSERT_TRUE(match.hasMatch()) << errors.toStdString();
+    EXPECT_EQ(match.captured(1).toDouble(), watched.amperes[raise]);
+    EXPECT_TRUE(errors.contains(QStringLiteral(" alarm hi cleared: current %1A\n")
+                                    .arg(lines[static_cast<qsizetype>(clear) + 1].split(',')[6])))
+        << errors.toStdString();
+
+    // The command saw the event in its environment only.
+    const QString raisedEnv = QString::fromUtf8(readAll(config.filePath("raised.env")));
+    EXPECT_TRUE(raisedEnv.contains("TALVIREN_ALARM=hi\n")) << raisedEnv.toStdString();
+    EXPECT_TRUE(raisedEnv.contains("TALVIREN_ALARM_STATE=raised\n"));
+    EXPECT_TRUE(
+        raisedEnv.contains(QStringLiteral("TALVIREN_ALARM_VALUE=%1A\n").arg(match.captured(1))));
+    EXPECT_TRUE(raisedEnv.contains(
+        "TALVIREN_ALARM_TIME=" + lines[static_cast<qsizetype>(raise) + 1].split(',')[0] + "\n"))
+        << raisedEnv.toStdString();
+    EXPECT_TRUE(raisedEnv.contains("TALVIREN_METER_ID="));
+    EXPECT_TRUE(QFile::exists(config.filePath("cleared.env")));
+
+    // The log holds the reading before the raise, all while raised, and the one after the
+    // clear; Python's csv reads it back.
+    const std::vector<std::string> logged = readBackWith("read_csv.py", csv.toStdString());
+    ASSERT_EQ(logged.size(), clear - raise + 4)
+        << "header, one before, raised, one after: " << lines.join('\n').toStdString() << "\n"
+        << errors.toStdString() << QString::fromUtf8(readAll(csv)).toStdString();
+    for (std::size_t i = 1; i < logged.size(); ++i) {
+        const QStringList fields = lines[static_cast<qsizetype>(raise + i - 1)].split(',');
+        EXPECT_TRUE(logged[i].starts_with("[\"" + fields[0].toStdString() + "\""))
+            << i << ": " << logged[i];
+    }
+}
+
+TEST(Cli, AHangingAlarmCommandDelaysNoReadingAndStopWhenEndsTheWatch) {
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "8", "--function", "1"}));
+    QElapsedTimer clock;
+    clock.start();
+    const CliRun hanging =
+        runCli(config.path(),
+               {"watch", "--port", "8", "--duration", "3", "--alarm", "on: current > 1A", "--alarm",
+                "also: ac_voltage > 1V", "--on-alarm", "sleep 30"},
+               20000);
+    EXPECT_EQ(hanging.exitCode, 0) << hanging.errors.toStdString();
+    EXPECT_LT(clock.elapsed(), 3000 + 5000 + 2500) << "SIGTERM after five seconds";
+    const Watched watched(hanging.lines);
+    ASSERT_GE(watched.times.size(), 5u);
+    for (std::size_t i = 1; i < watched.times.size(); ++i) {
+        EXPECT_LT(watched.times[i] - watched.times[i - 1], 800) << "reading " << i;
+    }
+
+    const CliRun failing = runCli(config.path(),
+                                  {"watch", "--port", "8", "--duration", "2", "--alarm",
+                                   "on: current > 1A", "--on-alarm", "exit 3"},
+                                  20000);
+    EXPECT_EQ(failing.errors.count("talviren-cli: --on-alarm for alarm on exited with 3\n"), 1)
+        << failing.errors.toStdString();
+
+    const CliRun stopped = runCli(
+        config.path(),
+        {"watch", "--port", "8", "--alarm", "on: current > 1A for 1s", "--stop-when", "on"}, 15000);
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.errors.toStdString();
+    EXPECT_TRUE(stopped.errors.contains(" alarm on raised: current "))
+        << stopped.errors.toStdString();
+    EXPECT_TRUE(stopped.errors.contains("stopped by alarm on\n"));
+    EXPECT_GE(stopped.lines.size(), 3) << "a second of readings first";
+}
+
+} // namespace
