@@ -398,6 +398,67 @@ TEST(Mqtt, PowerAndEnergyFollowTheCsvAndHomeAssistantGetsTheirSensors) {
         << "standard output keeps its columns";
 }
 
+TEST(Mqtt, AlarmStatesEventsAndTheirHomeAssistantSensors) {
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir config;
+    SimProcess sim(config.path());
+    ASSERT_TRUE(sim.start({"--port", "9", "--function", "1"}));
+    // An alarm of an earlier run, which this one no longer has.
+    QProcess::execute("mosquitto_pub",
+                      {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-r", "-t",
+                       "homeassistant/binary_sensor/talviren_a1_alarm_gone/config", "-m", "{}"});
+    Subscriber sub(broker.port(), {"talviren/#"});
+    ASSERT_TRUE(sub.ready());
+    // Above 14 A after about 2 s, under 13 A after about 8.6 s.
+    CliProcess cli(config.path(),
+                   {"watch", "--port", "9", "--duration", "10", "--alarm",
+                    "hi: current > 14A clear 13A", "--alarm", "never: current > 99A", "--mqtt",
+                    broker.url(), "--meter-id", "a1", "--homeassistant"});
+    ASSERT_TRUE(cli.finished(20000));
+    EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
+    ASSERT_TRUE(sub.waitForPayload("talviren/a1/status", "offline", 3000));
+    EXPECT_EQ(sub.payloads("talviren/a1/alarm/hi"), (QStringList{"OFF", "ON", "OFF"}));
+    EXPECT_EQ(sub.payloads("talviren/a1/alarm/never"), QStringList{"OFF"});
+    const QStringList events = sub.payloads("talviren/a1/event");
+    ASSERT_EQ(events.size(), 2);
+    const QJsonObject raised = QJsonDocument::fromJson(events[0].toUtf8()).object();
+    EXPECT_EQ(raised.value("alarm").toString(), "hi");
+    EXPECT_EQ(raised.value("state").toString(), "raised");
+    EXPECT_EQ(raised.value("condition").toString(), "current > 14A");
+    const QJsonObject value = raised.value("value").toObject();
+    EXPECT_EQ(value.value("name").toString(), "AC I");
+    EXPECT_GT(value.value("value").toDouble(), 14);
+    EXPECT_EQ(value.value("text").toString(),
+              QString::number(value.value("value").toDouble()) + "A");
+    // The event's reading is one of the readings published, at the same time.
+    bool same = false;
+    for (const QString& reading : sub.payloads("talviren/a1/reading")) {
+        const QJsonObject r = QJsonDocument::fromJson(reading.toUtf8()).object();
+        same = same || (r.value("time") == raised.value("time") &&
+                        r.value("current").toObject() == value);
+    }
+    EXPECT_TRUE(same) << events[0].toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(events[1].toUtf8()).object().value("state").toString(),
+              "cleared");
+
+    const QJsonObject sensor =
+        QJsonDocument::fromJson(
+            retained(broker.port(), "homeassistant/binary_sensor/talviren_a1_alarm_hi/config")
+                .toUtf8())
+            .object();
+    EXPECT_EQ(sensor.value("device_class").toString(), "problem");
+    EXPECT_EQ(sensor.value("state_topic").toString(), "talviren/a1/alarm/hi");
+    EXPECT_EQ(sensor.value("payload_on").toString(), "ON");
+    EXPECT_EQ(sensor.value("payload_off").toString(), "OFF");
+    EXPECT_EQ(sensor.value("device").toObject().value("identifiers").toArray().first().toString(),
+              "talviren_a1");
+    EXPECT_EQ(retained(broker.port(), "homeassistant/binary_sensor/talviren_a1_alarm_gone/config"),
+              "")
+        << "the alarm no longer configured is taken back";
+    EXPECT_EQ(retained(broker.port(), "talviren/a1/alarm/hi"), "OFF");
+}
+
 TEST(Mqtt, AKilledCliLeavesItsLastWill) {
     Broker broker;
     ASSERT_TRUE(broker.start());
