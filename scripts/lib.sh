@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libxlsxwriter-dev zlib1g-dev
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libgtest-dev libgmock-dev
-  fonts-noto-cjk xvfb xauth tzdata
+  fonts-noto-cjk xvfb xauth tzdata dbus-daemon dbus-session-bus-common
   python3-xlrd python3-openpyxl
 )
 

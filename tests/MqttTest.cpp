@@ -411,10 +411,9 @@ TEST(Mqtt, AlarmStatesEventsAndTheirHomeAssistantSensors) {
     Subscriber sub(broker.port(), {"talviren/#"});
     ASSERT_TRUE(sub.ready());
     // Above 14 A after about 2 s, under 13 A after about 8.6 s.
-    CliProcess cli(config.path(),
-                   {"watch", "--port", "9", "--duration", "10", "--alarm",
-                    "hi: current > 14A clear 13A", "--alarm", "never: current > 99A", "--mqtt",
-                    broker.url(), "--meter-id", "a1", "--homeassistant"});
+    CliProcess cli(config.path(), {"watch", "--port", "9", "--duration", "10", "--alarm",
+                                   "hi: current > 14A clear 13A", "--alarm", "never: current > 99A",
+                                   "--mqtt", broker.url(), "--meter-id", "a1", "--homeassistant"});
     ASSERT_TRUE(cli.finished(20000));
     EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
     ASSERT_TRUE(sub.waitForPayload("talviren/a1/status", "offline", 3000));
@@ -435,8 +434,8 @@ TEST(Mqtt, AlarmStatesEventsAndTheirHomeAssistantSensors) {
     bool same = false;
     for (const QString& reading : sub.payloads("talviren/a1/reading")) {
         const QJsonObject r = QJsonDocument::fromJson(reading.toUtf8()).object();
-        same = same || (r.value("time") == raised.value("time") &&
-                        r.value("current").toObject() == value);
+        same = same ||
+               (r.value("time") == raised.value("time") && r.value("current").toObject() == value);
     }
     EXPECT_TRUE(same) << events[0].toStdString();
     EXPECT_EQ(QJsonDocument::fromJson(events[1].toUtf8()).object().value("state").toString(),

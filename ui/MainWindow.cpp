@@ -81,6 +81,7 @@ MainWindow::~MainWindow() {
     delete model_;
     delete trendView;
     trendView = nullptr;
+    session_.alarms().removeListener(notifier_.get());
 }
 
 QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon, int standardIcon,
@@ -184,6 +185,13 @@ void MainWindow::buildControls() {
     trendView->setGeometry(Frame_realtime->geometry());
     trendView->setFont(windowFont(9));
     trendView->hide();
+    // The alarms: kept in the settings, configured by the Trend view, told on the desktop.
+    notifier_ = std::make_unique<DesktopNotifier>();
+    session_.alarms().addListener(notifier_.get());
+    trendView->setAlarms(session_.alarms(),
+                         [this](std::vector<AlarmRule> rules, std::optional<PowerFactor> factor) {
+                             session_.setAlarms(std::move(rules), factor);
+                         });
 
     // A click on a tab applies its view, also a click on the tab already shown.
     connect(TabStrip1, &QTabBar::tabBarClicked, this, [this](int index) {

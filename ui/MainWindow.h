@@ -4,6 +4,7 @@
 #include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
 #include "session/MeterSession.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/LinkPresenter.h"
 
 #include <QWidget>
@@ -105,6 +106,7 @@ private:
     std::unique_ptr<SaveDialog> trendDialog_;
     std::unique_ptr<OpenDialog> openDialog_;
     std::unique_ptr<SaveCommand> save_;
+    std::unique_ptr<DesktopNotifier> notifier_; // raised alarms on the desktop
 };
 
 } // namespace talviren

@@ -146,8 +146,85 @@ void TrendChart::setPowerFactor(std::optional<PowerFactor> factor) {
     }
 }
 
+void TrendChart::alarmRaised(const std::string& name, double key) {
+    stretches_.push_back({name, key, key, true});
+    shadeStretches();
+    redraw();
+}
+
+void TrendChart::alarmCleared(const std::string& name, double key) {
+    for (Stretch& stretch : stretches_) {
+        if (stretch.open && (name.empty() || stretch.name == name)) {
+            stretch.open = false;
+            stretch.to = std::max(key, stretch.from);
+        }
+    }
+    placeOpenStretches();
+    shadeStretches();
+    redraw();
+}
+
+std::vector<std::pair<double, double>> TrendChart::alarmStretches() const {
+    std::vector<std::pair<double, double>> out;
+    for (const Stretch& stretch : stretches_) {
+        out.emplace_back(stretch.from, stretch.to);
+    }
+    return out;
+}
+
+void TrendChart::placeOpenStretches() {
+    if (!history_ || history_->empty()) {
+        return;
+    }
+    const double newest = static_cast<double>(history_->keyMs(history_->size() - 1)) / 1000.0;
+    for (Stretch& stretch : stretches_) {
+        if (stretch.open) {
+            stretch.to = std::max(stretch.from, newest);
+        }
+    }
+    for (auto& [rect, i] : shades_) {
+        rect->bottomRight->setCoords(stretches_[i].to, 1);
+    }
+}
+
+void TrendChart::shadeStretches() {
+    for (auto& shade : shades_) {
+        removeItem(shade.first);
+    }
+    shades_.clear();
+    for (std::size_t i = 0; i < stretches_.size(); ++i) {
+        for (QCPAxisRect* rect : {upper_, lower_, powerRect_}) {
+            if (!rect) {
+                continue;
+            }
+            auto* shade = new QCPItemRect(this);
+            shade->setClipAxisRect(rect);
+            shade->setClipToAxisRect(true);
+            for (QCPItemPosition* corner : {shade->topLeft, shade->bottomRight}) {
+                corner->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+                corner->setAxisRect(rect);
+                corner->setTypeX(QCPItemPosition::ptPlotCoords);
+                corner->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            }
+            shade->topLeft->setCoords(stretches_[i].from, 0);
+            shade->bottomRight->setCoords(stretches_[i].to, 1);
+            shade->setPen(Qt::NoPen);
+            shade->setBrush(QColor(0xc6, 0x28, 0x28, 40));
+            shade->setLayer(QStringLiteral("background"));
+            shades_.emplace_back(shade, i);
+        }
+    }
+}
+
 void TrendChart::placePowerRow() {
     const bool wanted = history_ && holdsAcVoltage(*history_);
+    if (wanted != (power_ != nullptr)) {
+        // The shading of a row that goes would outlive it.
+        for (auto& shade : shades_) {
+            removeItem(shade.first);
+        }
+        shades_.clear();
+    }
     if (wanted && !power_) {
         powerRect_ = new QCPAxisRect(this);
         plotLayout()->addElement(2, 0, powerRect_);
@@ -177,6 +254,9 @@ void TrendChart::placePowerRow() {
     if (power_) {
         power_->setSeries(TrendSeries::power(*history_, powerFactor_));
         power_->valueAxis()->setLabel(powerTitle(powerFactor_));
+    }
+    if (shades_.empty() && !stretches_.empty()) {
+        shadeStretches();
     }
 }
 
@@ -232,6 +312,7 @@ void TrendChart::placeTimeAxis() {
 }
 
 void TrendChart::fitValues() {
+    placeOpenStretches();
     const QCPRange time = timeAxis()->range();
     ticker_->setDateTimeFormat(time.size() > 86400 ? QStringLiteral("dd.MM.\nHH:mm")
                                : time.size() > 600 ? QStringLiteral("HH:mm")

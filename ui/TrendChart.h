@@ -7,6 +7,9 @@
 #include <qcustomplot.h>
 
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace talviren {
 
@@ -32,6 +35,13 @@ public:
     void historyGrew();
     // The power row shows P = S × PF with a power factor, else S.
     void setPowerFactor(std::optional<PowerFactor> factor);
+    // An alarm was raised or cleared at a key (seconds since 1970): the stretch between is
+    // shaded in every row, up to the newest reading while it stays raised. A clear without a
+    // name ends every stretch still open.
+    void alarmRaised(const std::string& name, double key);
+    void alarmCleared(const std::string& name, double key);
+    // Shaded stretches: from, to (to is the newest key while raised).
+    std::vector<std::pair<double, double>> alarmStretches() const;
 
     // The span of the time axis; while following, it ends at the newest reading.
     void setSpan(Span span);
@@ -61,6 +71,9 @@ private:
     void chooseSecondKind();
     // Adds or removes the power row as the history holds AC voltage or not.
     void placePowerRow();
+    // Makes the shading of every stretch anew, in every row there is.
+    void shadeStretches();
+    void placeOpenStretches();
     void redraw();
 
     QCPAxisRect* upper_ = nullptr;
@@ -71,6 +84,13 @@ private:
     TrendCurve* power_ = nullptr;
     QCPMarginGroup* margins_ = nullptr;
     std::optional<PowerFactor> powerFactor_;
+    struct Stretch {
+        std::string name;
+        double from = 0, to = 0;
+        bool open = true;
+    };
+    std::vector<Stretch> stretches_;
+    std::vector<std::pair<QCPItemRect*, std::size_t>> shades_; // a rectangle, its stretch
     QSharedPointer<QCPAxisTickerDateTime> ticker_;
     const TrendHistory* history_ = nullptr;
     QuantityKind secondKind_ = QuantityKind::AcVoltage;

@@ -1,8 +1,9 @@
 #include "ui/TrendView.h"
 
-#include "link/PortNaming.h"
 #include "measure/ValueText.h"
 #include "trend/HistoryReadings.h"
+#include "ui/AlarmsDialog.h"
+#include "ui/Settings.h"
 #include "ui/TrendCurve.h"
 
 #include <QApplication>
@@ -37,10 +38,6 @@ int meanDecimals(QuantityKind kind) {
     return kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
 }
 
-// Where the window keeps what the user set: $XDG_CONFIG_HOME/talviren/talviren.conf.
-QString settingsFile() {
-    return QString::fromStdString((ports::configFolder() / "talviren.conf").string());
-}
 const QString kPowerFactorKey = QStringLiteral("trend/power_factor");
 
 // An energy in Wh or VAh with a prefix that keeps it short: "523.456 VAh", "1.234 kVAh".
@@ -90,6 +87,92 @@ TrendView::TrendView(Recording& live, SaveDialog& saveDialog, OpenDialog& openDi
 
 TrendView::~TrendView() {
     live_.removeListener(this);
+    if (alarms_) {
+        alarms_->removeListener(this);
+    }
+}
+
+void TrendView::setAlarms(AlarmEngine& engine, ConfigureAlarms configure) {
+    alarms_ = &engine;
+    configureAlarms_ = std::move(configure);
+    engine.addListener(this);
+    applyAlarms();
+}
+
+void TrendView::applyAlarms() {
+    if (!configureAlarms_) {
+        return;
+    }
+    // The lines that parse and fit together; the others wait in the settings to be mended.
+    std::vector<AlarmRule> rules;
+    for (const StoredAlarm& stored : storedAlarms()) {
+        AlarmParse parsed = parseAlarm(stored.name.toStdString(), stored.rule.toStdString());
+        if (!parsed.rule) {
+            continue;
+        }
+        rules.push_back(std::move(*parsed.rule));
+        if (checkAlarms(rules, powerFactor_.has_value())) {
+            rules.pop_back();
+        }
+    }
+    configureAlarms_(std::move(rules), powerFactor_);
+}
+
+void TrendView::editAlarms() {
+    QStringList lines;
+    for (const StoredAlarm& stored : storedAlarms()) {
+        lines << stored.line();
+    }
+    const EditAlarms edit =
+        editAlarms_ ? editAlarms_ : [this](const QStringList& given, bool hasFactor) {
+            AlarmsDialog dialog(given, hasFactor, this);
+            return dialog.exec() == QDialog::Accepted ? std::optional(dialog.lines())
+                                                      : std::nullopt;
+        };
+    const auto edited = edit(lines, powerFactor_.has_value());
+    if (!edited) {
+        return;
+    }
+    std::vector<StoredAlarm> kept;
+    for (const QString& line : *edited) {
+        // Kept as NAME=RULE; a line without a name has no key to be kept under.
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        const QString name = line.left(colon).trimmed();
+        if (colon > 0 && !name.isEmpty()) {
+            kept.push_back({name, line.mid(colon + 1).trimmed()});
+        }
+    }
+    storeAlarms(kept);
+    applyAlarms();
+}
+
+void TrendView::alarmChanged(const AlarmEvent& event) {
+    const double key = static_cast<double>(event.wallMs) / 1000.0;
+    if (event.raised) {
+        chart->alarmRaised(event.rule->name, key);
+    } else {
+        chart->alarmCleared(event.rule->name, key);
+    }
+    refreshBanner();
+}
+
+void TrendView::alarmsConfigured() {
+    // Raised alarms of the rules replaced end here.
+    chart->alarmCleared({}, static_cast<double>(systemClock().wallMs()) / 1000.0);
+    refreshBanner();
+}
+
+void TrendView::refreshBanner() {
+    QStringList raised;
+    for (std::size_t i = 0; alarms_ && i < alarms_->rules().size(); ++i) {
+        if (const auto& event = alarms_->raisedBy(i)) {
+            raised << QStringLiteral("\u26A0 %1: %2")
+                          .arg(QString::fromStdString(event->rule->name),
+                               QString::fromStdString(event->detail()));
+        }
+    }
+    alarmBanner->setText(raised.join(QLatin1Char('\n')));
+    alarmBanner->setVisible(!raised.isEmpty());
 }
 
 void TrendView::buildControls() {
@@ -143,9 +226,12 @@ void TrendView::buildControls() {
     factorName->setBuddy(powerFactorEdit);
     bar->addWidget(factorName);
     bar->addWidget(powerFactorEdit);
-    for (QToolButton* button : {resetButton, logButton, openButton}) {
+    alarmsButton = makeButton(tr("Alarms\u2026"));
+    alarmsButton->setToolTip(tr("Alarms on any quantity, told here and on the desktop"));
+    for (QToolButton* button : {resetButton, logButton, openButton, alarmsButton}) {
         bar->addWidget(button);
     }
+    connect(alarmsButton, &QToolButton::clicked, this, &TrendView::editAlarms);
     layout->addLayout(bar);
     connect(powerFactorEdit, &QLineEdit::editingFinished, this,
             [this] { setPowerFactorText(powerFactorEdit->text()); });
@@ -162,6 +248,12 @@ void TrendView::buildControls() {
     powerFactorProblem->setWordWrap(true);
     powerFactorProblem->hide();
     layout->addWidget(powerFactorProblem);
+    alarmBanner = new QLabel(this);
+    alarmBanner->setAccessibleName(tr("Raised alarms"));
+    alarmBanner->setStyleSheet(
+        QStringLiteral("background: #c62828; color: white; font-weight: bold; padding: 3px"));
+    alarmBanner->hide();
+    layout->addWidget(alarmBanner);
 
     chart = new TrendChart(this);
     chart->setAccessibleName(tr("Trend chart"));
@@ -256,6 +348,7 @@ bool TrendView::setPowerFactorText(const QString& given) {
         QSettings(settingsFile(), QSettings::IniFormat).setValue(kPowerFactorKey, text);
         chart->setPowerFactor(factor);
         refreshStatistics();
+        applyAlarms(); // power alarms need the factor
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm/AlarmEngine.h"
 #include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
 #include "trend/Recording.h"
@@ -24,7 +25,7 @@ namespace talviren {
 // such a log. It shows the session's recording, which takes
 // the live readings for the whole run whether the view is shown or not, or a log read back into
 // a recording of its own.
-class TrendView : public QWidget, private RecordingListener {
+class TrendView : public QWidget, private RecordingListener, private AlarmListener {
     Q_OBJECT
 
 public:
@@ -57,6 +58,19 @@ public:
     // Separator of the texts in the statistics, saves and log (the user's, by default).
     void setDecimalSeparator(std::string separator) { separator_ = std::move(separator); }
 
+    // Replaces the alarms of the session: the rules that can be used, at the view's PF.
+    using ConfigureAlarms =
+        std::function<void(std::vector<AlarmRule> rules, std::optional<PowerFactor> factor)>;
+    // Edits alarm lines; none when cancelled. The Alarms dialog by default.
+    using EditAlarms =
+        std::function<std::optional<QStringList>(const QStringList& lines, bool hasPowerFactor)>;
+    // Shows the alarms of `engine` (the session's) and configures them from the settings, now
+    // and whenever they or the PF change. Both outlive the view.
+    void setAlarms(AlarmEngine& engine, ConfigureAlarms configure);
+    void setAlarmEditor(EditAlarms edit) { editAlarms_ = std::move(edit); }
+    // "Alarms…": edits the alarms kept in the settings and uses them.
+    void editAlarms();
+
     // True while a log read back is shown instead of the live recording.
     bool showingLog() const { return shown_ != &live_; }
 
@@ -73,6 +87,8 @@ public:
     QLineEdit* powerFactorEdit = nullptr;
     QLabel* powerFactorProblem = nullptr; // why the field's text was refused
     QLabel* energyLabel = nullptr;        // "E 1.234 kVAh since 08:00:00"
+    QToolButton* alarmsButton = nullptr;
+    QLabel* alarmBanner = nullptr; // the raised alarms, red, until they clear
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -80,6 +96,11 @@ protected:
 private:
     void readingRecorded(const TimedReading& reading) override;
     void logFailed(const std::string& error) override;
+    void alarmChanged(const AlarmEvent& event) override;
+    void alarmsConfigured() override;
+    // Configures the session's alarms from the settings.
+    void applyAlarms();
+    void refreshBanner();
 
     void buildControls();
     void showRecording(Recording* recording);
@@ -102,6 +123,9 @@ private:
     QString openedName_; // the file name of the log shown
     Recording* shown_ = &live_;
     std::optional<PowerFactor> powerFactor_;
+    AlarmEngine* alarms_ = nullptr;
+    ConfigureAlarms configureAlarms_;
+    EditAlarms editAlarms_;
 
     QTimer statisticsRefresh_;
 };
