@@ -22,6 +22,7 @@
 #include "sim/MeterSimulator.h"
 #include "trend/HistoryReadings.h"
 #include "trend/ReadingStatistics.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordTableModel.h"
 #include "ui/TrendChart.h"
@@ -29,6 +30,7 @@
 #include "ui/TrendView.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -667,7 +669,8 @@ struct BenchBroker {
 
 // A subscriber in the library's own thread: notes the seq of each reading and when it came.
 struct BenchSubscriber {
-    explicit BenchSubscriber(quint16 port) {
+    explicit BenchSubscriber(quint16 port, const char* topic = "talviren/bench/reading")
+        : topic(topic) {
         client = mosquitto_new(nullptr, true, this);
         mosquitto_message_callback_set(
             client, [](struct mosquitto*, void* self, const struct mosquitto_message* message) {
@@ -682,7 +685,8 @@ struct BenchSubscriber {
                 me->count.fetch_add(1);
             });
         mosquitto_connect_callback_set(client, [](struct mosquitto* m, void* self, int) {
-            mosquitto_subscribe(m, nullptr, "talviren/bench/reading", 1);
+            auto* me = static_cast<BenchSubscriber*>(self);
+            mosquitto_subscribe(m, nullptr, me->topic, 1);
             static_cast<BenchSubscriber*>(self)->subscribed.store(true);
         });
         mosquitto_loop_start(client);
@@ -693,6 +697,7 @@ struct BenchSubscriber {
         mosquitto_loop_stop(client, true);
         mosquitto_destroy(client);
     }
+    const char* topic;
     struct mosquitto* client = nullptr;
     std::atomic<bool> subscribed{false};
     std::atomic<int> lastSeq{0};
@@ -915,6 +920,140 @@ int soak(double minutes) {
 
 } // namespace
 
+// ---- Alarms --------------------------------------------------------------------------------
+
+// 32 alarms of every kind, a month of readings at 2 Hz through them: the time per reading.
+int alarmsBench() {
+    std::vector<AlarmRule> rules;
+    const char* kinds[] = {"current > 14.5A for 2s clear 14A",
+                           "current < 10A",
+                           "ac_voltage outside 210V..250V for 1m",
+                           "ac_voltage inside 231V..232V",
+                           "dc_voltage > 12.4V",
+                           "resistance < 1.2kohm for 500ms",
+                           "apparent_power > 3.4kVA clear 3.3kVA",
+                           "power < 2kW for 1h"};
+    for (int i = 0; i < 32; ++i) {
+        rules.push_back(*parseAlarm("a" + std::to_string(i) + ": " + kinds[i % 8]).rule);
+    }
+    AlarmEngine engine;
+    engine.configure(rules, PowerFactor{900'000}, 0, 0);
+    struct Count : AlarmListener {
+        void alarmChanged(const AlarmEvent&) override { ++events; }
+        int events = 0;
+    } count;
+    engine.addListener(&count);
+    std::vector<TimedReading> readings;
+    for (int i = 0; i < 4000; ++i) {
+        readings.push_back(simulatedReading(i));
+    }
+    std::vector<double> times;
+    for (int run = 0; run < 5; ++run) {
+        const auto start = Clock::now();
+        for (int i = 0; i < kMonthReadings; ++i) {
+            TimedReading& r = readings[static_cast<std::size_t>(i) % readings.size()];
+            r.steadyNs = i * 500'000'000LL;
+            engine.reading(r);
+        }
+        times.push_back(msSince(start) * 1000 / kMonthReadings);
+    }
+    report("alarms_32_us_per_reading", median(times), "us");
+    return count.events > 0 ? 0 : 1;
+}
+
+// A notification service of the benchmark's own: notes when each call came.
+class BenchNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    std::vector<Clock::time_point> calls;
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString&, const QString&,
+                const QStringList&, const QVariantMap&, int) {
+        calls.push_back(Clock::now());
+        return static_cast<uint>(calls.size());
+    }
+};
+
+// From the reading that raises an alarm to its event at an MQTT subscriber (broker on
+// 127.0.0.1), and to the desktop notification at a service on a private session bus.
+int alarmLatencyBench() {
+    mosquitto_lib_init();
+    AlarmEngine engine;
+    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0, 0);
+    const auto raiseAndClear = [&engine](int i) {
+        TimedReading r = simulatedReading(0);
+        const MeterReading raw{1, i % 2 == 0 ? 1400 : 1200, 1, 2300, 0};
+        static_cast<DecodedReading&>(r) = decodeReading(raw, ".");
+        r.steadyNs = i * 500'000'000LL;
+        engine.reading(r);
+    };
+    {
+        BenchBroker broker;
+        if (!broker.start()) {
+            return 1;
+        }
+        BenchSubscriber subscriber(broker.port, "talviren/bench/event");
+        auto publisher = benchPublisher(broker.port);
+        if (!publisher ||
+            !waitUntil([&] { return publisher->connected() && subscriber.subscribed; }, 5000)) {
+            return 1;
+        }
+        publisher->listenToAlarms(engine);
+        waitUntil([] { return false; }, 200);
+        std::vector<double> times;
+        for (int i = 0; i < 40; ++i) {
+            const int before = subscriber.count.load();
+            const auto start = Clock::now();
+            raiseAndClear(i);
+            if (!waitUntil([&] { return subscriber.count.load() > before; }, 2000)) {
+                return 1;
+            }
+            const Clock::time_point arrived{Clock::duration(subscriber.lastArrival.load())};
+            if (i % 2 == 0) {
+                times.push_back(std::chrono::duration<double, std::milli>(arrived - start).count());
+            }
+        }
+        publisher->stopListeningToAlarms();
+        report("alarm_to_mqtt_event_median", median(times), "ms");
+    }
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    daemon.waitForReadyRead(5000);
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
+    BenchNotifications fake;
+    if (!service.registerService(QStringLiteral("org.freedesktop.Notifications")) ||
+        !service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
+                                QDBusConnection::ExportAllSlots)) {
+        return 1;
+    }
+    {
+        DesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("bench")));
+        engine.addListener(&notifier);
+        std::vector<double> times;
+        for (int i = 0; i < 40; ++i) {
+            const std::size_t before = fake.calls.size();
+            const auto start = Clock::now();
+            raiseAndClear(i);
+            if (!waitUntil([&] { return fake.calls.size() > before; }, 2000)) {
+                return 1;
+            }
+            if (i % 2 == 0) {
+                times.push_back(
+                    std::chrono::duration<double, std::milli>(fake.calls.back() - start).count());
+            }
+        }
+        engine.removeListener(&notifier);
+        report("alarm_to_notification_median", median(times), "ms");
+    }
+    daemon.terminate();
+    daemon.waitForFinished(3000);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "startup-child") {
@@ -955,6 +1094,12 @@ int main(int argc, char** argv) {
     if (command == "power") {
         return power();
     }
+    if (command == "alarms") {
+        return alarmsBench();
+    }
+    if (command == "alarm-latency") {
+        return alarmLatencyBench();
+    }
     if (command == "latency") {
         return liveReadings(true);
     }
@@ -973,7 +1118,9 @@ int main(int argc, char** argv) {
     std::fprintf(
         stderr,
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
-        "trend DIR | trend-memory | mqtt | mqtt-memory | "
+        "trend DIR | trend-memory | mqtt | mqtt-memory | power | alarms | alarm-latency | "
         "startup | download READINGS [RUNS] | soak MINUTES\n");
     return 2;
 }
+
+#include "bench.moc"
