@@ -247,7 +247,9 @@ private:
 
     void beforeExit(int code) override {
         say(now() + " " + runSummary(session_.recording(), options_.powerFactor) + "\n");
-        if (commands_) {
+        if (commands_ && commands_->running() > 0) {
+            // The run is over: no more readings while the commands get their five seconds.
+            session_.link().shutDown();
             commands_->finish(5000); // then SIGTERM to what still runs
         }
         if (triggeredWriter_) {
