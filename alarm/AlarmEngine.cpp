@@ -23,7 +23,7 @@ std::string AlarmEvent::detail() const {
 }
 
 void AlarmEngine::configure(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor,
-                            std::int64_t steadyNs, std::int64_t) {
+                            std::int64_t steadyNs) {
     rules_ = std::move(rules);
     watches_.assign(rules_.size(), Watch{});
     powerFactor_ = powerFactor;

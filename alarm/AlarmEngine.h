@@ -44,7 +44,7 @@ public:
 
     // Replaces the alarms (all start clear, no-reading counting from `steadyNs`).
     void configure(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor,
-                   std::int64_t steadyNs, std::int64_t wallMs);
+                   std::int64_t steadyNs);
     // A live reading.
     void reading(const TimedReading& reading);
     // Time passes without a reading (from a timer): no-reading alarms may rise.

@@ -26,8 +26,7 @@ MeterSession::MeterSession(QObject* parent) : QObject(parent) {
 }
 
 void MeterSession::setAlarms(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor) {
-    alarms_.configure(std::move(rules), powerFactor, systemClock().steadyNs(),
-                      systemClock().wallMs());
+    alarms_.configure(std::move(rules), powerFactor, systemClock().steadyNs());
 }
 
 void MeterSession::alarmsConfigured() {

@@ -97,7 +97,7 @@ struct Rig : AlarmListener {
         const AlarmParse parsed = parseAlarm(line);
         EXPECT_TRUE(parsed.rule) << parsed.error;
         engine.addListener(this);
-        engine.configure({*parsed.rule}, pf, 0, 0);
+        engine.configure({*parsed.rule}, pf, 0);
     }
     void feed(const MeterReading& raw) {
         TimedReading r;

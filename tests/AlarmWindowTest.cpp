@@ -77,7 +77,7 @@ TEST(TrendView, AlarmsComeFromTheSettingsAndShowAsABannerAndAShadedStretch) {
             {"hi: current > 13A", "bad: current >> 5", "p: power > 1kW", "no name at all"});
     });
     view.setAlarms(engine, [&](std::vector<AlarmRule> rules, std::optional<PowerFactor> pf) {
-        engine.configure(std::move(rules), pf, 0, 0);
+        engine.configure(std::move(rules), pf, 0);
     });
     view.alarmsButton->click();
     ASSERT_EQ(engine.rules().size(), 1u) << "the broken line and power without a PF wait";
@@ -163,7 +163,7 @@ TEST(DesktopNotifier, OneCriticalNotificationPerRaiseWhichTheClearReplaces) {
     AlarmEngine engine;
     DesktopNotifier notifier(bus.connect("talviren"));
     engine.addListener(&notifier);
-    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0, 0);
+    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0);
     engine.reading(reading(1400, 0));
     engine.reading(reading(1200, 1)); // cleared before the service answered the raise
     ASSERT_TRUE(waitFor([&] { return fake.calls.size() >= 2; }, 5000));
@@ -186,7 +186,7 @@ TEST(DesktopNotifier, WithoutAServiceNothingBreaks) {
     AlarmEngine engine;
     DesktopNotifier notifier(bus.connect("alone"));
     engine.addListener(&notifier);
-    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0, 0);
+    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0);
     engine.reading(reading(1400, 0));
     waitFor([] { return false; }, 300); // the call fails in the event loop
     engine.reading(reading(1200, 1));

@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kService[] = "org.freedesktop.Notifications";
 constexpr char kPath[] = "/org/freedesktop/Notifications";
-// Urgency levels of the specification.
+// Urgency levels as the notification service numbers them.
 constexpr uchar kNormal = 1;
 constexpr uchar kCritical = 2;
 

@@ -937,7 +937,7 @@ int alarmsBench() {
         rules.push_back(*parseAlarm("a" + std::to_string(i) + ": " + kinds[i % 8]).rule);
     }
     AlarmEngine engine;
-    engine.configure(rules, PowerFactor{900'000}, 0, 0);
+    engine.configure(rules, PowerFactor{900'000}, 0);
     struct Count : AlarmListener {
         void alarmChanged(const AlarmEvent&) override { ++events; }
         int events = 0;
@@ -982,7 +982,7 @@ public slots:
 int alarmLatencyBench() {
     mosquitto_lib_init();
     AlarmEngine engine;
-    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0, 0);
+    engine.configure({*parseAlarm("hi: current > 13A").rule}, std::nullopt, 0);
     const auto raiseAndClear = [&engine](int i) {
         TimedReading r = simulatedReading(0);
         const MeterReading raw{1, i % 2 == 0 ? 1400 : 1200, 1, 2300, 0};
