@@ -2,6 +2,7 @@
 
 #include "log/CsvLog.h"
 #include "mqtt/ReadingMessages.h"
+#include "json/ReadingJson.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -316,8 +317,10 @@ void MqttPublisher::alarmsConfigured() {
 }
 
 void MqttPublisher::alarmChanged(const AlarmEvent& event) {
-    enqueue({alarmStateMessage(settings_, event.rule->name, event.raised),
-             {eventTopic(settings_), alarmEventJson(event, settings_.powerFactor), false}});
+    enqueue(
+        {alarmStateMessage(settings_, event.rule->name, event.raised),
+         {eventTopic(settings_),
+          QByteArray::fromStdString(json::alarmEventJson(event, settings_.powerFactor)), false}});
 }
 
 void MqttPublisher::listenTo(Recording& recording) {
@@ -336,12 +339,10 @@ void MqttPublisher::stopListening() {
 void MqttPublisher::readingRecorded(const TimedReading& reading) {
     PublishQueue::Item item;
     item.kind = PublishQueue::Item::Reading;
-    item.seq = ++seq_;
+    item.seq = recording_->liveCount();
     item.wallMs = reading.wallMs;
     item.reading = reading.raw;
-    if (recording_) {
-        item.apparentEnergyVAh = recording_->power().apparentEnergyVAh();
-    }
+    item.apparentEnergyVAh = recording_->power().apparentEnergyVAh();
     enqueue(item);
 }
 

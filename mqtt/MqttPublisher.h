@@ -60,7 +60,7 @@ public:
     void alarmsConfigured() override;
     void alarmChanged(const AlarmEvent& event) override;
 
-    // The recording took a live reading.
+    // The recording listened to took a live reading.
     void readingRecorded(const TimedReading& reading) override;
     void linkCameUp(const LinkUp& up) override;
     void linkLost(const LinkLoss& loss) override;
@@ -106,7 +106,6 @@ private:
     bool everConnected_ = false;
     bool toldAway_ = false;
     bool fatal_ = false;
-    std::uint64_t seq_ = 0;
     std::uint64_t droppedWhileAway_ = 0;
     PublishQueue queue_;
     QTimer unreachable_; // says once that a broker is not there at start

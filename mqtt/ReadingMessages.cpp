@@ -3,6 +3,7 @@
 #include "measure/ValueText.h"
 #include "power/ApparentPower.h"
 #include "time/LocalTime.h"
+#include "json/ReadingJson.h"
 
 #include <cmath>
 #include <string>
@@ -19,57 +20,8 @@ QString text(std::string_view view) {
     return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
 }
 
-// A JSON string: quotes, backslashes and control characters escaped, UTF-8 kept as it is.
-void appendString(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[(c >> 4) & 0xf];
-            out += kHex[c & 0xf];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-// `"key":`, after a comma unless it is the object's first.
-void appendKey(std::string& out, std::string_view key) {
-    if (out.back() != '{') {
-        out += ',';
-    }
-    appendString(out, key);
-    out += ':';
-}
-
-// {"name","overload","text","unit","value"}: the value as the exact decimal the text shows.
-void appendQuantity(std::string& out, const std::optional<Quantity>& q) {
-    if (!q) {
-        out += "null";
-        return;
-    }
-    out += '{';
-    appendKey(out, "name");
-    appendString(out, q->symbol());
-    appendKey(out, "overload");
-    out += q->overload ? "true" : "false";
-    appendKey(out, "text");
-    appendString(out, q->text);
-    appendKey(out, "unit");
-    appendString(out, q->unit());
-    appendKey(out, "value");
-    out += q->overload ? std::string("null") : plainNumber(*q);
-    out += '}';
-}
-
-// An energy rounded to 0.0001 of its unit, as its exact decimal text.
-std::string energyText(double value, int decimals = 4) {
-    return decimalText(std::llround(value * 1e4), decimals);
+QByteArray bytes(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QByteArray topic(const std::string& prefix, std::string_view leaf) {
@@ -77,57 +29,6 @@ QByteArray topic(const std::string& prefix, std::string_view leaf) {
 }
 
 } // namespace
-
-QByteArray readingJson(std::uint64_t seq, const TimedReading& reading, double apparentEnergyVAh,
-                       std::optional<PowerFactor> powerFactor) {
-    // Written as text, keys in order, every number as the exact decimal it stands for: a
-    // reading's messages are built in its path while the broker is there.
-    thread_local LocalTime zone;
-    thread_local std::string out;
-    out.assign("{");
-    const ApparentPower s = apparentPower(reading.raw);
-    appendKey(out, "apparent_power");
-    if (s.hasValue()) {
-        out += "{\"unit\":\"VA\",\"value\":";
-        out += apparentPowerNumber(s.units);
-        out += '}';
-    } else {
-        out += "null";
-    }
-    appendKey(out, "current");
-    appendQuantity(out, reading.current);
-    appendKey(out, "energy");
-    out += "{\"apparent_vah\":";
-    out += energyText(apparentEnergyVAh);
-    if (powerFactor) {
-        out += ",\"wh\":";
-        out += energyText(apparentEnergyVAh * powerFactor->value());
-    }
-    out += '}';
-    appendKey(out, "function");
-    out += std::to_string(reading.raw.function);
-    if (powerFactor) {
-        appendKey(out, "power");
-        if (s.hasValue()) {
-            out += "{\"power_factor\":";
-            out += powerFactor->text();
-            out += ",\"unit\":\"W\",\"value\":";
-            out += realPowerNumber(s.units, *powerFactor);
-            out += '}';
-        } else {
-            out += "null";
-        }
-    }
-    appendKey(out, "second");
-    appendQuantity(out, reading.second);
-    appendKey(out, "seq");
-    out += std::to_string(seq);
-    appendKey(out, "time");
-    out += '"';
-    zone.appendIsoWithOffset(out, reading.wallMs);
-    out += "\"}";
-    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
-}
 
 Message alarmStateMessage(const MqttSettings& settings, const std::string& name, bool on) {
     return {topic(settings.topicPrefix, "alarm/" + name), on ? "ON" : "OFF", true};
@@ -137,53 +38,12 @@ QByteArray eventTopic(const MqttSettings& settings) {
     return topic(settings.topicPrefix, "event");
 }
 
-QByteArray alarmEventJson(const AlarmEvent& event, std::optional<PowerFactor> powerFactor) {
-    std::string out = "{";
-    appendKey(out, "alarm");
-    appendString(out, event.rule->name);
-    appendKey(out, "condition");
-    appendString(out, event.rule->conditionText);
-    appendKey(out, "state");
-    appendString(out, event.raised ? "raised" : "cleared");
-    appendKey(out, "time");
-    out += '"';
-    LocalTime().appendIsoWithOffset(out, event.wallMs);
-    out += '"';
-    appendKey(out, "value");
-    const TimedReading* reading = event.reading ? &*event.reading : nullptr;
-    const AlarmRule& rule = *event.rule;
-    if (!reading || rule.condition == AlarmRule::Condition::NoReading) {
-        out += "null";
-    } else if (rule.condition == AlarmRule::Condition::Overload) {
-        const bool second = reading->second && reading->second->overload &&
-                            !(reading->current && reading->current->overload);
-        appendQuantity(out, second ? reading->second : reading->current);
-    } else if (rule.quantity == AlarmQuantity::Current) {
-        appendQuantity(out, reading->current);
-    } else if (rule.quantity == AlarmQuantity::ApparentPower ||
-               rule.quantity == AlarmQuantity::Power) {
-        const ApparentPower s = apparentPower(reading->raw);
-        if (!s.hasValue()) {
-            out += "null";
-        } else if (rule.quantity == AlarmQuantity::ApparentPower || !powerFactor) {
-            out += "{\"unit\":\"VA\",\"value\":" + apparentPowerNumber(s.units) + "}";
-        } else {
-            out += "{\"power_factor\":" + powerFactor->text() +
-                   ",\"unit\":\"W\",\"value\":" + realPowerNumber(s.units, *powerFactor) + "}";
-        }
-    } else {
-        appendQuantity(out, reading->second);
-    }
-    out += '}';
-    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
-}
-
 std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t seq,
                                      const TimedReading& reading, double apparentEnergyVAh) {
     std::vector<Message> messages;
     const auto& pf = settings.powerFactor;
     messages.push_back({topic(settings.topicPrefix, "reading"),
-                        readingJson(seq, reading, apparentEnergyVAh, pf), false});
+                        bytes(json::readingJson(seq, reading, apparentEnergyVAh, pf)), false});
     for (const auto& q : {reading.current, reading.second}) {
         if (q && !q->overload) {
             messages.push_back({topic(settings.topicPrefix, quantityKindInfo(q->kind).key),
@@ -203,7 +63,8 @@ std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t
         // In kWh, to 0.1 mWh: the run's total, which Home Assistant takes as ever increasing.
         messages.push_back(
             {topic(settings.topicPrefix, "energy"),
-             QByteArray::fromStdString(energyText(apparentEnergyVAh * pf->value(), 7)), true});
+             QByteArray::fromStdString(json::energyText(apparentEnergyVAh * pf->value(), 7)),
+             true});
     }
     return messages;
 }

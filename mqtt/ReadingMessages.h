@@ -1,6 +1,6 @@
 #pragma once
 
-#include "alarm/AlarmEngine.h"
+#include "alarm/AlarmRule.h"
 #include "measure/Reading.h"
 #include "mqtt/MqttSettings.h"
 
@@ -20,18 +20,10 @@ struct Message {
     bool retain = false;
 };
 
-// The JSON object of a reading on PREFIX/reading:
-// {"seq", "time" (local, milliseconds, UTC offset), "function", "current", "second",
-//  "apparent_power" ({"value", "unit": "VA"} or null), "power" (with a power factor only:
-//  {"value", "unit": "W", "power_factor"} or null), "energy" ({"apparent_vah", "wh" with a
-//  power factor}: the run's energy up to and including this reading)}.
-QByteArray readingJson(std::uint64_t seq, const TimedReading& reading, double apparentEnergyVAh,
-                       std::optional<PowerFactor> powerFactor);
-
-// Everything one reading publishes: the JSON object, then the plain number of each quantity
-// it carries that is not overloaded (PREFIX/ac_current, ...; retained), of its apparent power
-// (PREFIX/apparent_power, VA) and, with a power factor, of real power (PREFIX/power, W) and the
-// run's energy (PREFIX/energy, kWh).
+// Everything one reading publishes: its JSON object (json::readingJson) on PREFIX/reading, then
+// the plain number of each quantity it carries that is not overloaded (PREFIX/ac_current, ...;
+// retained), of its apparent power (PREFIX/apparent_power, VA) and, with a power factor, of
+// real power (PREFIX/power, W) and the run's energy (PREFIX/energy, kWh).
 std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t seq,
                                      const TimedReading& reading, double apparentEnergyVAh);
 
@@ -45,11 +37,7 @@ Message linkMessage(const MqttSettings& settings, bool connected);
 std::vector<Message> discoveryMessages(const MqttSettings& settings);
 // PREFIX/alarm/NAME: ON while the alarm is raised, else OFF (retained).
 Message alarmStateMessage(const MqttSettings& settings, const std::string& name, bool on);
-// The JSON of an alarm's raise or clear on PREFIX/event: {"alarm", "condition", "state", "time",
-// "value"}, the value being the watched quantity's object as in the reading JSON (null where
-// there is none, as for no-reading).
-QByteArray alarmEventJson(const AlarmEvent& event, std::optional<PowerFactor> powerFactor);
-// PREFIX/event.
+// PREFIX/event, where json::alarmEventJson tells each raise and clear.
 QByteArray eventTopic(const MqttSettings& settings);
 // A Home Assistant binary_sensor per alarm (device class problem, ON/OFF), on the device of
 // the quantities' sensors (retained).

@@ -17,6 +17,7 @@ template <typename Call> void Recording::tell(Call call) {
 }
 
 void Recording::add(const TimedReading& reading) {
+    ++liveCount_;
     history_.add(reading);
     statistics_.add(reading);
     tallyPower(reading.raw);

@@ -6,6 +6,7 @@
 #include "trend/ReadingStatistics.h"
 #include "trend/TrendHistory.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +43,10 @@ public:
     LogReadResult load(const std::string& path);
     // The next reading starts a new line.
     void markBreak() { history_.markBreak(); }
+
+    // The live readings taken so far: while listeners hear of one, its number in the run,
+    // counting from 1 (the seq every consumer gives it).
+    std::uint64_t liveCount() const { return liveCount_; }
 
     const TrendHistory& history() const { return history_; }
     const ReadingStatistics& statistics() const { return statistics_; }
@@ -80,6 +85,7 @@ private:
     PowerTally power_;
     std::unique_ptr<CsvLogWriter> log_;
     std::vector<RecordingListener*> listeners_;
+    std::uint64_t liveCount_ = 0;
 };
 
 } // namespace talviren

@@ -734,17 +734,19 @@ int mqttBench() {
             return 1;
         }
         BenchSubscriber subscriber(broker.port);
+        Recording recording; // outlives the publisher that listens to it
         auto publisher = benchPublisher(broker.port);
         if (!publisher ||
             !waitUntil([&] { return publisher->connected() && subscriber.subscribed; }, 5000)) {
             return 1;
         }
+        publisher->listenTo(recording);
         waitUntil([] { return false; }, 200);
         std::vector<double> times;
         for (int i = 0; i < 60; ++i) {
             const TimedReading reading = simulatedReading(i);
             const auto start = Clock::now();
-            publisher->readingRecorded(reading);
+            recording.add(reading);
             waitUntil([&] { return subscriber.lastSeq.load() == i + 1; }, 2000);
             const Clock::time_point arrived{Clock::duration(subscriber.lastArrival.load())};
             times.push_back(std::chrono::duration<double, std::milli>(arrived - start).count());
@@ -756,9 +758,11 @@ int mqttBench() {
     // An hour of readings queued while the broker is away, then the broker returns.
     constexpr int kHour = 7200;
     BenchBroker broker;
+    Recording recording;
     auto publisher = benchPublisher(broker.port);
+    publisher->listenTo(recording);
     for (int i = 0; i < kHour; ++i) {
-        publisher->readingRecorded(simulatedReading(i));
+        recording.add(simulatedReading(i));
     }
     if (!broker.start()) {
         return 1;
@@ -790,10 +794,12 @@ int mqttMemoryChild() {
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     BenchBroker nobody; // its port, never started
+    Recording recording;
     auto publisher = benchPublisher(nobody.port);
+    publisher->listenTo(recording);
     constexpr int kDay = 172'800;
     for (int i = 0; i < kDay + 100; ++i) {
-        publisher->readingRecorded(simulatedReading(i));
+        recording.add(simulatedReading(i));
     }
     report("rss_mqtt_day_queued", residentMegabytes(), "MB");
     report("mqtt_day_queued", static_cast<double>(publisher->queued()), "items");
