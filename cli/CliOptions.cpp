@@ -20,6 +20,7 @@ const char* const kHelpText =
     "                        [--mqtt URL [--meter-id ID] [--mqtt-topic PREFIX]\n"
     "                         [--mqtt-password-file FILE] [--mqtt-ca FILE]\n"
     "                         [--homeassistant [DISCOVERY_PREFIX]]]\n"
+    "                        [--http [ADDRESS:]PORT [--http-token-file FILE]]\n"
     "  talviren-cli download [--port N] [--timeout SECONDS] --output FILE\n"
     "  talviren-cli --help | --version\n"
     "\n"
@@ -81,12 +82,22 @@ const char* const kHelpText =
     "  (connected/lost, retained). While the broker is away, readings\n"
     "  are queued (a day at most) and sent in order when it is back; the CSV never waits.\n"
     "\n"
+    "Web page and metrics (watch):\n"
+    "  --http [ADDRESS:]PORT  serve a live page and Prometheus metrics over HTTP, read-only:\n"
+    "                      GET / (the page), /api/readings?since=SEQ (the last hour's readings\n"
+    "                      after SEQ, as JSON), /api/events (Server-Sent Events: reading, link,\n"
+    "                      alarm; Last-Event-ID resumes), /api/state, /metrics (Prometheus).\n"
+    "                      PORT alone listens on 127.0.0.1 only; give 0.0.0.0:PORT or\n"
+    "                      [::]:PORT to be reached from the network.\n"
+    "  --http-token-file FILE  every request must then bring the token on the file's first\n"
+    "                      line: Authorization: Bearer TOKEN, or ?token=TOKEN\n"
+    "\n"
     "Ports: COMn is the device linked as $XDG_CONFIG_HOME/talviren/ports/COMn, else the n-th\n"
     "serial device (USB adapters first).\n"
     "\n"
-    "Exit codes: 0 success; 1 the file cannot be written; 2 wrong arguments; 3 no meter\n"
-    "answered within --timeout; 4 the link was lost during the download; 5 the MQTT broker\n"
-    "refused the connection, or its TLS certificate did not verify.\n";
+    "Exit codes: 0 success; 1 the file cannot be written, or the --http port cannot be had;\n"
+    "2 wrong arguments; 3 no meter answered within --timeout; 4 the link was lost during the\n"
+    "download; 5 the MQTT broker refused the connection, or its TLS certificate did not verify.\n";
 
 namespace {
 
@@ -119,10 +130,11 @@ QStringList withDiscoveryDefault(QStringList arguments) {
     return arguments;
 }
 
-std::string readFirstLine(const QString& path, std::string& error) {
+// The first line of a secret's file; `option` names the file in the error.
+std::string readFirstLine(const char* option, const QString& path, std::string& error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = "cannot read --mqtt-password-file " + path.toStdString() + ": " +
+        error = std::string("cannot read ") + option + " " + path.toStdString() + ": " +
                 file.errorString().toStdString();
         return {};
     }
@@ -131,6 +143,42 @@ std::string readFirstLine(const QString& path, std::string& error) {
         line.chop(1);
     }
     return line.toStdString();
+}
+
+// --http and --http-token-file; the problem, if any.
+std::optional<std::string> readHttpOptions(const QCommandLineParser& parser,
+                                           const QCommandLineOption& http,
+                                           const QCommandLineOption& httpToken, Options& options) {
+    for (const QCommandLineOption* option : {&http, &httpToken}) {
+        if (parser.isSet(*option) && options.command != Command::Watch) {
+            return "--" + option->names().constFirst().toStdString() +
+                   " belongs to watch, not to download";
+        }
+    }
+    if (parser.isSet(httpToken) && !parser.isSet(http)) {
+        return "--http-token-file needs --http [ADDRESS:]PORT";
+    }
+    if (!parser.isSet(http)) {
+        return std::nullopt;
+    }
+    std::string error;
+    options.http = web::parseHttpAddress(parser.value(http).toStdString(), error);
+    if (!options.http) {
+        return "--http " + error;
+    }
+    if (parser.isSet(httpToken)) {
+        const QString path = parser.value(httpToken);
+        options.httpToken = readFirstLine("--http-token-file", path, error);
+        if (!error.empty()) {
+            return error;
+        }
+        options.httpToken = QString::fromStdString(options.httpToken).trimmed().toStdString();
+        if (options.httpToken.empty()) {
+            return "--http-token-file " + path.toStdString() +
+                   " holds no token: put it on the file's first line";
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -160,9 +208,13 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     const QCommandLineOption stopWhen(QStringLiteral("stop-when"), {}, QStringLiteral("NAME"));
     const QCommandLineOption preTrigger(QStringLiteral("pre-trigger"), {}, QStringLiteral("S"));
     const QCommandLineOption postTrigger(QStringLiteral("post-trigger"), {}, QStringLiteral("S"));
-    parser.addOptions({help, version, port, duration, timeout, output, mqttUrl, mqttCa,
-                       mqttPassword, meterId, mqttTopic, discovery, powerFactor, alarm, onAlarm,
-                       logWhen, stopWhen, preTrigger, postTrigger});
+    const QCommandLineOption http(QStringLiteral("http"), {}, QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption httpToken(QStringLiteral("http-token-file"), {},
+                                       QStringLiteral("FILE"));
+    parser.addOptions({help,        version, port,         duration, timeout,   output,
+                       mqttUrl,     mqttCa,  mqttPassword, meterId,  mqttTopic, discovery,
+                       powerFactor, alarm,   onAlarm,      logWhen,  stopWhen,  preTrigger,
+                       postTrigger, http,    httpToken});
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(arguments)) {
         return failure(parser.errorText().toStdString());
@@ -307,6 +359,9 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
             return failure(name + " needs --mqtt URL");
         }
     }
+    if (const auto problem = readHttpOptions(parser, http, httpToken, options)) {
+        return failure(*problem);
+    }
     if (parser.isSet(mqttUrl)) {
         std::string error;
         mqtt::MqttSettings settings;
@@ -344,7 +399,8 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
             }
         }
         if (parser.isSet(mqttPassword)) {
-            settings.password = readFirstLine(parser.value(mqttPassword), error);
+            settings.password =
+                readFirstLine("--mqtt-password-file", parser.value(mqttPassword), error);
             if (!error.empty()) {
                 return failure(error);
             }

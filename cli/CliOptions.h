@@ -3,6 +3,7 @@
 #include "alarm/AlarmRule.h"
 #include "mqtt/MqttSettings.h"
 #include "power/PowerFactor.h"
+#include "web/HttpAddress.h"
 
 #include <QStringList>
 
@@ -15,7 +16,7 @@ namespace talviren::cli {
 // Exit codes of talviren-cli, as its help and manual page document them.
 enum ExitCode {
     kOk = 0,
-    kFailure = 1,  // the output file cannot be written
+    kFailure = 1,  // the output file cannot be written, or the web server cannot listen
     kUsage = 2,    // wrong arguments
     kNoMeter = 3,  // no meter answered within the timeout
     kLinkLost = 4, // the link was lost during the download
@@ -41,6 +42,8 @@ struct Options {
     double preTriggerSeconds = 10;          // --log-when: readings kept before a raise
     double postTriggerSeconds = 10;         // --log-when: readings logged after a clear
     std::string meterId;                    // the meter's name (--meter-id, or the host's)
+    std::optional<web::HttpAddress> http;   // watch: serve the web page and metrics here
+    std::string httpToken;                  // the token every request must bring, if any
 };
 
 // Outcome of reading the command line.

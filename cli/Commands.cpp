@@ -2,12 +2,15 @@
 
 #include "cli/AlarmCommands.h"
 #include "cli/PortReport.h"
+#include "cli/QtIoLoop.h"
 #include "cli/RunSummary.h"
 #include "export/FileTypes.h"
 #include "log/CsvLog.h"
 #include "log/TriggeredLog.h"
 #include "mqtt/MqttPublisher.h"
 #include "session/MeterSession.h"
+#include "web/HttpServer.h"
+#include "web/WebPage.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -130,6 +133,7 @@ public:
         }
     }
     ~WatchCommand() override {
+        stopServing();
         session_.alarms().removeListener(this);
         if (commands_) {
             session_.alarms().removeListener(commands_.get());
@@ -150,6 +154,9 @@ public:
         } else if (!options_.output.empty() &&
                    !session_.recording().startLog(options_.output, error)) {
             say("talviren-cli: " + error + "\n");
+            return kFailure;
+        }
+        if (options_.http && !startServing()) {
             return kFailure;
         }
         session_.setAlarms(options_.alarms, options_.powerFactor);
@@ -245,7 +252,47 @@ private:
         return true;
     }
 
+    // The page, its events and the metrics, fed by the session like every other consumer.
+    bool startServing() {
+        std::string warning;
+        web::WebSite::Settings settings;
+        settings.meterId = options_.meterId;
+        settings.decimalSeparator = QLocale().decimalPoint().toStdString();
+        settings.token = options_.httpToken;
+        settings.page = web::webPage(web::kChartFolder, warning);
+        if (!warning.empty()) {
+            say("talviren-cli: " + warning + "\n");
+        }
+        feed_ = std::make_unique<web::LiveFeed>(session_.recording(), session_.alarms(),
+                                                options_.powerFactor);
+        site_ = std::make_unique<web::WebSite>(*feed_, std::move(settings));
+        server_ = std::make_unique<web::HttpServer>(*site_, *feed_, loop_);
+        std::string error;
+        if (!server_->listen(*options_.http, error)) {
+            say("talviren-cli: " + error + "\n");
+            server_.reset();
+            return false;
+        }
+        session_.addConsumer(feed_.get());
+        session_.recording().addListener(feed_.get());
+        session_.alarms().addListener(feed_.get());
+        web::HttpAddress shown = *options_.http;
+        shown.port = server_->port();
+        say(now() + " serving http://" + shown.text() + "/\n");
+        return true;
+    }
+
+    void stopServing() {
+        server_.reset(); // closes every connection
+        if (feed_) {
+            session_.alarms().removeListener(feed_.get());
+            session_.recording().removeListener(feed_.get());
+            session_.removeConsumer(feed_.get());
+        }
+    }
+
     void beforeExit(int code) override {
+        stopServing();
         say(now() + " " + runSummary(session_.recording(), options_.powerFactor) + "\n");
         if (commands_ && commands_->running() > 0) {
             // The run is over: no more readings while the commands get their five seconds.
@@ -266,6 +313,10 @@ private:
     }
 
     std::unique_ptr<mqtt::MqttPublisher> publisher_;
+    QtIoLoop loop_;
+    std::unique_ptr<web::LiveFeed> feed_; // outlives the server, which reads it
+    std::unique_ptr<web::WebSite> site_;
+    std::unique_ptr<web::HttpServer> server_;
     std::unique_ptr<AlarmCommands> commands_;
     std::unique_ptr<CsvLogWriter> triggeredWriter_;
     std::unique_ptr<TriggeredLog> triggered_;

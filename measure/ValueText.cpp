@@ -1,5 +1,6 @@
 #include "measure/ValueText.h"
 
+#include <cstdio>
 #include <limits>
 
 namespace talviren {
@@ -141,6 +142,18 @@ std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function) {
     }
     return QuantitySymbols{quantityKindInfo(QuantityKind::AcCurrent).symbol,
                            quantityKindInfo(*kind).symbol};
+}
+
+std::string meanText(QuantityKind kind, double mean, std::string_view decimalSeparator) {
+    const QuantityKindInfo& info = quantityKindInfo(kind);
+    const int decimals = kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
+    char number[64];
+    std::snprintf(number, sizeof number, "%.*f", decimals, mean / info.basePerShown);
+    std::string text = number;
+    if (const auto point = text.find('.'); point != std::string::npos) {
+        text.replace(point, 1, decimalSeparator);
+    }
+    return text.append(info.shownUnit);
 }
 
 } // namespace talviren

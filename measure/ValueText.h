@@ -45,6 +45,10 @@ std::optional<QuantityScale> secondScale(std::uint8_t function);
 // so that no binary rounding can creep in: "12.34", "12", "0.05".
 std::string quotientText(int count, int divisor, std::string_view decimalSeparator);
 
+// A mean in the unit the window shows its kind in, to one decimal more than the display's finest
+// step: "12.3456A", "231.27V", "1.2280kΩ".
+std::string meanText(QuantityKind kind, double mean, std::string_view decimalSeparator);
+
 // The current by its range code, as text and number; nothing for range codes 6 and above.
 std::optional<Quantity> currentQuantity(const MeterReading& reading,
                                         std::string_view decimalSeparator);

@@ -33,11 +33,6 @@ QString fromView(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Decimals of a mean: one more than the finest step the display shows in that unit.
-int meanDecimals(QuantityKind kind) {
-    return kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
-}
-
 const QString kPowerFactorKey = QStringLiteral("trend/power_factor");
 
 // An energy in Wh or VAh with a prefix that keeps it short: "523.456 VAh", "1.234 kVAh".
@@ -376,12 +371,8 @@ void TrendView::refreshStatistics() {
     for (QuantityKind kind : kinds) {
         const ReadingStatistics::Kind& k = stats.of(kind);
         const QuantityKindInfo& info = quantityKindInfo(kind);
-        QString mean;
-        if (k.count > 0) {
-            mean = QString::number(k.mean() / info.basePerShown, 'f', meanDecimals(kind));
-            mean.replace(QLatin1Char('.'), QString::fromStdString(separator_));
-            mean += fromView(info.shownUnit);
-        }
+        const QString mean =
+            k.count > 0 ? QString::fromStdString(meanText(kind, k.mean(), separator_)) : QString();
         const QString cells[6] = {QString::fromStdString(k.last.text),
                                   k.count ? QString::fromStdString(k.minimum.text) : QString(),
                                   k.count ? QString::fromStdString(k.maximum.text) : QString(),
