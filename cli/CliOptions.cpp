@@ -71,7 +71,8 @@ const char* const kHelpText =
     "                      comes from $TALVIREN_MQTT_PASSWORD or --mqtt-password-file.\n"
     "  --mqtt-password-file FILE   the password on the file's first line\n"
     "  --mqtt-ca FILE      the CA certificate(s) the broker's certificate must verify with\n"
-    "  --meter-id ID       letters, digits, - and _ (default: the host name)\n"
+    "  --meter-id ID       the meter's name in topics, metrics and alarm commands: letters,\n"
+    "                      digits, - and _ (default: the host name)\n"
     "  --mqtt-topic PREFIX the topics' prefix (default talviren/ID)\n"
     "  --homeassistant [DISCOVERY_PREFIX]  Home Assistant discovery (default homeassistant)\n"
     "  Topics: PREFIX/status (online/offline, retained; offline is the last will),\n"
@@ -355,9 +356,18 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         if (parser.isSet(*option) && !watching) {
             return failure(name + " belongs to watch, not to download");
         }
-        if (parser.isSet(*option) && option != &mqttUrl && !parser.isSet(mqttUrl)) {
+        if (option == &meterId && parser.isSet(meterId) && !parser.isSet(mqttUrl) &&
+            !parser.isSet(http)) {
+            return failure("--meter-id needs --mqtt URL or --http [ADDRESS:]PORT");
+        }
+        if (parser.isSet(*option) && option != &mqttUrl && option != &meterId &&
+            !parser.isSet(mqttUrl)) {
             return failure(name + " needs --mqtt URL");
         }
+    }
+    if (parser.isSet(meterId) && !mqtt::isMeterId(options.meterId)) {
+        return failure("--meter-id takes letters, digits, - and _ only, not " +
+                       quoted(parser.value(meterId)));
     }
     if (const auto problem = readHttpOptions(parser, http, httpToken, options)) {
         return failure(*problem);
@@ -368,13 +378,7 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         if (!mqtt::parseMqttUrl(parser.value(mqttUrl).toStdString(), settings, error)) {
             return failure(error);
         }
-        settings.meterId = parser.isSet(meterId)
-                               ? parser.value(meterId).toStdString()
-                               : mqtt::meterIdFromHost(QSysInfo::machineHostName().toStdString());
-        if (!mqtt::isMeterId(settings.meterId)) {
-            return failure("--meter-id takes letters, digits, - and _ only, not " +
-                           quoted(parser.value(meterId)));
-        }
+        settings.meterId = options.meterId;
         settings.topicPrefix = parser.isSet(mqttTopic) ? parser.value(mqttTopic).toStdString()
                                                        : "talviren/" + settings.meterId;
         if (!mqtt::normaliseTopicPrefix(settings.topicPrefix, "--mqtt-topic", error)) {

@@ -49,15 +49,18 @@ voltage or resistance on serial ports 1 to 16, shows its live reading, a trend
 chart with statistics, logs every reading to a CSV file, downloads the readings
 stored in the meter and saves them as text, CSV or workbooks.
 
-talviren-cli does the same without a window and publishes the readings to an
-MQTT broker with Home Assistant discovery; talviren-watch@.service runs it as a
-service. talviren-sim simulates a meter on a pseudo-terminal.")
+talviren-cli does the same without a window, publishes the readings to an
+MQTT broker with Home Assistant discovery, and serves a live web page and
+Prometheus metrics; talviren-watch@.service runs it as a service.
+talviren-sim simulates a meter on a pseudo-terminal.")
 set(CPACK_PACKAGE_CONTACT "The talviren developers <developers@talviren.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The talviren developers <developers@talviren.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://talviren.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The web page's chart is served from the system's copy; the libraries are worked out.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-dygraphs")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto-clients")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

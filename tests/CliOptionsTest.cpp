@@ -116,6 +116,45 @@ TEST(CliOptions, BadCommandLinesNameWhatIsWrong) {
     }
 }
 
+TEST(CliOptions, HttpOptions) {
+    QTemporaryDir folder;
+    const QString token = folder.filePath("token");
+    const QString empty = folder.filePath("empty");
+    {
+        QFile file(token);
+        file.open(QIODevice::WriteOnly);
+        file.write("  s3cret \nsecond line\n");
+        QFile(empty).open(QIODevice::WriteOnly);
+    }
+    const auto served = parse({"watch", "--http", "[::]:8080", "--http-token-file", token});
+    ASSERT_EQ(served.outcome, ParsedArguments::Run) << served.error;
+    EXPECT_EQ(served.options.http->text(), "[::]:8080");
+    EXPECT_EQ(served.options.httpToken, "s3cret");
+    EXPECT_EQ(parse({"watch", "--http", "8080"}).options.http->host, "127.0.0.1");
+    EXPECT_FALSE(parse({"watch"}).options.http);
+    struct Case {
+        QStringList arguments;
+        std::string named;
+    };
+    const Case cases[] = {
+        {{"watch", "--http", "0"}, "--http takes [ADDRESS:]PORT with a port from 1 to 65535"},
+        {{"watch", "--http", "65536"}, "not '65536'"},
+        {{"watch", "--http", "abc"}, "not 'abc'"},
+        {{"watch", "--http", "meter.local:80"}, "an IP address such as 127.0.0.1"},
+        {{"watch", "--http", "8080", "--http-token-file", folder.filePath("none")},
+         "cannot read --http-token-file " + folder.filePath("none").toStdString() + ": "},
+        {{"watch", "--http", "8080", "--http-token-file", empty}, "holds no token"},
+        {{"watch", "--http-token-file", token}, "--http-token-file needs --http"},
+        {{"download", "-o", "a.txt", "--http", "8080"}, "--http belongs to watch"},
+    };
+    for (const Case& c : cases) {
+        const ParsedArguments parsed = parse(c.arguments);
+        EXPECT_EQ(parsed.outcome, ParsedArguments::Error) << c.arguments.join(' ').toStdString();
+        EXPECT_NE(parsed.error.find(c.named), std::string::npos) << parsed.error;
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+    }
+}
+
 TEST(CliOptions, MqttOptions) {
     QTemporaryDir folder;
     const QString password = folder.filePath("pw");
