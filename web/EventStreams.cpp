@@ -98,6 +98,17 @@ std::size_t EventStreams::backlog(const Stream& s) const {
 }
 
 void EventStreams::eventAdded(const FeedEvent&) {
+    if (!undelivered_) {
+        undelivered_ = true;
+        connections_.due();
+    }
+}
+
+void EventStreams::deliver() {
+    if (!undelivered_) {
+        return;
+    }
+    undelivered_ = false;
     std::vector<std::uint64_t> wake;
     std::vector<std::uint64_t> drop;
     for (auto& [id, stream] : streams_) {

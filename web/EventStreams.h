@@ -15,10 +15,12 @@ namespace talviren::web {
 // counted, not copied. Plain C++: the server hands the bytes to the network.
 class EventStreams : public FeedListener {
 public:
-    // What the server does with a stream's connection.
+    // What the server does with the streams' connections.
     class Connections {
     public:
         virtual ~Connections() = default;
+        // New events wait: deliver() is to be called soon, outside the reading's path.
+        virtual void due() = 0;
         // The stream has something to send again.
         virtual void wake(std::uint64_t stream) = 0;
         // The stream let too much pile up: its connection is to be closed.
@@ -48,7 +50,10 @@ public:
     // counted: it asked for that).
     std::size_t backlog(std::uint64_t stream) const;
 
+    // Notes the event for deliver(): a reading costs the same however many clients listen.
     void eventAdded(const FeedEvent& event) override;
+    // Wakes every stream the new events are for, and drops those that let too much pile up.
+    void deliver();
 
 private:
     struct Stream {
@@ -67,6 +72,7 @@ private:
     std::size_t maxBacklog_;
     std::unordered_map<std::uint64_t, Stream> streams_;
     std::uint64_t nextId_ = 1;
+    bool undelivered_ = false;
 };
 
 } // namespace talviren::web

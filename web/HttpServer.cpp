@@ -178,17 +178,22 @@ bool HttpServer::listen(const HttpAddress& address, std::string& error) {
 }
 
 void HttpServer::pump() {
-    MHD_run(daemon_);
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextKeepAlive_) {
         streams_.keepAlive();
         nextKeepAlive_ = now + limits_.keepAlive;
     }
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextKeepAlive_ - now);
+    streams_.deliver(); // the events since the last run, off the readings' path
+    MHD_run(daemon_);
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+        nextKeepAlive_ - std::chrono::steady_clock::now());
     MHD_UNSIGNED_LONG_LONG libraryWait = 0;
     if (MHD_get_timeout(daemon_, &libraryWait) == MHD_YES) {
         wait = std::min(wait, std::chrono::milliseconds(libraryWait));
     }
+    // This run did all that was asked before it; the next comes when the library or the
+    // keep-alive wants one, or sooner when runSoon() asks again.
+    runScheduled_ = false;
     loop_.callAfter(static_cast<int>(std::max<std::int64_t>(wait.count(), 0)), [this] { pump(); });
 }
 
@@ -250,18 +255,25 @@ int HttpServer::startStream(MHD_Connection* connection, const HttpResponse& answ
     return queued;
 }
 
+void HttpServer::due() {
+    runSoon();
+}
+
 void HttpServer::wake(std::uint64_t id) {
     const auto found = streamsById_.find(id);
     if (found != streamsById_.end() && found->second->suspended) {
         found->second->suspended = false;
         MHD_resume_connection(found->second->connection);
-        runSoon();
     }
 }
 
 void HttpServer::runSoon() {
-    // Without a thread of its own the library hears of a resumed connection only when it runs.
-    loop_.callAfter(0, [this] { pump(); });
+    // Without a thread of its own the library hears of new events and resumed connections only
+    // when it runs: once, on the loop's next turn, however many readings came meanwhile.
+    if (!runScheduled_) {
+        runScheduled_ = true;
+        loop_.callAfter(0, [this] { pump(); });
+    }
 }
 
 void HttpServer::drop(std::uint64_t id) {

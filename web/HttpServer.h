@@ -62,6 +62,7 @@ private:
     void pump();
     void runSoon();
 
+    void due() override;
     void wake(std::uint64_t stream) override;
     void drop(std::uint64_t stream) override;
 
@@ -75,6 +76,7 @@ private:
     std::size_t open_ = 0;
     std::size_t admitted_ = 0;
     std::chrono::steady_clock::time_point nextKeepAlive_;
+    bool runScheduled_ = false; // a run on the loop's next turn is asked for
 };
 
 } // namespace talviren::web

@@ -5,6 +5,7 @@
 #include "QtTestSupport.h"
 #include "RecordBlocks.h"
 
+#include "cli/QtIoLoop.h"
 #include "export/AtomicFile.h"
 #include "export/FileTypes.h"
 #include "export/TextFiles.h"
@@ -28,6 +29,8 @@
 #include "ui/TrendChart.h"
 #include "ui/TrendCurve.h"
 #include "ui/TrendView.h"
+#include "web/HttpServer.h"
+#include "web/WebPage.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -56,8 +59,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace talviren;
@@ -1060,6 +1067,275 @@ int alarmLatencyBench() {
     return 0;
 }
 
+// ---- Web --------------------------------------------------------------------------------
+
+// A blocking TCP connection to 127.0.0.1:port, or -1.
+int connectLoopback(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Event-stream clients in a thread of their own, each noting when each reading's id reached it.
+class StreamClients {
+public:
+    static constexpr int kIds = 256;
+
+    StreamClients(quint16 port, int count) : arrivals_(static_cast<std::size_t>(count)) {
+        for (int i = 0; i < count; ++i) {
+            const int fd = connectLoopback(port);
+            const char request[] = "GET /api/events HTTP/1.0\r\n\r\n";
+            ::send(fd, request, sizeof request - 1, 0);
+            fds_.push_back(fd);
+        }
+        thread_ = std::thread([this] { run(); });
+    }
+    ~StreamClients() {
+        stop_ = true;
+        thread_.join();
+        for (const int fd : fds_) {
+            ::close(fd);
+        }
+    }
+    // When reading `id` reached client `client` (0: not yet).
+    Clock::rep arrival(int client, int id) const {
+        return arrivals_[static_cast<std::size_t>(client)][static_cast<std::size_t>(id)].load();
+    }
+    bool allHave(int id) const {
+        for (std::size_t c = 0; c < arrivals_.size(); ++c) {
+            if (arrival(static_cast<int>(c), id) == 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    void run() {
+        const int poll = ::epoll_create1(0);
+        for (std::size_t c = 0; c < fds_.size(); ++c) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.u64 = c;
+            ::epoll_ctl(poll, EPOLL_CTL_ADD, fds_[c], &event);
+        }
+        std::vector<std::string> carry(fds_.size());
+        epoll_event ready[64];
+        char buffer[65536];
+        while (!stop_) {
+            const int n = ::epoll_wait(poll, ready, 64, 50);
+            const auto now = Clock::now().time_since_epoch().count();
+            for (int i = 0; i < n; ++i) {
+                const std::size_t c = ready[i].data.u64;
+                const ssize_t got = ::recv(fds_[c], buffer, sizeof buffer, 0);
+                if (got <= 0) {
+                    ::epoll_ctl(poll, EPOLL_CTL_DEL, fds_[c], nullptr);
+                    continue;
+                }
+                std::string& text = carry[c];
+                text.append(buffer, static_cast<std::size_t>(got));
+                std::size_t at = 0;
+                while ((at = text.find("\nid: ", at)) != std::string::npos) {
+                    const std::size_t end = text.find('\n', at + 5);
+                    if (end == std::string::npos) {
+                        break;
+                    }
+                    const int id = std::atoi(text.c_str() + at + 5);
+                    if (id > 0 && id < kIds) {
+                        arrivals_[c][static_cast<std::size_t>(id)].store(now);
+                    }
+                    at = end;
+                }
+                text.erase(0, at == std::string::npos
+                                  ? text.size() - std::min<std::size_t>(text.size(), 16)
+                                  : at);
+            }
+        }
+        ::close(poll);
+    }
+
+    std::vector<int> fds_;
+    std::vector<std::array<std::atomic<Clock::rep>, kIds>> arrivals_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// One request after another on a kept-alive connection, from a thread of its own: the time
+// from the request's first byte to the reply's last.
+std::vector<double> timedRequests(quint16 port, const std::string& request, int count) {
+    std::vector<double> times;
+    const int fd = connectLoopback(port);
+    char buffer[65536];
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        ::send(fd, request.data(), request.size(), 0);
+        std::string reply;
+        std::size_t expected = std::string::npos;
+        while (expected == std::string::npos || reply.size() < expected) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                ::close(fd);
+                return times;
+            }
+            reply.append(buffer, static_cast<std::size_t>(got));
+            const std::size_t head = reply.find("\r\n\r\n");
+            const std::size_t length = reply.find("Content-Length: ");
+            if (expected == std::string::npos && head != std::string::npos &&
+                length != std::string::npos) {
+                expected = head + 4 + std::stoul(reply.substr(length + 16));
+            }
+        }
+        times.push_back(msSince(start));
+    }
+    ::close(fd);
+    return times;
+}
+
+// The web server in this process, fed the simulator's readings by hand: a reading to its
+// event at 50 clients, the reading's own path (feed and streams) while they listen, /metrics,
+// the page in headless Chromium with an hour of readings kept, and the heap the hour takes.
+int webBench(const char* pageScript) {
+    Recording recording;
+    AlarmEngine alarms;
+    alarms.configure({*parseAlarm("hi: current > 13A").rule}, PowerFactor{950'000}, 0);
+    web::LiveFeed feed(recording, alarms, PowerFactor{950'000});
+    recording.addListener(&feed);
+    alarms.addListener(&feed);
+    web::WebSite::Settings settings;
+    settings.meterId = "bench";
+    std::string warning;
+    settings.page = web::webPage(web::kChartFolder, warning);
+    web::WebSite site(feed, settings);
+    cli::QtIoLoop loop;
+    web::HttpServer server(site, feed, loop);
+    std::string error;
+    if (!server.listen({"127.0.0.1", 0}, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    feed.linkCameUp({1, "/dev/ttyUSB0"});
+    int next = 1;
+    const auto add = [&] {
+        TimedReading reading = simulatedReading(next++);
+        recording.add(reading);
+        alarms.reading(reading);
+    };
+    {
+        constexpr int kClients = 50;
+        StreamClients clients(server.port(), kClients);
+        if (!waitUntil([&] { return server.streams() == kClients; }, 5000)) {
+            std::fprintf(stderr, "the clients did not connect\n");
+            return 1;
+        }
+        std::vector<double> latencies;
+        std::vector<double> paths;
+        for (int round = 0; round < 60; ++round) {
+            const int id = next;
+            const auto start = Clock::now();
+            add();
+            paths.push_back(msSince(start) * 1000);
+            if (!waitUntil([&] { return clients.allHave(id); }, 2000)) {
+                std::fprintf(stderr, "reading %d did not reach every client\n", id);
+                return 1;
+            }
+            for (int c = 0; c < kClients; ++c) {
+                const Clock::time_point arrived{Clock::duration(clients.arrival(c, id))};
+                latencies.push_back(
+                    std::chrono::duration<double, std::milli>(arrived - start).count());
+            }
+            waitUntil([] { return false; }, 20);
+        }
+        std::sort(latencies.begin(), latencies.end());
+        report("web_event_50_median", median(latencies), "ms");
+        report("web_event_50_p99", latencies[latencies.size() * 99 / 100], "ms");
+        report("web_reading_path", median(paths), "us");
+    }
+    // An hour of readings kept, as the page and /api/readings see it after an hour's run.
+    const double heapBefore = testing::heapInUseMegabytes();
+    while (next <= 7200) {
+        add();
+    }
+    report("web_hour_heap", testing::heapInUseMegabytes() - heapBefore, "MB");
+    std::vector<double> metrics;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        metrics = timedRequests(server.port(), "GET /metrics HTTP/1.1\r\nHost: b\r\n\r\n", 200);
+        done = true;
+    });
+    waitUntil([&] { return done.load(); }, 30000);
+    client.join();
+    if (metrics.size() != 200) {
+        std::fprintf(stderr, "/metrics: %zu answers of 200\n", metrics.size());
+        return 1;
+    }
+    report("web_metrics", median(metrics), "ms");
+    QProcess page;
+    page.start(QStringLiteral("/usr/bin/python3"),
+               {QString::fromLocal8Bit(pageScript),
+                QStringLiteral("http://127.0.0.1:%1/").arg(server.port()), QStringLiteral("9")});
+    QTimer readings;
+    QObject::connect(&readings, &QTimer::timeout, [&] { add(); });
+    readings.start(500); // the meter goes on, two readings a second
+    waitUntil([&] { return page.state() == QProcess::NotRunning; }, 120000);
+    std::fputs(page.readAllStandardOutput().constData(), stdout);
+    std::fputs(page.readAllStandardError().constData(), stderr);
+    return page.exitCode();
+}
+
+// talviren-cli watch --http on the simulator, resident memory with no client and with 64
+// event-stream clients reading.
+int webMemory() {
+    QTemporaryDir config;
+    testing::SimProcess sim(config.path());
+    if (!sim.start({"--port", "3", "--function", "1"})) {
+        std::fprintf(stderr, "the simulator did not start\n");
+        return 1;
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    testing::CliProcess cli(config.path(), {"watch", "--port", "3", "--http", QString::number(port),
+                                            "--power-factor", "0.95"});
+    if (!waitUntil([&] { return cli.errors().contains("connected on COM3"); }, 15000)) {
+        std::fprintf(stderr, "talviren-cli did not connect: %s\n", qPrintable(cli.errors()));
+        return 1;
+    }
+    const auto rss = [&] {
+        std::ifstream status("/proc/" + std::to_string(cli.process.processId()) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmRSS:", 0) == 0) {
+                return std::atof(line.c_str() + 6) / 1024.0;
+            }
+        }
+        return 0.0;
+    };
+    waitUntil([] { return false; }, 3000);
+    report("rss_web_idle", rss(), "MB");
+    {
+        StreamClients clients(port, 64);
+        waitUntil([&] { return false; }, 5000);
+        // Every client has the reading before the last one printed (ids are the readings' seq).
+        const int latest = static_cast<int>(cli.lines().size()) - 2;
+        if (latest < 1 || latest >= StreamClients::kIds || !clients.allHave(latest)) {
+            std::fprintf(stderr, "the 64 clients do not all have reading %d\n", latest);
+            return 1;
+        }
+        report("rss_web_64_clients", rss(), "MB");
+    }
+    cli.process.terminate();
+    cli.finished(5000);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "startup-child") {
@@ -1118,6 +1394,12 @@ int main(int argc, char** argv) {
     if (command == "soak" && argc > 2) {
         return soak(std::atof(argv[2]));
     }
+    if (command == "web" && argc > 2) {
+        return webBench(argv[2]);
+    }
+    if (command == "web-memory") {
+        return webMemory();
+    }
     if (command == "download" && argc > 2) {
         return download(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 3);
     }
@@ -1125,7 +1407,7 @@ int main(int argc, char** argv) {
         stderr,
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
         "trend DIR | trend-memory | mqtt | mqtt-memory | power | alarms | alarm-latency | "
-        "startup | download READINGS [RUNS] | soak MINUTES\n");
+        "web PAGE_SCRIPT | web-memory | startup | download READINGS [RUNS] | soak MINUTES\n");
     return 2;
 }
 
