@@ -1,7 +1,9 @@
 // The run's recording on its own: what it keeps, logs and tells.
 
-#include "trend/Recording.h"
+#include "TimedReadings.h"
+
 #include "log/CsvLog.h"
+#include "trend/Recording.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +12,10 @@
 #include <unistd.h>
 
 using namespace talviren;
+using talviren::testing::timedReading;
 namespace fs = std::filesystem;
 
 namespace {
-
-TimedReading live(const MeterReading& raw, int tick) {
-    TimedReading r;
-    static_cast<DecodedReading&>(r) = decodeReading(raw, ".");
-    r.wallMs = 1'765'000'000'000 + tick * 500LL;
-    r.steadyNs = tick * 500'000'000LL;
-    return r;
-}
 
 struct Heard : RecordingListener {
     void readingRecorded(const TimedReading& reading) override { times.push_back(reading.wallMs); }
@@ -39,10 +34,10 @@ TEST(Recording, KeepsLogsAndTellsEveryLiveReadingAndReadsItsLogBack) {
     recording.addListener(&heard);
     std::string error;
     ASSERT_TRUE(recording.startLog(path, error)) << error;
-    recording.add(live({1, 1234, 1, 2313, 0}, 0));
-    recording.add(live({2, 85, 0, 310, 1}, 1));
+    recording.add(timedReading({1, 1234, 1, 2313, 0}, 0));
+    recording.add(timedReading({2, 85, 0, 310, 1}, 1));
     recording.markBreak(); // the link was lost
-    recording.add(live({2, 85, 0, 10001, 1}, 2));
+    recording.add(timedReading({2, 85, 0, 10001, 1}, 2));
     EXPECT_EQ(heard.times,
               (std::vector<std::int64_t>{1'765'000'000'000, 1'765'000'000'500, 1'765'000'001'000}));
     EXPECT_TRUE(recording.history()[2].breakBefore);
@@ -53,7 +48,7 @@ TEST(Recording, KeepsLogsAndTellsEveryLiveReadingAndReadsItsLogBack) {
     recording.stopLog(); // no log any more: nothing to tell
     EXPECT_EQ(heard.logOpen, (std::vector<bool>{true, false}));
     recording.removeListener(&heard);
-    recording.add(live({1, 1, 1, 1, 0}, 3));
+    recording.add(timedReading({1, 1, 1, 1, 0}, 3));
     EXPECT_EQ(heard.times.size(), 3u) << "nothing after it left";
 
     Recording opened;
@@ -74,10 +69,10 @@ TEST(Recording, AFailedLogStopsAndIsToldOnce) {
     recording.addListener(&heard);
     std::string error;
     ASSERT_TRUE(recording.startLog(path, error)) << error;
-    recording.add(live({1, 1234, 1, 2313, 0}, 0));
+    recording.add(timedReading({1, 1234, 1, 2313, 0}, 0));
     fs::remove(path); // the folder cleaned up under a running log
     for (int tick = 1; tick < 5; ++tick) {
-        recording.add(live({1, 1234, 1, 2313, 0}, tick));
+        recording.add(timedReading({1, 1234, 1, 2313, 0}, tick));
         recording.syncLog(tick * 2'000'000'000LL);
     }
     ASSERT_EQ(heard.failures.size(), 1u);

@@ -97,11 +97,7 @@ TEST(WebCli, EventsReadByAPlainClientResumeWhereTheyLeftOff) {
 TEST(WebCli, EveryLimitOfTheSecurityListHolds) {
     QTemporaryDir folder;
     const QString tokenFile = folder.filePath("token");
-    {
-        QFile file(tokenFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("s3cret\n");
-    }
+    ASSERT_TRUE(writeTextFile(tokenFile, "s3cret\n"));
     Served served(8, {"--http-token-file", tokenFile});
     ASSERT_TRUE(served.ready()) << served.cli().errors().toStdString();
     const QByteArray bearer = "Authorization: Bearer s3cret\r\n";
@@ -228,11 +224,7 @@ private:
 TEST(WebCli, PrometheusScrapesTheCurrentValueAndPromtoolPassesTheMetrics) {
     QTemporaryDir folder;
     const QString tokenFile = folder.filePath("token");
-    {
-        QFile file(tokenFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("scrape-me\n");
-    }
+    ASSERT_TRUE(writeTextFile(tokenFile, "scrape-me\n"));
     Served served(9, {"--http-token-file", tokenFile, "--power-factor", "0.9", "--alarm",
                       "hi: current > 1A"});
     ASSERT_TRUE(served.ready()) << served.cli().errors().toStdString();

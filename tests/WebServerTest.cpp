@@ -8,10 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace talviren;
 using namespace talviren::testing;
@@ -28,19 +25,9 @@ TimedReading reading(int i) {
 
 // A client that sends its request and then reads nothing, through a small receive buffer.
 int stalledClient(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    const int fd = connectLoopback(port, 4096);
     const char request[] = "GET /api/events HTTP/1.0\r\n\r\n";
-    if (::send(fd, request, sizeof request - 1, 0) < 0) {
+    if (fd >= 0 && ::send(fd, request, sizeof request - 1, 0) < 0) {
         ::close(fd);
         return -1;
     }

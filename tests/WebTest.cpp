@@ -1,6 +1,8 @@
 // The web's plain parts: the --http address, the hour the feed keeps, the event streams'
 // cursors and backlogs, the metrics and the routes with their limits.
 
+#include "TimedReadings.h"
+
 #include "web/EventStreams.h"
 #include "web/HttpAddress.h"
 #include "web/LiveFeed.h"
@@ -14,17 +16,10 @@
 #include <sstream>
 
 using namespace talviren;
+using talviren::testing::timedReading;
 using namespace talviren::web;
 
 namespace {
-
-TimedReading live(const MeterReading& raw, int tick) {
-    TimedReading r;
-    static_cast<DecodedReading&>(r) = decodeReading(raw, ".");
-    r.wallMs = 1'765'000'000'000 + tick * 500LL;
-    r.steadyNs = tick * 500'000'000LL;
-    return r;
-}
 
 const MeterReading kAcVoltage{1, 1234, 1, 2313, 0};    // 12.34 A, 231.3 V
 const MeterReading kDcVoltage{2, 85, 0, 310, 1};       // 0.085 A, -31 V
@@ -47,7 +42,7 @@ struct FedRun {
     }
     void add(const MeterReading& raw) {
         clock.steady = tick * 500'000'000LL;
-        const TimedReading reading = live(raw, tick++);
+        const TimedReading reading = timedReading(raw, tick++);
         recording.add(reading);
         alarms.reading(reading);
     }

@@ -41,30 +41,28 @@ std::size_t EventStreams::take(std::uint64_t id, char* buffer, std::size_t max) 
         return 0;
     }
     Stream& s = found->second;
-    std::size_t taken = 0;
-    const auto copy = [&](std::string_view from) {
-        const std::size_t n = std::min(from.size(), max - taken);
-        std::memcpy(buffer + taken, from.data(), n);
-        taken += n;
-        return n;
-    };
-    s.ownTaken += copy(std::string_view(s.own).substr(s.ownTaken));
+    std::size_t taken = std::min(s.own.size() - s.ownTaken, max);
+    std::memcpy(buffer, s.own.data() + s.ownTaken, taken);
+    s.ownTaken += taken;
     if (s.ownTaken == s.own.size()) {
         s.own.clear();
         s.ownTaken = 0;
     }
-    if (s.cursor < feed_.firstIndex()) {
-        // The hour moved on past it (it resumed from long ago and reads slowly).
-        s.cursor = feed_.firstIndex();
-        s.frameTaken = 0;
-    }
-    while (taken < max && s.cursor < feed_.nextIndex()) {
+    // Whole frames from the feed, so that no stream is ever in the middle of one the hour may
+    // drop; a frame larger than the whole buffer goes in part, its rest to the stream's own.
+    s.cursor = std::max(s.cursor, feed_.firstIndex());
+    while (s.own.empty() && s.cursor < feed_.nextIndex()) {
         const std::string& frame = feed_.event(s.cursor)->frame;
-        s.frameTaken += copy(std::string_view(frame).substr(s.frameTaken));
-        if (s.frameTaken == frame.size()) {
-            ++s.cursor;
-            s.frameTaken = 0;
+        if (frame.size() > max - taken) {
+            if (taken > 0) {
+                break;
+            }
+            s.own.assign(frame, max, std::string::npos);
         }
+        const std::size_t part = std::min(frame.size(), max - taken);
+        std::memcpy(buffer + taken, frame.data(), part);
+        taken += part;
+        ++s.cursor;
     }
     return taken;
 }
@@ -90,9 +88,6 @@ std::size_t EventStreams::backlog(const Stream& s) const {
     const std::uint64_t from = std::max({s.cursor, s.liveFrom, feed_.firstIndex()});
     if (const FeedEvent* event = feed_.event(from)) {
         bytes += feed_.endOffset() - event->startOffset();
-        if (from == s.cursor) {
-            bytes -= s.frameTaken;
-        }
     }
     return bytes;
 }

@@ -59,8 +59,8 @@ private:
     struct Stream {
         std::uint64_t cursor = 0;   // the feed event it reads next
         std::uint64_t liveFrom = 0; // the first event that came after it opened
-        std::size_t frameTaken = 0; // bytes of the cursor's frame already taken
-        std::string own;            // frames of its own: the state at the start, keep-alives
+        std::string own; // its own frames (the state at the start, keep-alives, the rest of a
+                         // frame too large for one take)
         std::size_t ownTaken = 0;
         bool dropped = false;
     };

@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,14 +28,14 @@ struct HttpServer::Stream {
 struct HttpServer::Callbacks {
     static MHD_Result request(void* self, MHD_Connection* connection, const char* url,
                               const char* method, const char*, const char*, std::size_t* uploadSize,
-                              void** request) {
+                              void** requestState) {
         auto* server = static_cast<HttpServer*>(self);
         // First called when the headers are in. GET and HEAD are answered once the whole
         // request is in, so that the connection may stay open for the next; anything else at
         // once (405), and the library drops what the client still sends.
         const bool readOnly = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
-        if (readOnly && *request == nullptr) {
-            *request = server;
+        if (readOnly && *requestState == nullptr) {
+            *requestState = server; // seen: the next call, with the whole request, answers
             return MHD_YES;
         }
         if (*uploadSize != 0) {

@@ -24,8 +24,8 @@ class HttpServer : private EventStreams::Connections {
 public:
     struct Limits {
         std::size_t maxClients = 64; // connections at once; one more gets 503
-        // Memory of one connection: requests up to half of it reach the site's 8 KiB check;
-        // longer ones the library refuses itself (431, or 414 for the request line).
+        // Memory of one connection: requests up to about this long reach the site's 8 KiB
+        // check; longer ones the library refuses itself (431, or 414 for the request line).
         std::size_t connectionMemory = 64 * 1024;
         unsigned idleTimeoutS = 60; // a connection that does nothing is closed
         std::size_t maxBacklog = EventStreams::kMaxBacklog;
@@ -46,7 +46,7 @@ public:
     // The port listened on (the one the system chose for port 0).
     std::uint16_t port() const { return port_; }
 
-    // Connections open now, and event streams among them.
+    // Connections open now, and the event streams among them.
     std::size_t clients() const { return open_; }
     std::size_t streams() const { return streams_.count(); }
 
@@ -56,10 +56,13 @@ private:
     struct Callbacks; // libmicrohttpd's callbacks, in the source file
     friend struct Callbacks;
 
+    // The site's answer to a whole request, queued on its connection.
     int answer(MHD_Connection* connection, Client& client, const char* url, const char* method);
+    // The event stream as the answer: read from the streams as the connection can take it.
     int startStream(MHD_Connection* connection, const HttpResponse& response);
     // Lets the library do what is due: accept, read, answer, send, time out.
     void pump();
+    // Asks for pump() on the loop's next turn.
     void runSoon();
 
     void due() override;

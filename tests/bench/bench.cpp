@@ -2,6 +2,7 @@
 // Each command prints "name<TAB>value<TAB>unit" lines; every value is a median of several runs.
 
 #include "FakeLink.h"
+#include "HttpTestSupport.h"
 #include "QtTestSupport.h"
 #include "RecordBlocks.h"
 
@@ -1069,20 +1070,6 @@ int alarmLatencyBench() {
 
 // ---- Web --------------------------------------------------------------------------------
 
-// A blocking TCP connection to 127.0.0.1:port, or -1.
-int connectLoopback(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Event-stream clients in a thread of their own, each noting when each reading's id reached it.
 class StreamClients {
 public:
@@ -1090,7 +1077,7 @@ public:
 
     StreamClients(quint16 port, int count) : arrivals_(static_cast<std::size_t>(count)) {
         for (int i = 0; i < count; ++i) {
-            const int fd = connectLoopback(port);
+            const int fd = testing::connectLoopback(port);
             const char request[] = "GET /api/events HTTP/1.0\r\n\r\n";
             ::send(fd, request, sizeof request - 1, 0);
             fds_.push_back(fd);
@@ -1171,7 +1158,7 @@ private:
 // from the request's first byte to the reply's last.
 std::vector<double> timedRequests(quint16 port, const std::string& request, int count) {
     std::vector<double> times;
-    const int fd = connectLoopback(port);
+    const int fd = testing::connectLoopback(port);
     char buffer[65536];
     for (int i = 0; i < count; ++i) {
         const auto start = Clock::now();
