@@ -26,7 +26,7 @@ namespace talviren::mqtt {
 // a persistent session, when it is back.
 class MqttPublisher : public QObject,
                       public LinkEvents,
-                      public RecordingListener,
+                      private RecordingListener, // through listenTo() alone: it reads the seq
                       public AlarmListener {
     Q_OBJECT
 
@@ -60,8 +60,6 @@ public:
     void alarmsConfigured() override;
     void alarmChanged(const AlarmEvent& event) override;
 
-    // The recording listened to took a live reading.
-    void readingRecorded(const TimedReading& reading) override;
     void linkCameUp(const LinkUp& up) override;
     void linkLost(const LinkLoss& loss) override;
 
@@ -71,6 +69,9 @@ public:
     const MqttSettings& settings() const { return settings_; }
 
 private:
+    // The recording listened to took a live reading.
+    void readingRecorded(const TimedReading& reading) override;
+
     static void connectCallback(struct mosquitto*, void* self, int rc);
     static void disconnectCallback(struct mosquitto*, void* self, int rc);
     static void publishCallback(struct mosquitto*, void* self, int mid);

@@ -296,7 +296,7 @@ int liveReadings(bool label) {
             settings, ".",
             mqtt::MqttPublisher::Reporting{[](const std::string&) {}, [](const std::string&) {}});
         publisher->start(error);
-        session.recording().addListener(publisher.get());
+        publisher->listenTo(session.recording());
     }
     std::vector<double> arrival;
     std::vector<double> stream;
@@ -341,7 +341,7 @@ int liveReadings(bool label) {
         report("arrival_median", median(arrival), "ms");
     }
     if (!label) {
-        session.recording().removeListener(publisher.get());
+        publisher->stopListening();
         report("stream_median", median(stream), "ms");
         report("stream_max", *std::max_element(stream.begin(), stream.end()), "ms");
         const CsvLogWriter* log = session.recording().log();
