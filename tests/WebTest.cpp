@@ -357,6 +357,17 @@ TEST(WebSite, LimitsMethodsTokensAndRoutesComeInThatOrder) {
     EXPECT_EQ(site.respond(request).status, 503);
     EXPECT_TRUE(site.respond(request).close);
 
+    // The page comes with the state and the latest reading inside, where nothing can end
+    // its script element early.
+    WebSite page(run.feed, {"a</script>", ".", "", "<script>/*initial-state*/</script>"});
+    request = {};
+    request.method = "GET";
+    request.path = "/";
+    const std::string served = page.respond(request).body;
+    EXPECT_EQ(served.rfind("<script>{\"state\":{\"meter\":\"a\\u003c/script>\",", 0), 0u) << served;
+    EXPECT_NE(served.find(",\"latest\":{\"apparent_power\""), std::string::npos);
+    EXPECT_EQ(served.find("</script>"), served.size() - 9);
+
     request = {};
     request.method = "GET";
     request.path = "/api/readings";

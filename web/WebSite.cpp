@@ -47,8 +47,14 @@ bool sameSecret(const std::string& given, const std::string& secret) {
 
 } // namespace
 
+namespace {
+
+constexpr std::string_view kStateMarker = "/*initial-state*/";
+
+} // namespace
+
 WebSite::WebSite(const LiveFeed& feed, Settings settings)
-    : feed_(feed), settings_(std::move(settings)) {}
+    : feed_(feed), settings_(std::move(settings)), stateAt_(settings_.page.find(kStateMarker)) {}
 
 bool WebSite::authorized(const HttpRequest& request) const {
     if (settings_.token.empty()) {
@@ -103,16 +109,7 @@ HttpResponse WebSite::route(const HttpRequest& request) const {
     }
     const std::string& path = request.path;
     if (path == "/") {
-        HttpResponse response;
-        response.contentType = "text/html; charset=utf-8";
-        response.body = settings_.page;
-        // The page's own script and styles, and requests back to this server: nothing else.
-        response.headers.emplace_back("Content-Security-Policy",
-                                      "default-src 'none'; script-src 'unsafe-inline'; "
-                                      "style-src 'unsafe-inline'; connect-src 'self'; "
-                                      "img-src data:; base-uri 'none'; form-action 'none'");
-        response.headers.emplace_back("Cache-Control", "no-cache");
-        return response;
+        return page();
     }
     if (path == "/api/readings") {
         return readings(request);
@@ -143,6 +140,40 @@ HttpResponse WebSite::route(const HttpRequest& request) const {
     }
     return text(404, "not found: the routes are /, /api/readings, /api/events, /api/state "
                      "and /metrics");
+}
+
+HttpResponse WebSite::page() const {
+    HttpResponse response;
+    response.contentType = "text/html; charset=utf-8";
+    // The state and the latest reading go inside the page, so that it shows them at once,
+    // before its first request.
+    std::string state =
+        "{\"state\":" + runStateJson(feed_, settings_.meterId, settings_.decimalSeparator) +
+        ",\"latest\":";
+    std::uint64_t missed = 0;
+    const auto latest =
+        feed_.readingsAfter(feed_.readings() > 0 ? feed_.readings() - 1 : 0, missed);
+    state += latest.empty() ? std::string("null") : std::string(latest.back()->data());
+    state += '}';
+    // Inside a <script> element nothing may close it: every "<" goes as its JSON escape.
+    for (auto at = state.find('<'); at != std::string::npos; at = state.find('<', at)) {
+        state.replace(at, 1, "\\u003c");
+    }
+    if (stateAt_ == std::string::npos) {
+        response.body = settings_.page;
+    } else {
+        response.body.reserve(settings_.page.size() + state.size());
+        response.body.append(settings_.page, 0, stateAt_)
+            .append(state)
+            .append(settings_.page, stateAt_ + kStateMarker.size());
+    }
+    // The page's own script and styles, and requests back to this server: nothing else.
+    response.headers.emplace_back("Content-Security-Policy",
+                                  "default-src 'none'; script-src 'unsafe-inline'; "
+                                  "style-src 'unsafe-inline'; connect-src 'self'; "
+                                  "img-src data:; base-uri 'none'; form-action 'none'");
+    response.headers.emplace_back("Cache-Control", "no-cache");
+    return response;
 }
 
 HttpResponse WebSite::readings(const HttpRequest& request) const {

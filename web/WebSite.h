@@ -56,9 +56,11 @@ private:
     HttpResponse route(const HttpRequest& request) const;
     bool authorized(const HttpRequest& request) const;
     HttpResponse readings(const HttpRequest& request) const;
+    HttpResponse page() const;
 
     const LiveFeed& feed_;
     Settings settings_;
+    std::size_t stateAt_; // where the page takes the state as served
 };
 
 } // namespace talviren::web
