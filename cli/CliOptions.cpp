@@ -146,16 +146,10 @@ std::string readFirstLine(const char* option, const QString& path, std::string& 
     return line.toStdString();
 }
 
-// --http and --http-token-file; the problem, if any.
+// --http and --http-token-file of watch; the problem, if any.
 std::optional<std::string> readHttpOptions(const QCommandLineParser& parser,
                                            const QCommandLineOption& http,
                                            const QCommandLineOption& httpToken, Options& options) {
-    for (const QCommandLineOption* option : {&http, &httpToken}) {
-        if (parser.isSet(*option) && options.command != Command::Watch) {
-            return "--" + option->names().constFirst().toStdString() +
-                   " belongs to watch, not to download";
-        }
-    }
     if (parser.isSet(httpToken) && !parser.isSet(http)) {
         return "--http-token-file needs --http [ADDRESS:]PORT";
     }
@@ -291,7 +285,7 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         return failure("download needs --output FILE");
     }
     for (const QCommandLineOption* option :
-         {&alarm, &onAlarm, &logWhen, &stopWhen, &preTrigger, &postTrigger}) {
+         {&alarm, &onAlarm, &logWhen, &stopWhen, &preTrigger, &postTrigger, &http, &httpToken}) {
         if (parser.isSet(*option) && !watching) {
             return failure("--" + option->names().constFirst().toStdString() +
                            " belongs to watch, not to download");

@@ -34,6 +34,13 @@ void appendKey(std::string& out, std::string_view key) {
     out += ':';
 }
 
+void appendTime(std::string& out, std::int64_t wallMs) {
+    thread_local LocalTime zone; // asks the system for the offset once a quarter hour
+    out += '"';
+    zone.appendIsoWithOffset(out, wallMs);
+    out += '"';
+}
+
 void appendQuantity(std::string& out, const std::optional<Quantity>& q) {
     if (!q) {
         out += "null";
@@ -61,7 +68,6 @@ std::string energyText(double value, int decimals) {
 std::string readingJson(std::uint64_t seq, const TimedReading& reading, double apparentEnergyVAh,
                         std::optional<PowerFactor> powerFactor) {
     // Written as text, keys in order: it is built in the reading's path.
-    thread_local LocalTime zone;
     thread_local std::string out;
     out.assign("{");
     const ApparentPower s = apparentPower(reading.raw);
@@ -102,9 +108,8 @@ std::string readingJson(std::uint64_t seq, const TimedReading& reading, double a
     appendKey(out, "seq");
     out += std::to_string(seq);
     appendKey(out, "time");
-    out += '"';
-    zone.appendIsoWithOffset(out, reading.wallMs);
-    out += "\"}";
+    appendTime(out, reading.wallMs);
+    out += '}';
     return out;
 }
 
@@ -117,9 +122,7 @@ std::string alarmEventJson(const AlarmEvent& event, std::optional<PowerFactor> p
     appendKey(out, "state");
     appendString(out, event.raised ? "raised" : "cleared");
     appendKey(out, "time");
-    out += '"';
-    LocalTime().appendIsoWithOffset(out, event.wallMs);
-    out += '"';
+    appendTime(out, event.wallMs);
     appendKey(out, "value");
     const TimedReading* reading = event.reading ? &*event.reading : nullptr;
     const AlarmRule& rule = *event.rule;

@@ -16,6 +16,9 @@ namespace talviren::json {
 void appendString(std::string& out, std::string_view text);
 // Appends `"key":`, after a comma unless it opens the object.
 void appendKey(std::string& out, std::string_view key);
+// Appends `wallMs` as a JSON string of local time with its UTC offset and milliseconds
+// ("2026-12-08T10:15:02.500+01:00").
+void appendTime(std::string& out, std::int64_t wallMs);
 // Appends a quantity as {"name","overload","text","unit","value"}, the value as the exact
 // decimal its text shows (null on overload); null when there is none.
 void appendQuantity(std::string& out, const std::optional<Quantity>& quantity);

@@ -2,10 +2,8 @@
 
 #include "measure/ValueText.h"
 #include "power/ApparentPower.h"
-#include "time/LocalTime.h"
 #include "json/ReadingJson.h"
 
-#include <cmath>
 #include <string>
 
 #include <QJsonArray>
@@ -18,10 +16,6 @@ namespace {
 
 QString text(std::string_view view) {
     return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
-}
-
-QByteArray bytes(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QByteArray topic(const std::string& prefix, std::string_view leaf) {
@@ -43,7 +37,7 @@ std::vector<Message> readingMessages(const MqttSettings& settings, std::uint64_t
     std::vector<Message> messages;
     const auto& pf = settings.powerFactor;
     messages.push_back({topic(settings.topicPrefix, "reading"),
-                        bytes(json::readingJson(seq, reading, apparentEnergyVAh, pf)), false});
+                        QByteArray::fromStdString(json::readingJson(seq, reading, apparentEnergyVAh, pf)), false});
     for (const auto& q : {reading.current, reading.second}) {
         if (q && !q->overload) {
             messages.push_back({topic(settings.topicPrefix, quantityKindInfo(q->kind).key),

@@ -13,7 +13,7 @@
 
 namespace talviren::testing {
 
-// A port nobody listens on now.
+// A port of 127.0.0.1 nobody listens on now.
 inline quint16 freeTcpPort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);

@@ -1,7 +1,7 @@
 // talviren-cli watch publishing to a real Mosquitto broker on 127.0.0.1, the simulator on a
 // pseudo-terminal, and mosquitto_sub as the subscriber.
 
-#include "QtTestSupport.h"
+#include "HttpTestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -19,17 +18,11 @@ using namespace talviren::testing;
 
 namespace {
 
-quint16 freePort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
 // A Mosquitto broker of the test's own, configured by the test. It runs as root here, so it
 // must not drop to its own user (which could not read the test's files).
 class Broker {
 public:
-    explicit Broker(const QString& extraConfig = {}) : port_(freePort()) {
+    explicit Broker(const QString& extraConfig = {}) : port_(freeTcpPort()) {
         QFile config(dir_.filePath("mosquitto.conf"));
         config.open(QIODevice::WriteOnly);
         config.write(QStringLiteral("per_listener_settings false\n"

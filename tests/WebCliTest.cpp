@@ -178,25 +178,22 @@ TEST(WebCli, EveryLimitOfTheSecurityListHolds) {
 class Prometheus {
 public:
     Prometheus(quint16 target, const QString& tokenFile) : port_(freeTcpPort()) {
-        QFile config(dir_.filePath("prometheus.yml"));
-        config.open(QIODevice::WriteOnly);
-        config.write(QStringLiteral("global:\n"
-                                    "  scrape_interval: 1s\n"
-                                    "  scrape_timeout: 1s\n"
-                                    "scrape_configs:\n"
-                                    "  - job_name: talviren\n"
-                                    "    authorization:\n"
-                                    "      credentials_file: %1\n"
-                                    "    static_configs:\n"
-                                    "      - targets: ['127.0.0.1:%2']\n")
-                         .arg(tokenFile)
-                         .arg(target)
-                         .toUtf8());
-        config.close();
+        const QString config = dir_.filePath("prometheus.yml");
+        writeTextFile(config, QStringLiteral("global:\n"
+                                             "  scrape_interval: 1s\n"
+                                             "  scrape_timeout: 1s\n"
+                                             "scrape_configs:\n"
+                                             "  - job_name: talviren\n"
+                                             "    authorization:\n"
+                                             "      credentials_file: %1\n"
+                                             "    static_configs:\n"
+                                             "      - targets: ['127.0.0.1:%2']\n")
+                                  .arg(tokenFile)
+                                  .arg(target)
+                                  .toUtf8());
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral("prometheus"),
-                       {"--config.file=" + config.fileName(),
-                        "--storage.tsdb.path=" + dir_.filePath("data"),
+                       {"--config.file=" + config, "--storage.tsdb.path=" + dir_.filePath("data"),
                         "--web.listen-address=127.0.0.1:" + QString::number(port_)});
     }
     ~Prometheus() {

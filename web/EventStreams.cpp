@@ -22,12 +22,12 @@ std::uint64_t EventStreams::open(std::optional<std::uint64_t> resumeAfter) {
     stream.liveFrom = feed_.nextIndex();
     stream.cursor = resumeAfter ? feed_.indexAfterReading(*resumeAfter) : stream.liveFrom;
     // A browser that loses the stream tries again after two seconds.
-    stream.own = "retry: 2000\n\nevent: link\ndata: " + feed_.linkJson() + "\n\n";
+    stream.own = "retry: 2000\n\n";
+    appendFrame(stream.own, "link", feed_.linkJson());
     const AlarmEngine& alarms = feed_.alarms();
     for (std::size_t i = 0; i < alarms.rules().size(); ++i) {
         if (const auto& raise = alarms.raisedBy(i)) {
-            stream.own +=
-                "event: alarm\ndata: " + json::alarmEventJson(*raise, feed_.powerFactor()) + "\n\n";
+            appendFrame(stream.own, "alarm", json::alarmEventJson(*raise, feed_.powerFactor()));
         }
     }
     const std::uint64_t id = nextId_++;

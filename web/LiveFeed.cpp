@@ -1,11 +1,22 @@
 #include "web/LiveFeed.h"
 
-#include "time/LocalTime.h"
 #include "json/ReadingJson.h"
 
 #include <algorithm>
 
 namespace talviren::web {
+
+std::size_t appendFrame(std::string& out, std::string_view name, std::string_view data,
+                        std::optional<std::uint64_t> id) {
+    out.append("event: ").append(name).append("\n");
+    if (id) {
+        out.append("id: ").append(std::to_string(*id)).append("\n");
+    }
+    out.append("data: ");
+    const std::size_t start = out.size();
+    out.append(data).append("\n\n");
+    return start;
+}
 
 LiveFeed::LiveFeed(const Recording& recording, const AlarmEngine& alarms,
                    std::optional<PowerFactor> powerFactor, const ReadingClock& clock,
@@ -54,9 +65,7 @@ std::string LiveFeed::linkJson() const {
     }
     if (link_.state != LinkStatus::State::Searching) {
         json::appendKey(out, "time");
-        out += '"';
-        LocalTime().appendIsoWithOffset(out, link_.sinceWallMs);
-        out += '"';
+        json::appendTime(out, link_.sinceWallMs);
     }
     out += '}';
     return out;
@@ -70,15 +79,11 @@ void LiveFeed::add(FeedEvent::Kind kind, std::uint64_t seq, std::int64_t steadyN
     event.seq = seq;
     event.steadyNs = steadyNs;
     event.frame.reserve(json.size() + 48);
-    event.frame.append("event: ").append(name).append("\n");
-    if (kind == FeedEvent::Kind::Reading) {
-        // Only readings carry an id: a client resumes from the last reading it has.
-        event.frame.append("id: ").append(std::to_string(seq)).append("\n");
-    }
-    event.frame.append("data: ");
-    event.dataStart = event.frame.size();
+    // Only readings carry an id: a client resumes from the last reading it has.
+    event.dataStart =
+        appendFrame(event.frame, name, json,
+                    kind == FeedEvent::Kind::Reading ? std::optional(seq) : std::nullopt);
     event.dataLength = json.size();
-    event.frame.append(json).append("\n\n");
     event.endOffset = endOffset() + event.frame.size();
     events_.push_back(std::move(event));
     while (events_.front().steadyNs < steadyNs - keepNs_) {

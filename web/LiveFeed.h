@@ -40,6 +40,11 @@ struct FeedEvent {
     std::uint64_t startOffset() const { return endOffset - frame.size(); }
 };
 
+// Appends an event-stream frame ("event: NAME", "id: ID" when given, "data: DATA", an empty
+// line); returns where DATA starts in `out`.
+std::size_t appendFrame(std::string& out, std::string_view name, std::string_view data,
+                        std::optional<std::uint64_t> id = std::nullopt);
+
 // Hears the feed grow.
 class FeedListener {
 public:

@@ -1,7 +1,6 @@
 #include "web/RunState.h"
 
 #include "measure/ValueText.h"
-#include "time/LocalTime.h"
 #include "json/ReadingJson.h"
 
 namespace talviren::web {
@@ -20,9 +19,7 @@ void appendNumber(std::string& out, std::string_view key, std::int64_t number) {
 
 void appendTime(std::string& out, std::string_view key, std::int64_t wallMs) {
     json::appendKey(out, key);
-    out += '"';
-    LocalTime().appendIsoWithOffset(out, wallMs);
-    out += '"';
+    json::appendTime(out, wallMs);
 }
 
 void appendAlarms(std::string& out, const LiveFeed& feed) {

@@ -45,7 +45,6 @@
 #include <QSocketNotifier>
 #include <QTabBar>
 #include <QTableView>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -645,10 +644,7 @@ int runChild(const char* self, const char* command) {
 
 // A Mosquitto broker of the benchmark's own on a free port of 127.0.0.1.
 struct BenchBroker {
-    BenchBroker() {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost, 0);
-        port = server.serverPort();
+    BenchBroker() : port(testing::freeTcpPort()) {
         QFile config(dir.filePath("mosquitto.conf"));
         config.open(QIODevice::WriteOnly);
         config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
@@ -1285,10 +1281,7 @@ int webMemory() {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = testing::freeTcpPort();
     testing::CliProcess cli(config.path(), {"watch", "--port", "3", "--http", QString::number(port),
                                             "--power-factor", "0.95"});
     if (!waitUntil([&] { return cli.errors().contains("connected on COM3"); }, 15000)) {
