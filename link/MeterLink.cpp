@@ -113,9 +113,11 @@ void MeterLink::onReceive() {
             }
         }
     } else if (lastCommand_ == kCountRequest) {
-        // A count request sent during the search (a "Read" then) goes to a port that has not
-        // answered: its reply is no handshake, and the next scan step handshakes again.
-        if (linkIsUp(state_)) {
+        // Only a download reads a count reply. A count request sent during the search (a
+        // "Read" then) goes to a port that has not answered, and the next scan step handshakes
+        // again; after a count of 0 the download is over and polling has taken over, so what
+        // comes before the next poll answers nothing and only feeds the watchdog.
+        if (downloading(state_)) {
             onCountReply();
         }
     } else if (lastCommand_ == kBlockRequest) {

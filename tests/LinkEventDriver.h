@@ -112,6 +112,18 @@ public:
 
     LinkRig& rig() { return rig_; }
 
+    // Runs a whole input, checking after every event and then the silence: the first broken
+    // invariant, or empty.
+    static std::string replay(std::span<const std::uint8_t> input) {
+        LinkEventDriver driver;
+        while (driver.step(input)) {
+            if (std::string broken = driver.violation(); !broken.empty()) {
+                return broken;
+            }
+        }
+        return driver.silenceViolation();
+    }
+
 private:
     static std::uint8_t take(std::span<const std::uint8_t>& input) {
         if (input.empty()) {

@@ -1,5 +1,6 @@
 // libFuzzer target: any sequence of port data, ticks, clicks and open failures against the
-// link engine, its decoders and the record table.
+// link engine, its decoders and the record table. An input that breaks an invariant aborts;
+// ./scripts/fuzz keeps it in tests/fuzz/crashes, which the ordinary suite replays.
 
 #include "../LinkEventDriver.h"
 
@@ -7,15 +8,8 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    talviren::testing::LinkEventDriver driver;
-    std::span<const std::uint8_t> input(data, size);
-    while (driver.step(input)) {
-        if (const std::string broken = driver.violation(); !broken.empty()) {
-            std::fprintf(stderr, "invariant broken: %s\n", broken.c_str());
-            std::abort();
-        }
-    }
-    if (const std::string broken = driver.silenceViolation(); !broken.empty()) {
+    if (const std::string broken = talviren::testing::LinkEventDriver::replay({data, size});
+        !broken.empty()) {
         std::fprintf(stderr, "invariant broken: %s\n", broken.c_str());
         std::abort();
     }
