@@ -148,7 +148,7 @@ void AlarmEngine::reading(const TimedReading& reading) {
             continue;
         }
         if (watch.state == State::Pending &&
-            reading.steadyNs - watch.sinceNs >= rule.durationMs * 1'000'000) {
+            durationReached(reading.steadyNs - watch.sinceNs, rule.durationMs * 1'000'000)) {
             change(i, true, reading.wallMs, text, &reading);
         }
     }
@@ -158,7 +158,7 @@ void AlarmEngine::tick(std::int64_t steadyNs, std::int64_t wallMs) {
     for (std::size_t i = 0; i < rules_.size(); ++i) {
         if (rules_[i].condition == AlarmRule::Condition::NoReading &&
             watches_[i].state != State::Raised &&
-            steadyNs - lastReadingNs_ >= rules_[i].durationMs * 1'000'000) {
+            durationReached(steadyNs - lastReadingNs_, rules_[i].durationMs * 1'000'000)) {
             change(i, true, wallMs, {}, nullptr);
         }
     }

@@ -3,14 +3,14 @@
 namespace talviren {
 
 bool TriggeredLog::reading(const TimedReading& reading) {
-    if (state_ == State::Ending && reading.steadyNs > endsNs_) {
+    if (state_ == State::Ending && !withinDuration(reading.steadyNs - stoppedNs_, afterNs_)) {
         state_ = State::Waiting;
     }
     if (state_ != State::Waiting) {
         return writer_.append(reading);
     }
     kept_.push_back(reading);
-    while (reading.steadyNs - kept_.front().steadyNs > beforeNs_) {
+    while (!withinDuration(reading.steadyNs - kept_.front().steadyNs, beforeNs_)) {
         kept_.pop_front();
     }
     return true;
@@ -20,7 +20,7 @@ bool TriggeredLog::start(std::int64_t steadyNs) {
     bool ok = true;
     if (state_ == State::Waiting) {
         for (const TimedReading& kept : kept_) {
-            if (steadyNs - kept.steadyNs <= beforeNs_) {
+            if (withinDuration(steadyNs - kept.steadyNs, beforeNs_)) {
                 ok = ok && writer_.append(kept);
             }
         }
@@ -33,7 +33,7 @@ bool TriggeredLog::start(std::int64_t steadyNs) {
 void TriggeredLog::stop(std::int64_t steadyNs) {
     if (state_ == State::On) {
         state_ = State::Ending;
-        endsNs_ = steadyNs + afterNs_;
+        stoppedNs_ = steadyNs;
     }
 }
 

@@ -9,7 +9,8 @@ namespace talviren {
 
 // A CSV log that takes readings only around an event: while it is on, plus the readings of a
 // stretch before it began (kept in memory until then) and of a stretch after it ended. Times on
-// the readings' steady clock. Plain C++ over the log's writer, which the owner opens and syncs.
+// the readings' steady clock, within the tolerance of measure/Reading.h. Plain C++ over the log's
+// writer, which the owner opens and syncs.
 class TriggeredLog {
 public:
     TriggeredLog(CsvLogWriter& writer, std::int64_t beforeNs, std::int64_t afterNs)
@@ -33,7 +34,7 @@ private:
     std::int64_t beforeNs_;
     std::int64_t afterNs_;
     State state_ = State::Waiting;
-    std::int64_t endsNs_ = 0;
+    std::int64_t stoppedNs_ = 0; // when the event ended
     std::deque<TimedReading> kept_;
 };
 

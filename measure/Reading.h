@@ -38,4 +38,20 @@ public:
 // The system's clocks.
 ReadingClock& systemClock();
 
+// Durations on the readings' clock (an alarm's "for", no-reading, the stretches around a
+// triggered log) are counted in readings that come on a 500 ms tick, and a real line jitters by
+// some milliseconds: a duration that lands on a tick counts as reached within a quarter tick of
+// it, so that `for 1s` raises on the reading 1 s after the first whatever the jitter.
+inline constexpr std::int64_t kDurationToleranceNs = 125'000'000;
+
+// Whether `elapsedNs` reaches `durationNs`, within the tolerance.
+constexpr bool durationReached(std::int64_t elapsedNs, std::int64_t durationNs) {
+    return elapsedNs + kDurationToleranceNs >= durationNs;
+}
+
+// Whether `elapsedNs` lies within `durationNs`, within the tolerance.
+constexpr bool withinDuration(std::int64_t elapsedNs, std::int64_t durationNs) {
+    return elapsedNs <= durationNs + kDurationToleranceNs;
+}
+
 } // namespace talviren

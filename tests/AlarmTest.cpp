@@ -1,8 +1,15 @@
 // The alarm language and the engine, driven by the readings' clock.
 
 #include "alarm/AlarmEngine.h"
+#include "log/TriggeredLog.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <unistd.h>
 
 using namespace talviren;
 
@@ -169,17 +176,78 @@ TEST(AlarmEngine, PowerAndSilence) {
     EXPECT_EQ(real.told, (std::vector<std::string>{"raised 0: power 2576W > 2.5kW"}));
 
     Rig silent("silent: no-reading for 3s");
-    silent.engine.tick(2'900'000'000, 2900);
+    silent.engine.tick(2'850'000'000, 2850);
     EXPECT_TRUE(silent.told.empty()) << "not yet";
     silent.engine.tick(3'000'000'000, 3000); // no meter found in 3 s
     silent.engine.tick(3'500'000'000, 3500);
     silent.ms = 4000;
     silent.feed(amps(1000));
-    silent.engine.tick(6'900'000'000, 6900);
+    silent.engine.tick(6'850'000'000, 6850);
     silent.engine.tick(7'000'000'000, 7000);
     EXPECT_EQ(silent.told, (std::vector<std::string>{"raised 3000: no-reading for 3s",
                                                      "cleared 4000: a reading again",
                                                      "raised 7000: no-reading for 3s"}));
+}
+
+// A line jitters by some milliseconds around the 500 ms tick: a duration that lands on a tick
+// must give the same readings every run. Alternating 12.34 A and 5 A for 3 s, then 12.34 A held
+// (ticks 6 to 20), then 5 A: `for 1s` raises on tick 8, --pre-trigger 2 keeps ticks 4 to 7,
+// the clear at tick 21 and --post-trigger 2 end the log with tick 25.
+TEST(AlarmEngine, DurationsOnATickDoNotDependOnJitter) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("talviren-jitter-" + std::to_string(::getpid()) + ".csv");
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::filesystem::remove(path);
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> jitterMs(-20, 20);
+        CsvLogWriter writer(path.string());
+        ASSERT_TRUE(writer.open()) << writer.error();
+        TriggeredLog log(writer, 2'000'000'000, 2'000'000'000);
+        struct Trigger : AlarmListener {
+            TriggeredLog& log;
+            std::vector<std::int64_t> raisedNs;
+            explicit Trigger(TriggeredLog& l) : log(l) {}
+            void alarmChanged(const AlarmEvent& e) override {
+                if (e.raised) {
+                    raisedNs.push_back(e.reading->steadyNs);
+                    log.start(e.reading->steadyNs);
+                } else {
+                    log.stop(e.reading->steadyNs);
+                }
+            }
+        } trigger(log);
+        AlarmEngine engine;
+        engine.addListener(&trigger);
+        engine.configure({*parseAlarm("over: current > 10A for 1s clear 8A").rule}, {}, 0);
+        std::vector<std::int64_t> tickNs;
+        for (int tick = 0; tick < 32; ++tick) {
+            const bool high = tick < 6 ? tick % 2 == 0 : tick <= 20;
+            TimedReading r;
+            static_cast<DecodedReading&>(r) = decodeReading(amps(high ? 1234 : 500), ".");
+            r.steadyNs = (tick * 500LL + jitterMs(random)) * 1'000'000;
+            r.wallMs = 1'765'000'000'000 + tick * 1000LL + tick; // its milliseconds: the tick
+            tickNs.push_back(r.steadyNs);
+            log.reading(r);
+            engine.reading(r);
+        }
+        writer.close();
+        ASSERT_EQ(trigger.raisedNs, std::vector<std::int64_t>{tickNs[8]}) << "seed " << seed;
+        std::ifstream in(path);
+        std::string line;
+        std::getline(in, line); // the header
+        std::vector<int> ticks;
+        const std::regex time(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.(\d{3}))");
+        for (std::smatch m; std::getline(in, line);) {
+            ASSERT_TRUE(std::regex_search(line, m, time)) << line;
+            ticks.push_back(std::stoi(m[1]));
+        }
+        std::vector<int> expected;
+        for (int tick = 4; tick <= 25; ++tick) {
+            expected.push_back(tick);
+        }
+        EXPECT_EQ(ticks, expected) << "seed " << seed;
+    }
+    std::filesystem::remove(path);
 }
 
 } // namespace
