@@ -3,6 +3,7 @@
 #include "measure/ValueText.h"
 #include "trend/HistoryReadings.h"
 #include "ui/AlarmsDialog.h"
+#include "ui/NamedLabel.h"
 #include "ui/Settings.h"
 #include "ui/TrendCurve.h"
 
@@ -243,8 +244,7 @@ void TrendView::buildControls() {
     powerFactorProblem->setWordWrap(true);
     powerFactorProblem->hide();
     layout->addWidget(powerFactorProblem);
-    alarmBanner = new QLabel(this);
-    alarmBanner->setAccessibleName(tr("Raised alarms"));
+    alarmBanner = new NamedLabel(tr("Raised alarms"), this);
     alarmBanner->setStyleSheet(
         QStringLiteral("background: #c62828; color: white; font-weight: bold; padding: 3px"));
     alarmBanner->hide();
@@ -265,8 +265,7 @@ void TrendView::buildControls() {
     statisticsTable->setFixedHeight(20 * 4 +
                                     statisticsTable->horizontalHeader()->sizeHint().height() + 4);
     layout->addWidget(statisticsTable);
-    energyLabel = new QLabel(this);
-    energyLabel->setAccessibleName(tr("Energy"));
+    energyLabel = new NamedLabel(tr("Energy"), this);
     layout->addWidget(energyLabel);
 
     spanButtons[static_cast<int>(chart->span())]->setChecked(true);

@@ -20,6 +20,8 @@ class QToolButton;
 
 namespace talviren {
 
+class NamedLabel;
+
 // The Trend view: a chart of both quantities over time (and of power where there is AC
 // voltage), their statistics and energy, logging every live reading to a CSV file, and opening
 // such a log. It shows the session's recording, which takes
@@ -86,9 +88,9 @@ public:
     QLabel* logLabel = nullptr;
     QLineEdit* powerFactorEdit = nullptr;
     QLabel* powerFactorProblem = nullptr; // why the field's text was refused
-    QLabel* energyLabel = nullptr;        // "E 1.234 kVAh since 08:00:00"
+    NamedLabel* energyLabel = nullptr;    // "E 1.234 kVAh since 08:00:00"
     QToolButton* alarmsButton = nullptr;
-    QLabel* alarmBanner = nullptr; // the raised alarms, red, until they clear
+    NamedLabel* alarmBanner = nullptr; // the raised alarms, red, until they clear
 
 protected:
     void showEvent(QShowEvent* event) override;
