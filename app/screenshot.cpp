@@ -1,11 +1,13 @@
 // talviren-screenshot: runs the window until it shows a live reading (or, with --record,
-// downloaded readings; with --trend, a log of the simulator's readings in the Trend view) and
-// saves a picture of it. For the demo without a display and for the pictures in the README;
-// not installed.
+// downloaded readings; with --trend, a log of the simulator's readings in the Trend view, and
+// with --alarm, the banner the live readings raise) and saves a picture of it. For the demo without
+// a display and for the pictures in the README; not installed.
 
 #include "log/CsvLogWriter.h"
 #include "sim/MeterSimulator.h"
 #include "ui/MainWindow.h"
+#include "ui/NamedLabel.h"
+#include "ui/Settings.h"
 #include "ui/TrendView.h"
 
 #include <QApplication>
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
     bool record = false;
     bool trend = false;
     double timeoutSeconds = 30;
+    QString alarm; // NAME: RULE, raised by the live readings
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--record")) {
             record = true;
@@ -78,12 +81,14 @@ int main(int argc, char** argv) {
             trend = true;
         } else if (!std::strcmp(argv[i], "--output") && i + 1 < argc) {
             output = QString::fromLocal8Bit(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--alarm") && i + 1 < argc) {
+            alarm = QString::fromLocal8Bit(argv[++i]);
         } else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) {
             timeoutSeconds = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr,
-                         "usage: talviren-screenshot [--record | --trend] [--output FILE.png] "
-                         "[--timeout SECONDS]\n");
+                         "usage: talviren-screenshot [--record | --trend [--alarm 'NAME: RULE']] "
+                         "[--output FILE.png] [--timeout SECONDS]\n");
             return 2;
         }
     }
@@ -93,16 +98,32 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "talviren-screenshot: cannot write %s\n", qPrintable(log));
         return 1;
     }
+    if (const qsizetype colon = alarm.indexOf(QLatin1Char(':')); colon > 0) {
+        talviren::storeAlarms({{alarm.left(colon).trimmed(), alarm.mid(colon + 1).trimmed()}});
+    }
     talviren::MainWindow window(nullptr, nullptr, std::make_unique<GivenLog>(log));
     window.show();
     if (trend) {
         window.TabStrip1->setCurrentIndex(2);
         window.trendView->setPowerFactorText(QStringLiteral("0.95"));
         window.trendView->openLog();
-        QTimer::singleShot(500, [&] {
-            const bool ok = window.grab().save(output);
-            std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(output));
-            QCoreApplication::exit(ok ? 0 : 1);
+        // With an alarm, once the live readings have raised it.
+        QTimer* wait = new QTimer(&window);
+        QObject::connect(wait, &QTimer::timeout, [&, wait] {
+            if (!alarm.isEmpty() && window.trendView->alarmBanner->isHidden()) {
+                return;
+            }
+            wait->stop();
+            QTimer::singleShot(500, [&] {
+                const bool ok = window.grab().save(output);
+                std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(output));
+                QCoreApplication::exit(ok ? 0 : 1);
+            });
+        });
+        wait->start(100);
+        QTimer::singleShot(static_cast<int>(timeoutSeconds * 1000), [&] {
+            std::fprintf(stderr, "talviren-screenshot: no alarm within %.0f s\n", timeoutSeconds);
+            QCoreApplication::exit(1);
         });
         return QApplication::exec();
     }

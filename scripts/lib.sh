@@ -8,7 +8,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libmicrohttpd-dev libjs-dygraphs prometheus chromium chromium-driver python3-selenium
   libgtest-dev libgmock-dev
-  fonts-noto-cjk xvfb xauth tzdata dbus-daemon dbus-session-bus-common at-spi2-core python3-pyatspi
+  fonts-noto-cjk fonts-arphic-uming fonts-wqy-zenhei xvfb xauth tzdata dbus-daemon dbus-session-bus-common at-spi2-core python3-pyatspi
   python3-xlrd python3-openpyxl
 )
 

@@ -9,6 +9,7 @@
 #include "ui/TrendView.h"
 
 #include <QDir>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QLabel>
 #include <QTableWidget>
@@ -283,6 +284,56 @@ TEST(TrendView, PowerRowStatisticsAndEnergyFollowThePowerFactorLiveAndInALog) {
     EXPECT_FALSE(rig.view.powerFactor());
     EXPECT_EQ(rig.view.statisticsTable->rowCount(), 4) << "no P without a power factor";
     EXPECT_EQ(chart.powerCurve()->valueAxis()->label(), "S (VA)");
+}
+
+// However short the rows (three of them, a banner above), no two tick labels of the value axes
+// touch, within a row or across rows, and none is cut off by the chart's edge.
+TEST(TrendView, TickLabelsNeverTouchInShortRows) {
+    struct Case {
+        std::uint8_t function; // 1: a power row as well
+        bool banner;
+        int height;
+    };
+    for (const Case& c :
+         {Case{2, false, 495}, Case{1, false, 495}, Case{1, true, 495}, Case{1, true, 380}}) {
+        TrendRig rig;
+        rig.view.resize(553, c.height);
+        for (int t = 0; t < 40; ++t) {
+            rig.feed({c.function, 100 * (t % 16), 1, 2290 + t % 7, 0}, t); // 0-15 A, 229-235 V
+        }
+        if (c.banner) {
+            rig.view.alarmBanner->setText("\u26A0 over: current 15A > 10A\n\u26A0 mains: U");
+            rig.view.alarmBanner->show();
+        }
+        rig.settle();
+        TrendChart& chart = *rig.view.chart;
+        chart.replot();
+        rig.settle();
+        ASSERT_EQ(chart.axisRects().size(), c.function == 1 ? 3 : 2);
+        std::vector<QRectF> boxes;
+        for (QCPAxisRect* rect : chart.axisRects()) {
+            QCPAxis* axis = rect->axis(QCPAxis::atLeft);
+            const QFontMetricsF metrics(axis->tickLabelFont());
+            const QVector<double> ticks = axis->tickVector();
+            const QVector<QString> labels = axis->tickVectorLabels();
+            EXPECT_GE(ticks.size(), 1) << "a row without a single label";
+            for (int i = 0; i < ticks.size(); ++i) {
+                const double y = axis->coordToPixel(ticks[i]);
+                const double width = metrics.horizontalAdvance(labels[i]);
+                boxes.emplace_back(rect->left() - width, y - metrics.height() / 2, width,
+                                   metrics.height());
+            }
+        }
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_TRUE(QRectF(chart.rect()).contains(boxes[i]))
+                << "cut off: row height " << c.height << ", label " << i;
+            for (std::size_t j = i + 1; j < boxes.size(); ++j) {
+                EXPECT_FALSE(boxes[i].intersects(boxes[j]))
+                    << "function " << int(c.function) << (c.banner ? ", banner" : "") << ", height "
+                    << c.height << ": labels " << i << " and " << j;
+            }
+        }
+    }
 }
 
 TEST(TrendView, LoggingAppendsEveryLiveReadingAndCancelLogsNothing) {

@@ -1,9 +1,12 @@
 #include "QtTestSupport.h"
 
+#include "ui/Fonts.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -132,6 +135,53 @@ TEST(MainWindow, ControlsCarryAccessibleNames) {
     }
     EXPECT_FALSE(w.DataGrid->accessibleName().isEmpty());
     EXPECT_FALSE(w.downloadProgressBar->accessibleName().isEmpty());
+}
+
+// Every caption of the status labels shows whole, in every font the window can fall back to: in
+// a picture of the window, the text's ink ends before the label's edge, which lies inside the
+// window.
+TEST(MainWindow, StatusCaptionsShowWholeInEveryFontTheWindowMayUse) {
+    WindowRig rig;
+    MainWindow& w = rig.window;
+    w.show();
+    QStringList families;
+    for (const QString& family : windowFontCandidates()) {
+        if (QFontDatabase::families().contains(family)) {
+            families << family;
+        }
+    }
+    families << QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    const QString captions[] = {"COM status",    "unconnected",
+                                "Connected",     "\u901A\u4FE1\u5931\u8D25",
+                                "COM16Unviable", "COM16 Open"};
+    for (const QString& family : families) {
+        for (QLabel* label : {w.Lab_comsta, w.Lab_consta}) {
+            const QFont font = label->font();
+            QFont tried(family);
+            tried.setPointSizeF(12);
+            label->setFont(tried);
+            for (const QString& caption : captions) {
+                label->setText(caption);
+                const QRect place = label->geometry();
+                EXPECT_LE(place.right(), w.width() - 1) << "beyond the window's edge";
+                EXPECT_LE(QFontMetrics(tried).horizontalAdvance(caption), place.width())
+                    << family.toStdString() << ": " << caption.toStdString();
+                const QImage shot = w.grab(place).toImage();
+                int inkRight = -1;
+                for (int x = 0; x < shot.width(); ++x) {
+                    for (int y = 0; y < shot.height(); ++y) {
+                        if (qGray(shot.pixel(x, y)) < 128) {
+                            inkRight = x;
+                        }
+                    }
+                }
+                EXPECT_GE(inkRight, 0) << "nothing drawn";
+                EXPECT_LT(inkRight, shot.width() - 1)
+                    << family.toStdString() << ": " << caption.toStdString() << " cut off";
+            }
+            label->setFont(font);
+        }
+    }
 }
 
 } // namespace

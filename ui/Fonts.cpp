@@ -5,13 +5,21 @@
 
 namespace talviren {
 
+QStringList windowFontCandidates() {
+    return {QStringLiteral("SimSun"),
+            QString::fromUtf8("\u5B8B\u4F53"),
+            QStringLiteral("Noto Serif CJK SC"),
+            QStringLiteral("Noto Sans CJK SC"),
+            QStringLiteral("AR PL UMing CN"),
+            QStringLiteral("WenQuanYi Zen Hei")};
+}
+
 QString windowFontFamily() {
     static const QString family = [] {
         const QStringList installed = QFontDatabase::families();
-        for (const char* candidate : {"SimSun", "\u5B8B\u4F53", "Noto Serif CJK SC",
-                                      "Noto Sans CJK SC", "AR PL UMing CN", "WenQuanYi Zen Hei"}) {
-            if (installed.contains(QString::fromUtf8(candidate))) {
-                return QString::fromUtf8(candidate);
+        for (const QString& candidate : windowFontCandidates()) {
+            if (installed.contains(candidate)) {
+                return candidate;
             }
         }
         return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();

@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QFont>
+#include <QStringList>
 
 namespace talviren {
+
+// The families the window's font is taken from, first installed first; without any of them,
+// the system's font.
+QStringList windowFontCandidates();
 
 // The window's font family: SimSun where installed, else a CJK font of the system, so that
 // the Chinese captions render.

@@ -104,12 +104,15 @@ void MainWindow::buildControls() {
     setFixedSize(twips(11745), twips(10050));
     setFont(windowFont(9));
 
-    // Created back to front: where controls overlap, the later one lies on top.
+    // Created back to front: where controls overlap, the later one lies on top. The status
+    // labels reach to the window's edge: 1455 twips hold "unconnected" or "COM16Unviable" in
+    // none of the fonts the window may fall back to.
+    constexpr int kStatusWidth = 11745 - 9720;
     Lab_consta = new QLabel(QString::fromLatin1(LinkPresenter::kLinkStatusInitial), this);
-    Lab_consta->setGeometry(place(9720, 8040, 1455, 375));
+    Lab_consta->setGeometry(place(9720, 8040, kStatusWidth, 375));
     Lab_consta->setFont(windowFont(12));
     Lab_comsta = new QLabel(QString::fromLatin1(LinkPresenter::kPortStatusInitial), this);
-    Lab_comsta->setGeometry(place(9720, 7440, 1455, 375));
+    Lab_comsta->setGeometry(place(9720, 7440, kStatusWidth, 375));
     Lab_comsta->setFont(windowFont(12));
 
     downloadProgressBar = new QProgressBar(this);

@@ -5,6 +5,10 @@
 #include "ui/TrendCurve.h"
 
 #include <QDateTime>
+#include <QFontMetrics>
+
+#include <algorithm>
+#include <utility>
 
 namespace talviren {
 
@@ -38,6 +42,43 @@ QString powerTitle(const std::optional<PowerFactor>& factor) {
                   : QStringLiteral("S (VA)");
 }
 
+// The ticks of a value axis, as many as its row has room for: a row 70 px high (three rows, or
+// a banner above) takes three labels where a tall one takes six, and no two labels ever touch.
+class RowTicker : public QCPAxisTicker {
+public:
+    explicit RowTicker(QCPAxis* axis) : axis_(axis) { setTickCount(5); }
+
+    // The row height the last ticks were chosen for.
+    int chosenForHeight() const { return chosenForHeight_; }
+
+protected:
+    double getTickStep(const QCPRange& range) override {
+        chosenForHeight_ = axis_->axisRect()->height();
+        // Label centres at least a label and 4 px apart, and no more ticks than a tall row has.
+        const int spacing = QFontMetrics(axis_->tickLabelFont()).height() + 4;
+        const double exact = std::max(range.size() * spacing / std::max(chosenForHeight_, 1),
+                                      range.size() / tickCount());
+        // The smallest round step (1, 2, 2.5 or 5 times a power of ten) that keeps to it.
+        double magnitude = 1;
+        const double mantissa = getMantissa(exact, &magnitude);
+        for (double round : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+            if (round >= mantissa * (1 - 1e-9)) {
+                return round * magnitude;
+            }
+        }
+        return 10 * magnitude;
+    }
+
+private:
+    QCPAxis* axis_;
+    int chosenForHeight_ = 0;
+};
+
+// Gives a value axis a ticker that fits its row.
+void fitTicksToRow(QCPAxis* axis) {
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new RowTicker(axis)));
+}
+
 bool holdsAcVoltage(const TrendHistory& history) {
     for (std::size_t i = 0; i < history.size(); ++i) {
         if (history[i].function == kAcCurrentAcVoltage) {
@@ -68,7 +109,25 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
         rect->setRangeZoom(Qt::Horizontal);
         rect->axis(QCPAxis::atBottom)->setTicker(ticker_);
         rect->axis(QCPAxis::atLeft)->setNumberFormat(QStringLiteral("g"));
+        fitTicksToRow(rect->axis(QCPAxis::atLeft));
     }
+    // Ticks are chosen before the rows are laid out: when a row's height changed (a resize, a
+    // third row, a banner), once more for the height it has now.
+    // Once: an axis without ticks to choose never catches up.
+    connect(this, &QCustomPlot::afterReplot, this, [this, again = false]() mutable {
+        if (std::exchange(again, false)) {
+            return;
+        }
+        for (QCPAxisRect* rect : axisRects()) {
+            const auto* ticker =
+                dynamic_cast<const RowTicker*>(rect->axis(QCPAxis::atLeft)->ticker().data());
+            if (ticker && ticker->chosenForHeight() != rect->height()) {
+                again = true;
+                replot(rpQueuedReplot);
+                return;
+            }
+        }
+    });
     // One time axis: the upper plot's is a twin without labels, kept in step.
     upper_->axis(QCPAxis::atBottom)->setTickLabels(false);
     upper_->setMargins(QMargins(0, 0, 0, 0));
@@ -235,6 +294,7 @@ void TrendChart::placePowerRow() {
         time->setTicker(ticker_);
         time->setRange(timeAxis()->range());
         powerRect_->axis(QCPAxis::atLeft)->setNumberFormat(QStringLiteral("g"));
+        fitTicksToRow(powerRect_->axis(QCPAxis::atLeft));
         // The time labels move to the bottom row; the lower plot's axis stays the one kept.
         lower_->axis(QCPAxis::atBottom)->setTickLabels(false);
         connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), timeAxis(),

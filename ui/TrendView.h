@@ -4,6 +4,7 @@
 #include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
 #include "trend/Recording.h"
+#include "ui/NamedLabel.h"
 #include "ui/TrendChart.h"
 
 #include <QTimer>
@@ -19,8 +20,6 @@ class QTableWidget;
 class QToolButton;
 
 namespace talviren {
-
-class NamedLabel;
 
 // The Trend view: a chart of both quantities over time (and of power where there is AC
 // voltage), their statistics and energy, logging every live reading to a CSV file, and opening
