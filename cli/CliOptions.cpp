@@ -13,7 +13,8 @@ namespace talviren::cli {
 
 const char* const kHelpText =
     "Usage:\n"
-    "  talviren-cli watch    [--port N] [--duration SECONDS] [--output FILE.csv]\n"
+    "  talviren-cli watch    [--port N] [--duration SECONDS]\n"
+    "                        [--output FILE.csv [--log-min-free SIZE]]\n"
     "                        [--power-factor PF] [--alarm 'NAME: CONDITION ...']...\n"
     "                        [--on-alarm COMMAND] [--stop-when NAME]\n"
     "                        [--log-when NAME [--pre-trigger S] [--post-trigger S]]\n"
@@ -43,7 +44,13 @@ const char* const kHelpText =
     "  --port N            only port N, 1 to 16 (default: ports 1 to 16 in turn)\n"
     "  --duration SECONDS  watch: end after so many seconds\n"
     "  --timeout SECONDS   download: give up when no meter answered (default 20)\n"
-    "  --output FILE       download: the file to write; watch: a CSV log to append to\n"
+    "  --output FILE       download: the file to write; watch: a CSV log to append to,\n"
+    "                      whose name may hold %Y, %m, %d, %H (local time; a new file when\n"
+    "                      it changes). A failing write (a full disk) makes the log fall\n"
+    "                      behind: readings wait in memory (a day at most), are tried again\n"
+    "                      every 5 s and written in order; SIGHUP opens the file anew\n"
+    "  --log-min-free SIZE watch: pause the log while its file system has less free (256M,\n"
+    "                      1G), as if it were full\n"
     "  --power-factor PF   watch: the circuit's power factor, above 0 and at most 1: real\n"
     "                      power P = S x PF and its energy are estimated from it (the meter\n"
     "                      cannot see the phase); without it only apparent power S = U x I\n"
@@ -111,6 +118,26 @@ ParsedArguments failure(std::string error) {
 
 std::string quoted(const QString& text) {
     return "'" + text.toStdString() + "'";
+}
+
+// A size in bytes: a number and k, M, G or T (powers of 1024), "256M", "1G"; none when wrong.
+std::optional<std::uint64_t> byteSize(const QString& given) {
+    QString text = given.trimmed();
+    if (text.endsWith(QLatin1Char('B'))) {
+        text.chop(1);
+    }
+    double unit = 1;
+    const QString units = QStringLiteral("kMGT");
+    if (!text.isEmpty() && units.contains(text.back(), Qt::CaseInsensitive)) {
+        unit = std::pow(1024.0, units.indexOf(text.back(), 0, Qt::CaseInsensitive) + 1);
+        text.chop(1);
+    }
+    bool ok = false;
+    const double value = text.toDouble(&ok) * unit;
+    if (!ok || !std::isfinite(value) || value < 0 || value > 1e18) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(value);
 }
 
 // A positive, finite number of seconds.
@@ -206,10 +233,11 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     const QCommandLineOption http(QStringLiteral("http"), {}, QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption httpToken(QStringLiteral("http-token-file"), {},
                                        QStringLiteral("FILE"));
-    parser.addOptions({help,        version, port,         duration, timeout,   output,
-                       mqttUrl,     mqttCa,  mqttPassword, meterId,  mqttTopic, discovery,
-                       powerFactor, alarm,   onAlarm,      logWhen,  stopWhen,  preTrigger,
-                       postTrigger, http,    httpToken});
+    const QCommandLineOption logMinFree(QStringLiteral("log-min-free"), {}, QStringLiteral("SIZE"));
+    parser.addOptions({help,        version, port,         duration,  timeout,   output,
+                       mqttUrl,     mqttCa,  mqttPassword, meterId,   mqttTopic, discovery,
+                       powerFactor, alarm,   onAlarm,      logWhen,   stopWhen,  preTrigger,
+                       postTrigger, http,    httpToken,    logMinFree});
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(arguments)) {
         return failure(parser.errorText().toStdString());
@@ -283,6 +311,17 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     }
     if (!watching && options.output.empty()) {
         return failure("download needs --output FILE");
+    }
+    if (parser.isSet(logMinFree)) {
+        if (!watching || options.output.empty()) {
+            return failure("--log-min-free needs watch --output FILE");
+        }
+        const auto size = byteSize(parser.value(logMinFree));
+        if (!size) {
+            return failure("--log-min-free takes a size such as 256M or 1G, not " +
+                           quoted(parser.value(logMinFree)));
+        }
+        options.logMinFreeBytes = *size;
     }
     for (const QCommandLineOption* option :
          {&alarm, &onAlarm, &logWhen, &stopWhen, &preTrigger, &postTrigger, &http, &httpToken}) {

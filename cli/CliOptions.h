@@ -7,6 +7,7 @@
 
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,7 @@ struct Options {
     std::string meterId;                    // the meter's name (--meter-id, or the host's)
     std::optional<web::HttpAddress> http;   // watch: serve the web page and metrics here
     std::string httpToken;                  // the token every request must bring, if any
+    std::uint64_t logMinFreeBytes = 0;      // watch: the log pauses below this much free space
 };
 
 // Outcome of reading the command line.

@@ -8,6 +8,8 @@
 #include "log/CsvLog.h"
 #include "log/TriggeredLog.h"
 #include "mqtt/MqttPublisher.h"
+#include "service/ClockSync.h"
+#include "service/ServiceNotifier.h"
 #include "session/MeterSession.h"
 #include "web/HttpServer.h"
 #include "web/WebPage.h"
@@ -18,17 +20,24 @@
 
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace talviren::cli {
 
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t reopenRequested = 0;
 
 void onStopSignal(int) {
     stopRequested = 1;
+}
+
+void onReopenSignal(int) {
+    reopenRequested = 1;
 }
 
 std::string now() {
@@ -54,6 +63,10 @@ public:
             if (stopRequested) {
                 finish(kOk);
             }
+            if (std::exchange(reopenRequested, 0)) {
+                reopen();
+            }
+            every100ms();
         });
         stopWatch_.start(100);
     }
@@ -65,6 +78,7 @@ public:
     // Starts the link and runs the event loop until finish().
     int exec() {
         session_.link().startUp();
+        started();
         QCoreApplication::exec();
         return exitCode_;
     }
@@ -87,6 +101,12 @@ protected:
 
     // The meter answered and is polled.
     virtual void meterFound() {}
+    // The search has begun.
+    virtual void started() {}
+    // SIGHUP: the log's file is opened anew.
+    virtual void reopen() {}
+    // The signals are looked at ten times a second; so is whatever else needs it.
+    virtual void every100ms() {}
 
     // Ends the command with `code` (the first one given counts) from the event loop, never
     // from inside a reading's path: the last words may take a moment of their own.
@@ -120,6 +140,8 @@ private:
 class WatchCommand : public CommandBase, private RecordingListener, private AlarmListener {
 public:
     explicit WatchCommand(const Options& options) : CommandBase(options) {
+        // Nothing draws the run: its memory stays as it is however long it runs.
+        session_.recording().keepLatestOnly();
         ports_.setCycleHandler([](const std::string& lines) {
             say(now() + " no meter answered; ports tried:\n" + lines);
         });
@@ -146,15 +168,19 @@ public:
             return kBroker;
         }
         std::string error;
-        if (!options_.logWhen.empty()) {
-            if (!startTriggeredLog(error)) {
+        if (!options_.output.empty()) {
+            Recording& recording = session_.recording();
+            if (!recording.startLog(options_.output, error, options_.logMinFreeBytes)) {
                 say("talviren-cli: " + error + "\n");
                 return kFailure;
             }
-        } else if (!options_.output.empty() &&
-                   !session_.recording().startLog(options_.output, error)) {
-            say("talviren-cli: " + error + "\n");
-            return kFailure;
+            if (!options_.logWhen.empty()) {
+                // The file takes the readings around alarm --log-when only.
+                recording.setLogEveryReading(false);
+                triggered_ = std::make_unique<TriggeredLog>(
+                    *recording.log(), static_cast<std::int64_t>(options_.preTriggerSeconds * 1e9),
+                    static_cast<std::int64_t>(options_.postTriggerSeconds * 1e9));
+            }
         }
         if (options_.http && !startServing()) {
             return kFailure;
@@ -174,9 +200,76 @@ private:
         const std::string line = csvlog::line(reading);
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
-        if (triggered_ && !triggered_->reading(reading)) {
-            triggeredLogFailed();
+        if (triggered_) {
+            triggered_->reading(reading);
         }
+    }
+
+    void logBehind(bool behind) override {
+        if (behind) {
+            say(now() + " log behind: " + session_.recording().log()->error() +
+                "; readings wait in memory and are tried again every 5 s\n");
+        }
+    }
+
+    void logNews(const std::string& line) override { say(now() + " " + line + "\n"); }
+
+    void reopen() override {
+        if (const DurableLog* log = session_.recording().log()) {
+            session_.recording().reopenLog(systemClock().steadyNs());
+            say(now() + " SIGHUP: log " + log->path() + " opened anew\n");
+        }
+    }
+
+    void started() override {
+        if (feed_) {
+            feed_->setClockSynchronised(clock_.synchronised());
+        }
+        // The log is open and the search has begun.
+        service_.ready();
+        if (service_.aliveIntervalNs() > 0) {
+            QObject::connect(&alive_, &QTimer::timeout, [this] { service_.alive(); });
+            alive_.start(static_cast<int>(service_.aliveIntervalNs() / 1'000'000));
+            service_.alive();
+        }
+    }
+
+    void every100ms() override {
+        const std::int64_t nowNs = systemClock().steadyNs();
+        if (nowNs - clockCheckedNs_ >= 10'000'000'000) {
+            checkClock();
+            clockCheckedNs_ = nowNs;
+        }
+        if (service_.active()) {
+            service_.status(statusText(), nowNs);
+        }
+    }
+
+    // Says once that the clock is not synchronised, and again when it is.
+    void checkClock() {
+        if (const std::string line = clock_.check(); !line.empty()) {
+            say(now() + " " + line + "\n");
+        }
+        if (feed_) {
+            feed_->setClockSynchronised(clock_.synchronised());
+        }
+    }
+
+    // What systemctl status shows: "connected on COM1 · 123456 readings · log 3 behind".
+    std::string statusText() {
+        std::string text = linkIsUp(session_.link().state())
+                               ? "connected on COM" + std::to_string(meterPort_)
+                               : std::string("searching for the meter");
+        text += " \u00B7 " + std::to_string(session_.recording().liveCount()) + " readings";
+        if (const DurableLog* log = session_.recording().log(); log && log->behind()) {
+            text += " \u00B7 log " + std::to_string(log->waiting()) + " behind";
+        }
+        return text;
+    }
+
+    void linkCameUp(const LinkUp& up) override {
+        meterPort_ = up.port;
+        CommandBase::linkCameUp(up);
     }
 
     void alarmChanged(const AlarmEvent& event) override {
@@ -184,10 +277,8 @@ private:
             (event.raised ? " raised: " : " cleared: ") + event.detail() + "\n");
         if (triggered_ && event.rule->name == options_.logWhen) {
             if (event.raised) {
-                if (!triggered_->start(event.reading ? event.reading->steadyNs
-                                                     : systemClock().steadyNs())) {
-                    triggeredLogFailed();
-                }
+                triggered_->start(event.reading ? event.reading->steadyNs
+                                                : systemClock().steadyNs());
             } else {
                 triggered_->stop(event.reading ? event.reading->steadyNs
                                                : systemClock().steadyNs());
@@ -197,39 +288,6 @@ private:
             say("stopped by alarm " + event.rule->name + "\n");
             finish(kOk);
         }
-    }
-
-    // The CSV file takes the readings around alarm --log-when only.
-    bool startTriggeredLog(std::string& error) {
-        triggeredWriter_ = std::make_unique<CsvLogWriter>(options_.output);
-        if (!triggeredWriter_->open()) {
-            error = triggeredWriter_->error();
-            return false;
-        }
-        triggered_ = std::make_unique<TriggeredLog>(
-            *triggeredWriter_, static_cast<std::int64_t>(options_.preTriggerSeconds * 1e9),
-            static_cast<std::int64_t>(options_.postTriggerSeconds * 1e9));
-        QObject::connect(&triggeredSync_, &QTimer::timeout, [this] {
-            if (!triggeredWriter_->syncIfDue(systemClock().steadyNs())) {
-                triggeredLogFailed();
-            }
-        });
-        triggeredSync_.start(100);
-        return true;
-    }
-
-    void triggeredLogFailed() {
-        triggeredSync_.stop();
-        if (!triggeredFailed_) {
-            triggeredFailed_ = true;
-            say("talviren-cli: " + triggeredWriter_->error() + "\n");
-            finish(kFailure);
-        }
-    }
-
-    void logFailed(const std::string& error) override {
-        say("talviren-cli: " + error + "\n");
-        finish(kFailure);
     }
 
     bool startPublishing() {
@@ -292,6 +350,7 @@ private:
     }
 
     void beforeExit(int code) override {
+        service_.stopping();
         stopServing();
         say(now() + " " + runSummary(session_.recording(), options_.powerFactor) + "\n");
         if (commands_ && commands_->running() > 0) {
@@ -299,9 +358,7 @@ private:
             session_.link().shutDown();
             commands_->finish(5000); // then SIGTERM to what still runs
         }
-        if (triggeredWriter_) {
-            triggeredWriter_->close();
-        }
+        session_.recording().stopLog(); // what is written is synced; what waits is lost
         if (publisher_) {
             session_.removeConsumer(publisher_.get());
             publisher_->stopListening();
@@ -318,10 +375,12 @@ private:
     std::unique_ptr<web::WebSite> site_;
     std::unique_ptr<web::HttpServer> server_;
     std::unique_ptr<AlarmCommands> commands_;
-    std::unique_ptr<CsvLogWriter> triggeredWriter_;
     std::unique_ptr<TriggeredLog> triggered_;
-    QTimer triggeredSync_;
-    bool triggeredFailed_ = false;
+    ServiceNotifier service_;
+    QTimer alive_;
+    ClockSync clock_;
+    std::int64_t clockCheckedNs_ = std::numeric_limits<std::int64_t>::min() / 2;
+    int meterPort_ = 0;
 };
 
 // download: every stored reading into one file, written whole or not at all.
@@ -406,6 +465,7 @@ private:
 void installStopSignals() {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+    std::signal(SIGHUP, onReopenSignal);
 }
 
 int run(const Options& options) {

@@ -29,9 +29,9 @@ std::string span(std::int64_t ms) {
 std::string runSummary(const Recording& recording, std::optional<PowerFactor> powerFactor) {
     const TrendHistory& history = recording.history();
     const std::int64_t covered =
-        history.empty() ? 0 : history.keyMs(history.size() - 1) - history.keyMs(0);
+        history.empty() ? 0 : history.keyMs(history.size() - 1) - history.firstKeyMs();
     std::string line =
-        "summary: " + std::to_string(history.size()) + " readings over " + span(covered) + ", ";
+        "summary: " + std::to_string(history.added()) + " readings over " + span(covered) + ", ";
     const PowerTally& power = recording.power();
     if (power.count() == 0) {
         return line + "no apparent power (no AC voltage reading in range)";

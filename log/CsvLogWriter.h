@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace talviren {
 
@@ -23,14 +24,23 @@ public:
     CsvLogWriter(const CsvLogWriter&) = delete;
     CsvLogWriter& operator=(const CsvLogWriter&) = delete;
 
-    // Opens or creates the file for appending: the header when it is new or empty, a line
-    // break first when it ends in a partial line. False with error() set.
+    // Opens or creates the file for appending: the header when it is new or empty. A file
+    // that a power cut left with a tail of NUL bytes loses them, and one that ends in a partial
+    // line gets a line break first. False with error() set.
     bool open();
     // Appends one reading's line; false (with error() set once) when the writer has failed.
     bool append(const TimedReading& reading);
+    // Appends `count` whole lines ("...\n" each) in one write; none of them when it fails.
+    bool appendLines(std::string_view lines, std::int64_t count);
     // Forces written lines to the disk unless the last sync is less than a second old (nowNs
     // on the steady clock); also notices a file that was removed. False once failed.
     bool syncIfDue(std::int64_t nowNs);
+    // Forces written lines to the disk now. A failed sync cuts the file back to where the last
+    // good one left it: the lines since may never have reached the disk, and are written again
+    // by whoever kept them.
+    bool sync(std::int64_t nowNs);
+    // The file was removed (or its folder) while it was written: the writes went nowhere.
+    bool removed() const { return removed_; }
     // Syncs what is pending and closes the file.
     void close();
 
@@ -48,12 +58,16 @@ private:
     bool appendLine(std::string_view line);
     bool fail(const std::string& what, int error);
     bool writeAll(std::string_view bytes);
-    bool sync(std::int64_t nowNs);
+    // Cuts a tail of NUL bytes, as a power cut leaves where the file's size reached the disk
+    // and its data did not. The size left.
+    off_t cutNulTail(off_t size);
 
     std::string path_;
     int fd_ = -1;
     bool failed_ = false;
     bool pending_ = false; // written, not yet synced
+    bool removed_ = false;
+    off_t syncedSize_ = 0; // the file's size at the last good sync
     std::int64_t lastSyncNs_ = 0;
     bool everSynced_ = false;
     std::int64_t lines_ = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/CsvLogWriter.h"
+#include "log/DurableLog.h"
 
 #include <cstdint>
 #include <deque>
@@ -13,14 +13,14 @@ namespace talviren {
 // writer, which the owner opens and syncs.
 class TriggeredLog {
 public:
-    TriggeredLog(CsvLogWriter& writer, std::int64_t beforeNs, std::int64_t afterNs)
-        : writer_(writer), beforeNs_(beforeNs), afterNs_(afterNs) {}
+    TriggeredLog(DurableLog& log, std::int64_t beforeNs, std::int64_t afterNs)
+        : log_(log), beforeNs_(beforeNs), afterNs_(afterNs) {}
 
-    // A live reading: written, or kept for a later start. False when the writer failed.
-    bool reading(const TimedReading& reading);
+    // A live reading: logged, or kept for a later start.
+    void reading(const TimedReading& reading);
     // The event began at `steadyNs`: the readings kept from the stretch before go out first, in
     // order.
-    bool start(std::int64_t steadyNs);
+    void start(std::int64_t steadyNs);
     // The event ended at `steadyNs`: readings go on for the stretch after it.
     void stop(std::int64_t steadyNs);
 
@@ -30,7 +30,7 @@ public:
 private:
     enum class State { Waiting, On, Ending };
 
-    CsvLogWriter& writer_;
+    DurableLog& log_;
     std::int64_t beforeNs_;
     std::int64_t afterNs_;
     State state_ = State::Waiting;

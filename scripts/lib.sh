@@ -6,7 +6,7 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libxlsxwriter-dev zlib1g-dev
   libmosquitto-dev mosquitto mosquitto-clients openssl
-  libmicrohttpd-dev libjs-dygraphs prometheus chromium chromium-driver python3-selenium
+  libmicrohttpd-dev libsystemd-dev libjs-dygraphs prometheus chromium chromium-driver python3-selenium
   libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-arphic-uming fonts-wqy-zenhei xvfb xauth tzdata dbus-daemon dbus-session-bus-common at-spi2-core python3-pyatspi
   python3-xlrd python3-openpyxl

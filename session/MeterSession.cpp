@@ -13,10 +13,10 @@ MeterSession::MeterSession(QObject* parent) : QObject(parent) {
         timer->setEnabled(true);
     }
     // Checked ten times a second, synced once a second: the last line before a pause reaches
-    // the disk within a second too.
+    // the disk within a second too; a log behind tries again from here.
     logSync_.setInterval(100);
     connect(&logSync_, &QTimer::timeout, this,
-            [this] { core_.recording().syncLog(systemClock().steadyNs()); });
+            [this] { core_.recording().tickLog(systemClock().steadyNs()); });
     core_.recording().addListener(this);
     // A no-reading alarm rises within a tenth of a second of its time.
     alarmClock_.setInterval(100);

@@ -48,9 +48,10 @@ OpenResult QtSerialPort::fail(OpenResult result, std::string reason) {
 }
 
 OpenResult QtSerialPort::open(int portNumber) {
-    // The device list is taken afresh each time the scan starts over, so a cable plugged
-    // in later is found on the next round.
-    if (portNumber == 1 || !devicesListed_) {
+    // The device list is taken afresh each time the scan starts over (a port no higher than
+    // the last one: port 1 again, or the one port a pinned scan tries), so a cable plugged in
+    // later, or plugged back under another number, is found on the next round.
+    if (!devicesListed_ || portNumber <= lastPortTried_) {
         std::vector<std::string> found;
         if (deviceLister_) {
             found = deviceLister_();
@@ -62,6 +63,7 @@ OpenResult QtSerialPort::open(int portNumber) {
         systemDevices_ = ports::orderSerialDevices(std::move(found));
         devicesListed_ = true;
     }
+    lastPortTried_ = portNumber;
     lastDetail_ = {};
     const std::string path = ports::devicePathForPort(portNumber, systemDevices_);
     lastDetail_.devicePath = path;

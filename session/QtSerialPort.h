@@ -48,6 +48,7 @@ private:
     std::vector<std::uint8_t> received_; // bytes taken from the port, not yet read by the link
     std::vector<std::string> systemDevices_;
     bool devicesListed_ = false;
+    int lastPortTried_ = 0;
     std::function<std::vector<std::string>()> deviceLister_;
     PortDetail lastDetail_;
 };

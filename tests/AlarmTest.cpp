@@ -200,8 +200,9 @@ TEST(AlarmEngine, DurationsOnATickDoNotDependOnJitter) {
         std::filesystem::remove(path);
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> jitterMs(-20, 20);
-        CsvLogWriter writer(path.string());
-        ASSERT_TRUE(writer.open()) << writer.error();
+        DurableLog writer({path.string()});
+        std::string error;
+        ASSERT_TRUE(writer.open(0, error)) << error;
         TriggeredLog log(writer, 2'000'000'000, 2'000'000'000);
         struct Trigger : AlarmListener {
             TriggeredLog& log;

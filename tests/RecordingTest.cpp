@@ -19,10 +19,10 @@ namespace {
 
 struct Heard : RecordingListener {
     void readingRecorded(const TimedReading& reading) override { times.push_back(reading.wallMs); }
-    void logFailed(const std::string& error) override { failures.push_back(error); }
+    void logNews(const std::string& line) override { news.push_back(line); }
     void logChanged(bool open) override { logOpen.push_back(open); }
     std::vector<std::int64_t> times;
-    std::vector<std::string> failures;
+    std::vector<std::string> news;
     std::vector<bool> logOpen;
 };
 
@@ -62,7 +62,7 @@ TEST(Recording, KeepsLogsAndTellsEveryLiveReadingAndReadsItsLogBack) {
     fs::remove(path);
 }
 
-TEST(Recording, AFailedLogStopsAndIsToldOnce) {
+TEST(Recording, ALogRemovedWhileItRunsIsCreatedAgainWithItsHeader) {
     const fs::path path = fs::temp_directory_path() / ("removed-" + std::to_string(::getpid()));
     Recording recording;
     Heard heard;
@@ -70,18 +70,27 @@ TEST(Recording, AFailedLogStopsAndIsToldOnce) {
     std::string error;
     ASSERT_TRUE(recording.startLog(path, error)) << error;
     recording.add(timedReading({1, 1234, 1, 2313, 0}, 0));
+    recording.tickLog(1'000'000'000);
     fs::remove(path); // the folder cleaned up under a running log
     for (int tick = 1; tick < 5; ++tick) {
         recording.add(timedReading({1, 1234, 1, 2313, 0}, tick));
-        recording.syncLog(tick * 2'000'000'000LL);
+        recording.tickLog(tick * 2'000'000'000LL);
     }
-    ASSERT_EQ(heard.failures.size(), 1u);
-    EXPECT_NE(heard.failures[0].find(path.string()), std::string::npos) << heard.failures[0];
-    EXPECT_EQ(recording.log(), nullptr);
-    EXPECT_EQ(heard.logOpen, (std::vector<bool>{true, false}));
-    EXPECT_EQ(recording.history().size(), 5u) << "the readings are kept all the same";
+    ASSERT_EQ(heard.news.size(), 1u);
+    EXPECT_EQ(heard.news[0], "log " + path.string() + ": was removed; created again");
+    ASSERT_NE(recording.log(), nullptr);
+    EXPECT_FALSE(recording.log()->behind());
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 5u) << "the header and the four readings after the removal";
+    EXPECT_EQ(lines[0], csvlog::kHeader);
+    EXPECT_EQ(lines[1] + "\n", csvlog::line(timedReading({1, 1234, 1, 2313, 0}, 1)));
     EXPECT_FALSE(recording.startLog("/no/such/folder/log.csv", error));
     EXPECT_NE(error.find("/no/such/folder/log.csv"), std::string::npos) << error;
+    fs::remove(path);
 }
 
 } // namespace

@@ -21,8 +21,8 @@ void Recording::add(const TimedReading& reading) {
     history_.add(reading);
     statistics_.add(reading);
     tallyPower(reading.raw);
-    if (log_ && !log_->append(reading)) {
-        logFailed();
+    if (log_ && logEveryReading_) {
+        log_->append(reading);
     }
     tell([&](RecordingListener& listener) { listener.readingRecorded(reading); });
 }
@@ -58,15 +58,49 @@ LogReadResult Recording::load(const std::string& path) {
     return readCsvLog(path, sink);
 }
 
-bool Recording::startLog(const std::string& path, std::string& error) {
-    auto writer = std::make_unique<CsvLogWriter>(path);
-    if (!writer->open()) {
-        error = writer->error();
+bool Recording::startLog(const std::string& path, std::string& error, std::uint64_t minFreeBytes) {
+    return startLog(path, error, minFreeBytes, systemClock().wallMs());
+}
+
+bool Recording::startLog(const std::string& path, std::string& error, std::uint64_t minFreeBytes,
+                         std::int64_t wallMs) {
+    DurableLog::Settings settings;
+    settings.path = path;
+    settings.minFreeBytes = minFreeBytes;
+    auto log = std::make_unique<DurableLog>(settings, logEvents());
+    if (!log->open(wallMs, error)) {
         return false;
     }
-    log_ = std::move(writer);
+    log_ = std::move(log);
     tell([](RecordingListener& listener) { listener.logChanged(true); });
     return true;
+}
+
+DurableLogEvents Recording::logEvents() {
+    DurableLogEvents events;
+    events.fellBehind = [this](const std::string&) {
+        tell([](RecordingListener& listener) { listener.logBehind(true); });
+    };
+    events.caughtUp = [this](std::uint64_t late, std::uint64_t dropped) {
+        std::string line = "log caught up: " + std::to_string(late) + " readings written late";
+        if (dropped > 0) {
+            line += ", " + std::to_string(dropped) + " dropped";
+        }
+        tell([&](RecordingListener& listener) {
+            listener.logBehind(false);
+            listener.logNews(line);
+        });
+    };
+    events.dropping = [this](std::size_t kept) {
+        const std::string line = "log: more than " + std::to_string(kept) +
+                                 " readings wait; the oldest are dropped from now on";
+        tell([&](RecordingListener& listener) { listener.logNews(line); });
+    };
+    events.fileStarted = [this](const std::string& path, const std::string& why) {
+        const std::string line = "log " + path + ": " + why;
+        tell([&](RecordingListener& listener) { listener.logNews(line); });
+    };
+    return events;
 }
 
 void Recording::stopLog() {
@@ -76,17 +110,16 @@ void Recording::stopLog() {
     }
 }
 
-void Recording::syncLog(std::int64_t nowNs) {
-    if (log_ && !log_->syncIfDue(nowNs)) {
-        logFailed();
+void Recording::tickLog(std::int64_t nowNs) {
+    if (log_) {
+        log_->tick(nowNs);
     }
 }
 
-void Recording::logFailed() {
-    const std::string error = log_->error();
-    log_.reset(); // the lines written stay as they are
-    tell([&](RecordingListener& listener) { listener.logFailed(error); });
-    tell([](RecordingListener& listener) { listener.logChanged(false); });
+void Recording::reopenLog(std::int64_t nowNs) {
+    if (log_) {
+        log_->reopen(nowNs);
+    }
 }
 
 void Recording::addListener(RecordingListener* listener) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "log/CsvLogReader.h"
-#include "log/CsvLogWriter.h"
+#include "log/DurableLog.h"
 #include "power/PowerTally.h"
 #include "trend/ReadingStatistics.h"
 #include "trend/TrendHistory.h"
@@ -20,11 +20,14 @@ public:
     virtual ~RecordingListener() = default;
     // A live reading is in the history, the statistics and the log.
     virtual void readingRecorded(const TimedReading& /*reading*/) {}
-    // The log stopped after a failure; `error` names the file and the system's reason. The
-    // lines written before stay as they are.
-    virtual void logFailed(const std::string& /*error*/) {}
-    // A log was opened, or closed (also after a failure).
+    // A log was opened, or closed.
     virtual void logChanged(bool /*open*/) {}
+    // The log fell behind (readings wait in memory), or caught up again: log()->behind() says
+    // which, log()->error() why. The lines written stay as they are.
+    virtual void logBehind(bool /*behind*/) {}
+    // What the log has to say beside: a new file, readings dropped, catching up ("log caught
+    // up: 12 readings written late").
+    virtual void logNews(const std::string& /*line*/) {}
 };
 
 // The data of one run (or of one log read back): every reading in a history, the statistics,
@@ -58,24 +61,37 @@ public:
         power_.reset();
     }
 
-    // Appends every live reading to the CSV log at `path` from now on; false with `error` when
-    // the file cannot be opened.
-    bool startLog(const std::string& path, std::string& error);
+    // Appends every live reading to the CSV log at `path` (which may hold %Y, %m, %d, %H) from
+    // now on; false with `error` when the file cannot be opened. Past that the log never ends
+    // by itself: it falls behind and catches up (log/DurableLog.h).
+    bool startLog(const std::string& path, std::string& error, std::uint64_t minFreeBytes = 0);
+    bool startLog(const std::string& path, std::string& error, std::uint64_t minFreeBytes,
+                  std::int64_t wallMs);
     // Syncs and closes the log.
     void stopLog();
     // The log being written, or none.
-    const CsvLogWriter* log() const { return log_.get(); }
-    // Forces the log to the disk unless the last sync is less than a second old (nowNs on the
-    // steady clock); the owner calls it from a timer, so that a slow disk never holds up a
-    // reading.
-    void syncLog(std::int64_t nowNs);
+    const DurableLog* log() const { return log_.get(); }
+    DurableLog* log() { return log_.get(); }
+    // Whether every live reading goes to the log (the default), or only what its owner
+    // appends (a log around an alarm).
+    void setLogEveryReading(bool every) { logEveryReading_ = every; }
+    // The log's timer (nowNs on the steady clock): syncs once a second, tries again while
+    // behind; the owner calls it every 100 ms, so that a slow disk never holds up a reading.
+    void tickLog(std::int64_t nowNs);
+    // Closes the log's file and opens its name anew (after a rotation moved it).
+    void reopenLog(std::int64_t nowNs);
+
+    // Keeps only the newest reading in the history (a run that draws no chart: its memory
+    // does not grow); the statistics, power and energy are tallies and count every one.
+    void keepLatestOnly() { history_.keepLatestOnly(); }
 
     // Registers a listener; it must stay until removed.
     void addListener(RecordingListener* listener);
     void removeListener(RecordingListener* listener);
 
 private:
-    void logFailed();
+    // The log's events as the listeners hear them.
+    DurableLogEvents logEvents();
     // The power tally takes the reading the history took last.
     void tallyPower(const MeterReading& reading);
     template <typename Call> void tell(Call call);
@@ -83,9 +99,10 @@ private:
     TrendHistory history_;
     ReadingStatistics statistics_;
     PowerTally power_;
-    std::unique_ptr<CsvLogWriter> log_;
+    std::unique_ptr<DurableLog> log_;
     std::vector<RecordingListener*> listeners_;
     std::uint64_t liveCount_ = 0;
+    bool logEveryReading_ = true;
 };
 
 } // namespace talviren

@@ -22,8 +22,22 @@ void TrendHistory::push(std::int64_t wallMs, const MeterReading& reading, bool b
     point.function = reading.function;
     point.currentRange = reading.currentRange;
     point.secondSign = reading.secondSign;
-    point.breakBefore = breakBefore || breakPending_ || size_ == 0;
+    point.breakBefore = breakBefore || breakPending_ || added_ == 0;
     breakPending_ = false;
+    if (added_ == 0) {
+        firstKeyMs_ = wallMs + shiftMs;
+    }
+    ++added_;
+    lastKeyMs_ = wallMs + shiftMs;
+    if (latestOnly_) {
+        latest_ = point;
+        shifts_.clear();
+        if (shiftMs != 0) {
+            shifts_.push_back({0, shiftMs});
+        }
+        size_ = 1;
+        return;
+    }
     if (shiftMs != currentShift()) {
         shifts_.push_back({size_, shiftMs});
     }
@@ -33,7 +47,6 @@ void TrendHistory::push(std::int64_t wallMs, const MeterReading& reading, bool b
     }
     chunks_[size_ >> kChunkBits][size_ & (chunk - 1)] = point;
     ++size_;
-    lastKeyMs_ = wallMs + shiftMs;
 }
 
 std::int64_t TrendHistory::shiftOf(std::size_t i) const {
@@ -43,7 +56,7 @@ std::int64_t TrendHistory::shiftOf(std::size_t i) const {
 }
 
 void TrendHistory::add(const TimedReading& reading) {
-    if (size_ == 0) {
+    if (added_ == 0) {
         lastSteadyNs_ = reading.steadyNs;
         push(reading.wallMs, reading.raw, true, 0);
         return;
@@ -69,7 +82,7 @@ void TrendHistory::add(const TimedReading& reading) {
 }
 
 void TrendHistory::add(std::int64_t wallMs, const MeterReading& reading) {
-    if (size_ == 0) {
+    if (added_ == 0) {
         push(wallMs, reading, true, 0);
         return;
     }

@@ -48,10 +48,31 @@ public:
     void add(std::int64_t wallMs, const MeterReading& reading);
     // The next reading starts a new line (the link was lost).
     void markBreak() { breakPending_ = true; }
+    // From now on only the newest reading is kept (size() at most 1), with its key and break
+    // worked out from all before: for a run that draws no chart.
+    void keepLatestOnly() {
+        latestOnly_ = true;
+        if (size_ > 0) {
+            latest_ = back();
+            const std::int64_t shift = currentShift();
+            chunks_.clear();
+            shifts_.clear();
+            if (shift != 0) {
+                shifts_.push_back({0, shift});
+            }
+            size_ = 1;
+        }
+    }
 
+    // Readings kept; every reading ever added, and the key of the first of them.
     std::size_t size() const { return size_; }
+    std::uint64_t added() const { return added_; }
+    std::int64_t firstKeyMs() const { return firstKeyMs_; }
     bool empty() const { return size_ == 0; }
     const TrendPoint& operator[](std::size_t i) const {
+        if (latestOnly_) {
+            return latest_;
+        }
         return chunks_[i >> kChunkBits][i & ((std::size_t(1) << kChunkBits) - 1)];
     }
     const TrendPoint& back() const { return (*this)[size_ - 1]; }
@@ -79,6 +100,10 @@ private:
     std::int64_t lastKeyMs_ = 0;
     std::vector<Shift> shifts_; // rare: only where the clock was set back
     bool breakPending_ = true;
+    bool latestOnly_ = false;
+    TrendPoint latest_;
+    std::uint64_t added_ = 0;
+    std::int64_t firstKeyMs_ = 0;
 };
 
 static_assert(sizeof(TrendPoint) == 16);

@@ -448,14 +448,25 @@ void TrendView::refreshEnergy() {
 }
 
 void TrendView::refreshLogLabel() {
-    const CsvLogWriter* log = live_.log();
+    const DurableLog* log = live_.log();
     if (!log) {
         logLabel->clear();
         return;
     }
-    logLabel->setText(tr("%1: %2 lines")
-                          .arg(QFileInfo(QString::fromStdString(log->path())).fileName())
-                          .arg(log->linesWritten()));
+    QString text = tr("%1: %2 lines")
+                       .arg(QFileInfo(QString::fromStdString(log->path())).fileName())
+                       .arg(log->linesWritten());
+    // Behind: what waits, what went, and why, in red until it has caught up.
+    if (log->behind()) {
+        text += tr(", %1 waiting").arg(log->waiting());
+        if (log->dropped() > 0) {
+            text += tr(", %1 dropped").arg(log->dropped());
+        }
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(log->error()));
+    }
+    logLabel->setStyleSheet(log->behind() ? QStringLiteral("color: #c62828") : QString());
+    logLabel->setToolTip(QString::fromStdString(log->error()));
+    logLabel->setText(text);
 }
 
 void TrendView::uncheckLog() {
@@ -491,13 +502,8 @@ void TrendView::setLogging(bool on) {
     refreshLogLabel();
 }
 
-void TrendView::logFailed(const std::string& error) {
-    uncheckLog();
+void TrendView::logBehind(bool) {
     refreshLogLabel();
-    // Told from the event loop: a modal box here would run one inside the reading's path.
-    const QString text = tr("Logging stopped:\n%1").arg(QString::fromStdString(error));
-    QMetaObject::invokeMethod(
-        this, [this, text] { tell(tr("Log"), text); }, Qt::QueuedConnection);
 }
 
 void TrendView::openLog() {

@@ -96,7 +96,7 @@ protected:
 
 private:
     void readingRecorded(const TimedReading& reading) override;
-    void logFailed(const std::string& error) override;
+    void logBehind(bool behind) override;
     void alarmChanged(const AlarmEvent& event) override;
     void alarmsConfigured() override;
     // Configures the session's alarms from the settings.

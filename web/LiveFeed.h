@@ -98,6 +98,15 @@ public:
     std::uint64_t currentOverloads() const { return currentOverloads_; }
     std::uint64_t secondOverloads() const { return secondOverloads_; }
 
+    // The log the run writes (the recording's unless set), or none.
+    const DurableLog* log() const { return log_ ? log_ : recording_.log(); }
+    void setLog(const DurableLog* log) { log_ = log; }
+    // Whether the kernel says the system clock is synchronised; none when it cannot tell.
+    std::optional<bool> clockSynchronised() const { return clockSynchronised_; }
+    void setClockSynchronised(std::optional<bool> synchronised) {
+        clockSynchronised_ = synchronised;
+    }
+
     const Recording& recording() const { return recording_; }
     const AlarmEngine& alarms() const { return alarms_; }
     std::optional<PowerFactor> powerFactor() const { return powerFactor_; }
@@ -118,6 +127,8 @@ private:
     std::uint64_t currentOverloads_ = 0;
     std::uint64_t secondOverloads_ = 0;
     FeedListener* listener_ = nullptr;
+    const DurableLog* log_ = nullptr;
+    std::optional<bool> clockSynchronised_;
 };
 
 } // namespace talviren::web

@@ -130,6 +130,14 @@ std::string metricsText(const LiveFeed& feed, std::string_view meterId) {
         out.sample("talviren_energy_joules_total",
                    shortest(power.apparentEnergyVAh() * 3600.0 * pf->value()));
     }
+    if (const DurableLog* log = feed.log()) {
+        out.family("talviren_log_pending_readings", "gauge",
+                   "Readings waiting in memory for the log's file (a full disk, say).");
+        out.sample("talviren_log_pending_readings", std::to_string(log->waiting()));
+        out.family("talviren_log_dropped_readings_total", "counter",
+                   "Readings that waited too long for the log's file and were dropped.");
+        out.sample("talviren_log_dropped_readings_total", std::to_string(log->dropped()));
+    }
     return out.take();
 }
 

@@ -131,6 +131,25 @@ std::string runStateJson(const LiveFeed& feed, std::string_view meterId,
     json::appendKey(out, "statistics");
     appendStatistics(out, feed, decimalSeparator);
     appendPower(out, feed);
+    json::appendKey(out, "log");
+    if (const DurableLog* log = feed.log()) {
+        out += '{';
+        appendText(out, "path", log->path());
+        appendNumber(out, "pending", static_cast<std::int64_t>(log->waiting()));
+        appendNumber(out, "dropped", static_cast<std::int64_t>(log->dropped()));
+        json::appendKey(out, "error");
+        if (log->error().empty()) {
+            out += "null";
+        } else {
+            json::appendString(out, log->error());
+        }
+        out += '}';
+    } else {
+        out += "null";
+    }
+    json::appendKey(out, "clock_synchronised");
+    const auto synchronised = feed.clockSynchronised();
+    out += !synchronised ? "null" : *synchronised ? "true" : "false";
     out += '}';
     return out;
 }
