@@ -10,6 +10,8 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace talviren::mqtt {
 
@@ -96,8 +98,12 @@ void MqttPublisher::connectCallback(struct mosquitto*, void* data, int rc) {
 }
 
 void MqttPublisher::disconnectCallback(struct mosquitto*, void* data, int rc) {
+    // The system's reason is in this thread's errno now; on ours it would be another's.
+    const std::string reason =
+        rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc);
     QMetaObject::invokeMethod(
-        self(data), [p = self(data), rc] { p->onDisconnected(rc); }, Qt::QueuedConnection);
+        self(data), [p = self(data), rc, reason] { p->onDisconnected(rc, reason); },
+        Qt::QueuedConnection);
 }
 
 void MqttPublisher::publishCallback(struct mosquitto*, void* data, int mid) {
@@ -208,7 +214,7 @@ void MqttPublisher::onConnected(int rc) {
     pump();
 }
 
-void MqttPublisher::onDisconnected(int rc) {
+void MqttPublisher::onDisconnected(int rc, const std::string& reason) {
     const bool wasConnected = connected_;
     connected_ = false;
     if (fatal_ || rc == MOSQ_ERR_SUCCESS) {
@@ -221,8 +227,8 @@ void MqttPublisher::onDisconnected(int rc) {
     if (!toldAway_) {
         toldAway_ = true;
         say(now() + " MQTT broker " + settings_.address() +
-            (wasConnected || everConnected_ ? " lost (" : " is not reachable (") +
-            mosquitto_strerror(rc) + "); readings are queued until it is back");
+            (wasConnected || everConnected_ ? " lost (" : " is not reachable (") + reason +
+            "); readings are queued until it is back");
     }
 }
 

@@ -79,7 +79,7 @@ private:
     static void logCallback(struct mosquitto*, void* self, int level, const char* text);
 
     void onConnected(int rc);
-    void onDisconnected(int rc);
+    void onDisconnected(int rc, const std::string& reason);
     void onPublished(int mid);
     void onMessage(const QByteArray& topic, const QByteArray& payload);
     void onTlsError(const QString& text);

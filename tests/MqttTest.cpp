@@ -517,6 +517,12 @@ TEST(Mqtt, ABrokerThatIsDownAtStartGetsEveryReadingWhenItComes) {
     const int last = static_cast<int>(cli.lines().size()) - 1;
     EXPECT_TRUE(deliveredInOrder(sub, "talviren/late", last));
     EXPECT_TRUE(toldOnce(cli.errors(), "is not reachable", " is back;"));
+    // The reason as the system gave it when the connection failed, not a later errno's.
+    const QString errors = cli.errors();
+    const qsizetype reason = errors.indexOf("is not reachable (");
+    if (reason >= 0) {
+        EXPECT_EQ(errors.mid(reason + 18, 19), "Connection refused)") << errors.toStdString();
+    }
 }
 
 TEST(Mqtt, APasswordFileLogsInAndAWrongPasswordIsRefusedWithExitFive) {
