@@ -26,7 +26,7 @@ namespace {
 class GivenLog : public talviren::OpenDialog {
 public:
     explicit GivenLog(QString path) : path_(std::move(path)) {}
-    std::optional<QString> exec(const QString&, const QString&) override { return path_; }
+    QStringList exec(const QString&, const QString&) override { return {path_}; }
 
 private:
     QString path_;

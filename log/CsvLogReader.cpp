@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -296,6 +297,10 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
         return result;
     }
     result.isLog = true;
+    // What a power cut leaves where the file's size reached the disk and its data did not.
+    while (!text.empty() && text.back() == '\0') {
+        text.remove_suffix(1);
+    }
     TimeReader times;
     while (!text.empty()) {
         if (text[0] == '\n' || (text[0] == '\r' && text.size() > 1 && text[1] == '\n')) {
@@ -315,37 +320,141 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
     return result;
 }
 
-LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
-    LogReadResult result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        result.error = "cannot open " + path + ": " + std::strerror(errno);
-        if (fd >= 0) {
+namespace {
+
+// A log mapped into memory for reading, unmapped when it goes.
+class MappedLog {
+public:
+    explicit MappedLog(std::string path) : path_(std::move(path)) {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0) {
+            error_ = "cannot open " + path_ + ": " + std::strerror(errno);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return;
+        }
+        size_ = static_cast<std::size_t>(info.st_size);
+        if (size_ == 0) {
             ::close(fd);
+            error_ = path_ + " is empty";
+            return;
+        }
+        data_ = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        const int mapError = errno;
+        ::close(fd);
+        if (data_ == MAP_FAILED) {
+            data_ = nullptr;
+            error_ = "cannot read " + path_ + ": " + std::strerror(mapError);
+            return;
+        }
+        ::madvise(data_, size_, MADV_SEQUENTIAL);
+    }
+    ~MappedLog() {
+        if (data_) {
+            ::munmap(data_, size_);
+        }
+    }
+    MappedLog(const MappedLog&) = delete;
+    MappedLog& operator=(const MappedLog&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::string& error() const { return error_; }
+    std::string_view text() const {
+        return data_ ? std::string_view(static_cast<const char*>(data_), size_)
+                     : std::string_view();
+    }
+
+    // Reads it into `sink`, the error naming the file.
+    LogReadResult read(LogReadingSink& sink) const {
+        if (!data_) {
+            LogReadResult result;
+            result.error = error_;
+            return result;
+        }
+        LogReadResult result = readCsvLogText(text(), sink);
+        if (!result.isLog) {
+            result.error = path_ + " is no talviren log: " + result.error;
         }
         return result;
     }
-    if (info.st_size == 0) {
-        ::close(fd);
-        result.error = path + " is empty";
-        return result;
+
+private:
+    std::string path_;
+    std::string error_;
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// The time of a log's first reading, read from its first lines; none when no line is read
+// there (the file is still checked whole when it is read).
+std::optional<std::int64_t> firstReadingTime(const MappedLog& log) {
+    struct First : LogReadingSink {
+        std::optional<std::int64_t> wallMs;
+        void reading(std::int64_t ms, const MeterReading&, std::string_view,
+                     std::string_view) override {
+            if (!wallMs) {
+                wallMs = ms;
+            }
+        }
+    } first;
+    std::string_view text = log.text().substr(0, 4096);
+    if (const std::size_t end = text.rfind('\n'); end != std::string_view::npos) {
+        text = text.substr(0, end + 1);
     }
-    const std::size_t size = static_cast<std::size_t>(info.st_size);
-    void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int mapError = errno;
-    ::close(fd);
-    if (data == MAP_FAILED) {
-        result.error = "cannot read " + path + ": " + std::strerror(mapError);
-        return result;
+    readCsvLogText(text, first);
+    return first.wallMs;
+}
+
+} // namespace
+
+LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
+    return MappedLog(path).read(sink);
+}
+
+LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink) {
+    std::vector<std::unique_ptr<MappedLog>> logs;
+    std::vector<std::pair<std::int64_t, std::size_t>> order;
+    for (const std::string& path : paths) {
+        logs.push_back(std::make_unique<MappedLog>(path));
+        LogReadResult checked;
+        checked.isLog = logs.back()->error().empty();
+        if (checked.isLog) {
+            // No reading is taken here: the header decides whether it is a log at all.
+            struct None : LogReadingSink {
+                void reading(std::int64_t, const MeterReading&, std::string_view,
+                             std::string_view) override {}
+            } none;
+            const std::string_view text = logs.back()->text();
+            const std::size_t end = text.find('\n');
+            checked = readCsvLogText(end == std::string_view::npos ? text : text.substr(0, end + 1),
+                                     none);
+        }
+        if (!checked.isLog) {
+            LogReadResult refused;
+            refused.error = logs.back()->error().empty()
+                                ? path + " is no talviren log: " + checked.error
+                                : logs.back()->error();
+            return refused;
+        }
+        const auto first = firstReadingTime(*logs.back());
+        order.emplace_back(first.value_or(std::numeric_limits<std::int64_t>::max()),
+                           logs.size() - 1);
     }
-    ::madvise(data, size, MADV_SEQUENTIAL);
-    result = readCsvLogText(std::string_view(static_cast<const char*>(data), size), sink);
-    ::munmap(data, size);
-    if (!result.isLog) {
-        result.error = path + " is no talviren log: " + result.error;
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    LogReadResult total;
+    total.isLog = !paths.empty();
+    for (const auto& [first, index] : order) {
+        const LogReadResult one = logs[index]->read(sink);
+        total.readings += one.readings;
+        total.skipped += one.skipped;
     }
-    return result;
+    if (paths.empty()) {
+        total.error = "no file given";
+    }
+    return total;
 }
 
 } // namespace talviren

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talviren {
 
@@ -31,7 +32,13 @@ struct LogReadResult {
 // A file whose first line is not the log's header is no log at all. The power columns a
 // Trend save adds after the log's (apparent_power_va, power_w) are allowed and not read: power
 // always comes from the quantities.
+// A power cut can leave a log with a torn last line and a tail of NUL bytes: the NUL bytes are
+// no lines, the torn line is skipped and counted.
 LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink);
+
+// Several logs as one (a month of daily files): in the order of their first readings, whatever
+// order they are given in. No log at all when one of them is none (the error names it).
+LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink);
 
 // The same over text already in memory (for tests and benchmarks).
 LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink);

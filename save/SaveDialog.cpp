@@ -57,16 +57,16 @@ std::optional<QString> QtSaveDialog::exec(const SaveDialogRequest& request) {
     return dialog.selectedFiles().constFirst();
 }
 
-std::optional<QString> QtOpenDialog::exec(const QString& folder, const QString& filter) {
+QStringList QtOpenDialog::exec(const QString& folder, const QString& filter) {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFileMode(QFileDialog::ExistingFiles); // a month of daily logs at once
     dialog.setNameFilters(typeLabels(filter));
     dialog.setDirectory(folder);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
     }
-    return dialog.selectedFiles().constFirst();
+    return dialog.selectedFiles();
 }
 
 } // namespace talviren

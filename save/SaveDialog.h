@@ -49,15 +49,16 @@ QString defaultSaveFolder();
 class OpenDialog {
 public:
     virtual ~OpenDialog() = default;
-    // Shows the dialog; the chosen file, or nothing on Cancel. filter as for SaveDialogRequest.
-    virtual std::optional<QString> exec(const QString& folder, const QString& filter) = 0;
+    // Shows the dialog; the chosen files (one or more), none on Cancel. filter as for
+    // SaveDialogRequest.
+    virtual QStringList exec(const QString& folder, const QString& filter) = 0;
 };
 
 // The open dialog as the user sees it: QFileDialog.
 class QtOpenDialog : public OpenDialog {
 public:
     explicit QtOpenDialog(QWidget* parent) : parent_(parent) {}
-    std::optional<QString> exec(const QString& folder, const QString& filter) override;
+    QStringList exec(const QString& folder, const QString& filter) override;
 
 private:
     QWidget* parent_;

@@ -210,19 +210,20 @@ public:
     std::vector<int> typeIndexBefore;
 };
 
-// An open dialog answered by the test: each exec takes the next path (empty: Cancel).
+// An open dialog answered by the test: each exec takes the next paths (empty: Cancel).
 class ScriptedOpenDialog : public OpenDialog {
 public:
-    std::optional<QString> exec(const QString& folder, const QString&) override {
+    QStringList exec(const QString& folder, const QString&) override {
         folders.push_back(folder);
         if (answers.empty()) {
-            return std::nullopt;
+            return {};
         }
-        const QString path = answers.front();
+        QStringList paths = answers.front();
         answers.pop_front();
-        return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+        paths.removeAll(QString());
+        return paths;
     }
-    std::deque<QString> answers;
+    std::deque<QStringList> answers;
     std::vector<QString> folders;
 };
 

@@ -273,7 +273,7 @@ TEST(TrendView, PowerRowStatisticsAndEnergyFollowThePowerFactorLiveAndInALog) {
     }
     rig.view.resetButton->click();
     EXPECT_TRUE(rig.view.energyLabel->text().isEmpty());
-    rig.openDialog.answers.push_back(path);
+    rig.openDialog.answers.push_back({path});
     rig.view.openButton->click();
     ASSERT_TRUE(rig.view.showingLog());
     rig.settle();
@@ -422,7 +422,7 @@ TEST(TrendView, OpeningALogShowsItUntilLiveAndSaysHowManyLinesWereSkipped) {
                "not a reading at all\n"
                "2026-12-07T10:00:01.500,2,AC I,0.5A,DC U,OLV,0.5,\n");
     file.close();
-    rig.openDialog.answers.push_back(path);
+    rig.openDialog.answers.push_back({path});
     rig.view.openButton->click();
     ASSERT_TRUE(rig.view.showingLog());
     EXPECT_EQ(rig.view.sourceLabel->text(), "old.csv: 3 readings");
@@ -446,7 +446,7 @@ TEST(TrendView, OpeningALogShowsItUntilLiveAndSaysHowManyLinesWereSkipped) {
     // A file that is no log says so and changes nothing.
     const QString picture = rig.folder.filePath("picture.png");
     QImage(4, 4, QImage::Format_RGB32).save(picture);
-    rig.openDialog.answers.push_back(picture);
+    rig.openDialog.answers.push_back({picture});
     rig.view.openButton->click();
     EXPECT_FALSE(rig.view.showingLog());
     ASSERT_EQ(rig.messages.size(), 2u);

@@ -47,6 +47,10 @@ void Recording::tallyPower(const MeterReading& reading) {
 }
 
 LogReadResult Recording::load(const std::string& path) {
+    return load(std::vector<std::string>{path});
+}
+
+LogReadResult Recording::load(const std::vector<std::string>& paths) {
     struct Sink : LogReadingSink {
         Recording& into;
         explicit Sink(Recording& r) : into(r) {}
@@ -55,7 +59,7 @@ LogReadResult Recording::load(const std::string& path) {
             into.addLogged(wallMs, raw, currentText, secondText);
         }
     } sink(*this);
-    return readCsvLog(path, sink);
+    return readCsvLogs(paths, sink);
 }
 
 bool Recording::startLog(const std::string& path, std::string& error, std::uint64_t minFreeBytes) {

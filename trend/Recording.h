@@ -44,6 +44,8 @@ public:
                    std::string_view secondText);
     // Reads a log into this recording (an empty one): every line that can be read.
     LogReadResult load(const std::string& path);
+    // Reads several logs into it as one, in time order (a month of daily files).
+    LogReadResult load(const std::vector<std::string>& paths);
     // The next reading starts a new line.
     void markBreak() { history_.markBreak(); }
 

@@ -507,23 +507,30 @@ void TrendView::logBehind(bool) {
 }
 
 void TrendView::openLog() {
-    const auto path = openDialog_.exec(saveCommand_.folder(),
-                                       QString::fromStdString(dialogFilter(SaveView::Log)) +
-                                           tr("All files (*)") + QStringLiteral("|*|"));
-    if (!path) {
+    const QStringList paths = openDialog_.exec(saveCommand_.folder(),
+                                               QString::fromStdString(dialogFilter(SaveView::Log)) +
+                                                   tr("All files (*)") + QStringLiteral("|*|"));
+    if (paths.isEmpty()) {
         return;
     }
-    // Read into a recording of its own: a file that is no log changes nothing.
+    // Read into a recording of its own: a file that is no log changes nothing. Several files
+    // (a month of daily logs) are one log, in time order.
+    std::vector<std::string> files;
+    for (const QString& path : paths) {
+        files.push_back(path.toStdString());
+    }
     auto recording = std::make_unique<Recording>();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const LogReadResult result = recording->load(path->toStdString());
+    const LogReadResult result = recording->load(files);
     QApplication::restoreOverrideCursor();
     if (!result.isLog) {
         tell(tr("Open"),
-             tr("Could not open %1:\n%2").arg(*path, QString::fromStdString(result.error)));
+             tr("Could not open %1:\n%2")
+                 .arg(paths.join(QStringLiteral(", ")), QString::fromStdString(result.error)));
         return;
     }
-    openedName_ = QFileInfo(*path).fileName();
+    openedName_ =
+        paths.size() == 1 ? QFileInfo(paths.front()).fileName() : tr("%1 files").arg(paths.size());
     opened_ = std::move(recording);
     showRecording(opened_.get());
     spanButtons[static_cast<int>(TrendChart::Span::All)]->setChecked(true);
