@@ -172,4 +172,32 @@ TEST(SerialLink, DeniedDeviceIsUnviableWithTheGroupHint) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused with the hint, 3: could not drop root";
 }
 
+// The device list is read afresh whenever the scan starts over: at port 1 of a full scan, and
+// at every try of a scan pinned to one port, so that an adapter back under another ttyUSB
+// number is found.
+TEST(SerialLink, TheDeviceListIsReadAgainEachTimeTheScanStartsOver) {
+    QTemporaryDir config;
+    ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+    QtSerialPort port;
+    std::vector<std::string> devices = {"/dev/ttyUSB0"};
+    int listed = 0;
+    port.setDeviceLister([&] {
+        ++listed;
+        return devices;
+    });
+    for (int n : {1, 2, 3, 1, 2}) {
+        port.open(n);
+    }
+    EXPECT_EQ(listed, 2) << "a full scan: at its start and when it comes back to COM1";
+    devices = {"/dev/ttyUSB3"}; // replugged under another number
+    for (int i = 0; i < 3; ++i) {
+        port.open(2);
+    }
+    EXPECT_EQ(listed, 5) << "a pinned port: at every try";
+    EXPECT_EQ(port.lastOpenDetail().devicePath, "");
+    port.open(1);
+    EXPECT_NE(port.lastOpenDetail().failureReason, "no serial device has this number")
+        << "COM1 is the adapter under its new name";
+}
+
 } // namespace
