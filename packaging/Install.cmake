@@ -15,6 +15,7 @@ endforeach()
 install(FILES packaging/talviren-cli.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME talviren-cli)
 install(FILES packaging/talviren-watch@.service DESTINATION lib/systemd/system)
+install(FILES packaging/talviren.logrotate DESTINATION /etc/logrotate.d RENAME talviren)
 
 # Manual pages and the changelog, gzip-compressed without a time stamp.
 set(TALVIREN_GZIPPED ${CMAKE_CURRENT_BINARY_DIR}/gzipped)
@@ -64,6 +65,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-dygraphs")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto-clients")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# What is installed under /etc is the administrator's to change: kept across upgrades.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/conffiles "/etc/logrotate.d/talviren\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/conffiles)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
