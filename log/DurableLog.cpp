@@ -13,6 +13,9 @@ namespace {
 // Lines written in one go while catching up: a day that waited goes out in some seconds, a
 // batch a tick, so that the readings' path never waits long for it.
 constexpr std::size_t kCatchUpBatch = 2000;
+// Lines kept for writing again until the next sync: past this many (never at 2 a second, in
+// a second), the sync comes early, so that what is kept stays small however fast lines come.
+constexpr std::size_t kMostUnsynced = 8192;
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -150,15 +153,28 @@ void DurableLog::append(const TimedReading& reading) {
         return;
     }
     lastWallMs_ = reading.wallMs;
-    std::vector<Line> line;
-    line.push_back({reading.wallMs, csvlog::line(reading)});
+    Line one{reading.wallMs, csvlog::line(reading)};
     if (behind_) {
-        wait(std::move(line.front()));
+        wait(std::move(one));
         return;
     }
+    // The way of nearly every line: its file is open, one write.
+    if (writer_ && !writer_->failed() && nameFor(one.wallMs) == path_) {
+        if (writer_->appendLines(one.text, 1)) {
+            unsynced_.push_back(std::move(one));
+            if (unsynced_.size() >= kMostUnsynced) {
+                sync();
+            }
+            return;
+        }
+    }
+    std::vector<Line> line;
+    line.push_back(std::move(one));
     if (!write(line)) {
         fallBehind(writer_ ? writer_->error() : "cannot write " + nameFor(reading.wallMs));
         wait(std::move(line.front())); // after what a failed sync gave back, if anything
+    } else if (unsynced_.size() >= kMostUnsynced) {
+        sync();
     }
 }
 

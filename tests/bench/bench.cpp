@@ -14,6 +14,7 @@
 #include "export/Workbook.h"
 #include "link/PortNaming.h"
 #include "link/Protocol.h"
+#include "log/CsvLog.h"
 #include "log/CsvLogWriter.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ReadingMessages.h"
@@ -31,6 +32,7 @@
 #include "ui/TrendCurve.h"
 #include "ui/TrendView.h"
 #include "web/HttpServer.h"
+#include "web/LiveFeed.h"
 #include "web/WebPage.h"
 
 #include <QApplication>
@@ -343,7 +345,7 @@ int liveReadings(bool label) {
         publisher->stopListening();
         report("stream_median", median(stream), "ms");
         report("stream_max", *std::max_element(stream.begin(), stream.end()), "ms");
-        const CsvLogWriter* log = session.recording().log();
+        const DurableLog* log = session.recording().log();
         return log && log->linesWritten() >= 25 && publisher->queued() >= 25 ? 0 : 1;
     }
     report("latency_median", median(observer.samples), "ms");
@@ -609,6 +611,41 @@ int trend(const char* folder) {
     return 0;
 }
 
+// A month of the simulated readings as 30 daily logs, DIR/day-01.csv to day-30.csv, as the
+// service writes them with --output DIR/day-%d.csv.
+int writeMonth(const char* folder) {
+    Recording recording;
+    recording.keepLatestOnly();
+    std::string error;
+    if (!recording.startLog(std::string(folder) + "/day-%d.csv", error, 0, 1'765'000'000'000)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    for (int i = 0; i < kMonthReadings; ++i) {
+        recording.add(simulatedReading(i));
+    }
+    recording.stopLog();
+    return 0;
+}
+
+// Opens the logs given, as the Trend view's Open does: the time, with every line read.
+int openLogs(const std::vector<QString>& paths) {
+    std::vector<double> times;
+    for (int run = 0; run < 3; ++run) {
+        TrendBench opener;
+        opener.openDialog.paths = QStringList(paths.begin(), paths.end());
+        const auto opened = Clock::now();
+        opener.view.openLog();
+        times.push_back(msSince(opened));
+        if (opener.view.chart->currentCurve()->series()->size() == 0) {
+            std::fprintf(stderr, "the logs did not open\n");
+            return 1;
+        }
+    }
+    report("trend_open_month_of_days", median(times) / 1000, "s");
+    return 0;
+}
+
 // Child: the whole window holding a month of live readings under "All", then its memory.
 int trendMemoryChild() {
     int argc = 1;
@@ -638,6 +675,105 @@ int runChild(const char* self, const char* command) {
     child.waitForFinished(120000);
     std::fputs(child.readAllStandardOutput().constData(), stdout);
     return child.exitCode();
+}
+
+// ---- A year unattended ---------------------------------------------------------------------
+
+// A year of readings at 2 Hz (63,072,000) through the path every reading takes in talviren-cli
+// watch, on the readings' clock without waiting: the recording (newest reading only, the
+// statistics and power as tallies), its CSV line to standard output and to the log (rotated
+// every day, as logrotate does), 8 alarms, the web's feed with its hour, and the reading's MQTT
+// messages as the publisher builds them while the broker is up. The resident memory after the
+// first hour and at the end, and the time per reading in the first and the last hour.
+int yearBench(const char* folder, long long readingCount) {
+    constexpr long long kHour = 7200;
+    constexpr long long kDay = 24 * kHour;
+    std::vector<TimedReading> pool;
+    for (int i = 0; i < 4000; ++i) {
+        pool.push_back(simulatedReading(i));
+    }
+    const std::string log = std::string(folder) + "/year.csv";
+    FILE* standardOutput = std::fopen("/dev/null", "w");
+    Recording recording;
+    recording.keepLatestOnly();
+    std::string error;
+    if (!standardOutput || !recording.startLog(log, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    AlarmEngine alarms;
+    std::vector<AlarmRule> rules;
+    for (const char* line : {"a: current > 14A for 2s clear 13A", "b: current < 10.5A",
+                             "c: ac_voltage outside 226V..234V", "d: dc_voltage inside -1V..1V",
+                             "e: resistance > 1.2kohm for 1m", "f: overload",
+                             "g: apparent_power > 3kVA for 5s", "h: no-reading for 30s"}) {
+        rules.push_back(*parseAlarm(line).rule);
+    }
+    alarms.configure(rules, std::nullopt, 0);
+    web::LiveFeed feed(recording, alarms, std::nullopt);
+    struct Path : RecordingListener {
+        FILE* out;
+        AlarmEngine& alarms;
+        web::LiveFeed& feed;
+        const Recording& recording;
+        mqtt::MqttSettings settings;
+        std::size_t messages = 0;
+        Path(FILE* o, AlarmEngine& a, web::LiveFeed& f, const Recording& r)
+            : out(o), alarms(a), feed(f), recording(r) {
+            settings.topicPrefix = "talviren/bench";
+        }
+        void readingRecorded(const TimedReading& reading) override {
+            std::fputs(csvlog::line(reading).c_str(), out);
+            alarms.reading(reading);
+            feed.readingRecorded(reading);
+            messages += mqtt::readingMessages(settings, recording.liveCount(), reading,
+                                              recording.power().apparentEnergyVAh())
+                            .size();
+        }
+    } path(standardOutput, alarms, feed, recording);
+    recording.addListener(&path);
+    double firstHourUs = 0;
+    double lastHourUs = 0;
+    double rssFirstHour = 0;
+    std::vector<double> hourly;
+    auto hourStart = Clock::now();
+    for (long long i = 0; i < readingCount; ++i) {
+        TimedReading reading = pool[static_cast<std::size_t>(i % 4000)];
+        reading.wallMs = 1'765'000'000'000 + i * 500;
+        reading.steadyNs = i * 500'000'000;
+        recording.add(reading);
+        if (i % 1000 == 0) {
+            recording.tickLog(systemClock().steadyNs()); // synced once a second of real time
+        }
+        if (i % kDay == kDay - 1) {
+            std::remove(log.c_str()); // rotated away
+            recording.reopenLog(systemClock().steadyNs());
+        }
+        if (i % kHour == kHour - 1) {
+            hourly.push_back(msSince(hourStart) * 1000 / kHour);
+            hourStart = Clock::now();
+            if (i == kHour - 1) {
+                firstHourUs = hourly.back();
+                rssFirstHour = residentMegabytes();
+            }
+        }
+    }
+    lastHourUs = hourly.back();
+    const double rssEnd = residentMegabytes();
+    recording.removeListener(&path);
+    recording.stopLog();
+    std::fclose(standardOutput);
+    std::remove(log.c_str());
+    report("year_readings", static_cast<double>(readingCount), "readings");
+    report("year_us_first_hour", firstHourUs, "us");
+    report("year_us_last_hour", lastHourUs, "us");
+    report("year_us_per_reading", median(hourly), "us");
+    report("rss_year_first_hour", rssFirstHour, "MB");
+    report("rss_year_end", rssEnd, "MB");
+    report("rss_year_growth", rssEnd - rssFirstHour, "MB");
+    return path.messages > 0 && recording.liveCount() == static_cast<std::uint64_t>(readingCount)
+               ? 0
+               : 1;
 }
 
 // ---- MQTT ----------------------------------------------------------------------------------
@@ -1380,6 +1516,15 @@ int main(int argc, char** argv) {
     if (command == "web-memory") {
         return webMemory();
     }
+    if (command == "write-month" && argc > 2) {
+        return writeMonth(argv[2]);
+    }
+    if (command == "open-logs" && argc > 2) {
+        return openLogs(std::vector<QString>(argv + 2, argv + argc));
+    }
+    if (command == "year" && argc > 2) {
+        return yearBench(argv[2], argc > 3 ? std::atoll(argv[3]) : 63'072'000LL);
+    }
     if (command == "download" && argc > 2) {
         return download(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 3);
     }
@@ -1387,7 +1532,8 @@ int main(int argc, char** argv) {
         stderr,
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
         "trend DIR | trend-memory | mqtt | mqtt-memory | power | alarms | alarm-latency | "
-        "web PAGE_SCRIPT | web-memory | startup | download READINGS [RUNS] | soak MINUTES\n");
+        "web PAGE_SCRIPT | web-memory | year DIR [READINGS] | startup | download READINGS [RUNS] | "
+        "soak MINUTES\n");
     return 2;
 }
 
