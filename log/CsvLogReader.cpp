@@ -8,7 +8,9 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -30,6 +32,29 @@ using Fields = std::array<std::string_view, kColumns>;
 // `scratch`. False when the record has not exactly `columns` fields.
 bool nextRecord(std::string_view& text, Fields& fields, std::array<std::string, kColumns>& scratch,
                 std::size_t columns) {
+    // Nearly every line holds no quote: its fields are what lies between the commas.
+    const char* begin = text.data();
+    const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', text.size()));
+    const char* end = lineEnd ? lineEnd : begin + text.size();
+    if (!std::memchr(begin, '"', static_cast<std::size_t>(end - begin))) {
+        const char* stop = end > begin && end[-1] == '\r' ? end - 1 : end;
+        std::size_t count = 0;
+        for (const char* field = begin;;) {
+            const char* comma = static_cast<const char*>(
+                std::memchr(field, ',', static_cast<std::size_t>(stop - field)));
+            const char* fieldEnd = comma ? comma : stop;
+            if (count < kColumns) {
+                fields[count] = std::string_view(field, static_cast<std::size_t>(fieldEnd - field));
+            }
+            ++count;
+            if (!comma) {
+                break;
+            }
+            field = comma + 1;
+        }
+        text.remove_prefix(static_cast<std::size_t>((lineEnd ? lineEnd + 1 : end) - begin));
+        return count == columns;
+    }
     std::size_t count = 0;
     std::size_t i = 0;
     bool ok = true;
@@ -96,27 +121,32 @@ struct DisplayNumber {
     int decimals;
 };
 std::optional<DisplayNumber> displayNumber(std::string_view text, int maxDecimals) {
-    const std::size_t separator = text.find_first_of(".,");
-    const std::string_view whole = text.substr(0, separator);
-    const std::string_view fraction =
-        separator == std::string_view::npos ? std::string_view() : text.substr(separator + 1);
-    if (whole.size() > 1 && whole[0] == '0') {
+    // One pass: digits, perhaps a separator and more digits.
+    int count = 0;
+    std::size_t i = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        count = count * 10 + (text[i++] - '0');
+    }
+    const std::size_t whole = i;
+    // The display writes at most five digits before the separator; more would overflow below.
+    if (whole == 0 || whole > 6 || (whole > 1 && text[0] == '0')) {
         return std::nullopt;
     }
-    if (separator != std::string_view::npos && (fraction.empty() || fraction.back() == '0' ||
-                                                static_cast<int>(fraction.size()) > maxDecimals)) {
+    if (i == text.size()) {
+        return DisplayNumber{count, 0};
+    }
+    if (text[i] != '.' && text[i] != ',') {
         return std::nullopt;
     }
-    const auto w = digits(whole);
-    const auto f = fraction.empty() ? std::optional<int>(0) : digits(fraction);
-    if (!w || !f) {
+    const std::size_t fractionStart = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        count = count * 10 + (text[i++] - '0');
+    }
+    const int decimals = static_cast<int>(i - fractionStart);
+    if (i != text.size() || decimals == 0 || decimals > maxDecimals || text.back() == '0') {
         return std::nullopt;
     }
-    int count = *w;
-    for (std::size_t k = 0; k < fraction.size(); ++k) {
-        count *= 10;
-    }
-    return DisplayNumber{count + *f, static_cast<int>(fraction.size())};
+    return DisplayNumber{count, decimals};
 }
 
 int scaled(const DisplayNumber& n, int decimals) {
@@ -150,7 +180,15 @@ struct TextCount {
     int count;
     bool negative;
 };
-std::optional<TextCount> countFromText(std::string_view text, const QuantityScale& scale) {
+// The number of a text, read once however many scales are tried with it.
+struct ParsedNumber {
+    std::string_view text; // what was read: the text without its unit
+    std::optional<DisplayNumber> number;
+    bool read = false;
+};
+
+std::optional<TextCount> countFromText(std::string_view text, const QuantityScale& scale,
+                                       ParsedNumber& parsed) {
     std::string_view number;
     if (!endsWith(text, scale.unit, number)) {
         return std::nullopt;
@@ -165,9 +203,12 @@ std::optional<TextCount> countFromText(std::string_view text, const QuantityScal
     if (negative) {
         number.remove_prefix(1);
     }
+    if (!parsed.read || parsed.text != number) {
+        parsed = {number, displayNumber(number, 3), true}; // no scale has more decimals
+    }
     const int decimals = decimalsOf(scale);
-    const auto n = displayNumber(number, decimals);
-    if (!n) {
+    const auto& n = parsed.number;
+    if (!n || n->decimals > decimals) {
         return std::nullopt;
     }
     const int count = scaled(*n, decimals);
@@ -193,8 +234,9 @@ bool currentFromText(std::string_view text, MeterReading& reading) {
         return true;
     }
     // The first range that writes the same text will do: its text and value are the same.
+    ParsedNumber parsed;
     for (std::uint8_t range = 0; const auto scale = currentScale(range); ++range) {
-        if (const auto found = countFromText(text, *scale)) {
+        if (const auto found = countFromText(text, *scale, parsed)) {
             reading.currentRange = range;
             reading.currentCount = found->count;
             return true;
@@ -209,7 +251,8 @@ bool secondFromText(std::string_view text, MeterReading& reading) {
     if (!scale) {
         return text.empty();
     }
-    const auto found = countFromText(text, *scale);
+    ParsedNumber parsed;
+    const auto found = countFromText(text, *scale, parsed);
     if (!found) {
         return false;
     }
@@ -407,6 +450,47 @@ std::optional<std::int64_t> firstReadingTime(const MappedLog& log) {
     return first.wallMs;
 }
 
+// One reading of a log, read on a worker thread: its texts kept whole, as a quoted field's
+// text lives only until the next line is read.
+struct ParsedLine {
+    std::int64_t wallMs = 0;
+    MeterReading reading;
+    std::array<std::uint8_t, 2> length{};
+    std::array<std::array<char, 22>, 2> text{}; // the longest text a display writes fits
+};
+
+// A log read whole, its readings waiting to be handed on in order.
+struct ParsedLog {
+    LogReadResult result;
+    std::vector<ParsedLine> lines;
+};
+
+ParsedLog parseLog(const std::string& path) {
+    struct Collect : LogReadingSink {
+        std::vector<ParsedLine>& lines;
+        explicit Collect(std::vector<ParsedLine>& l) : lines(l) {}
+        void reading(std::int64_t wallMs, const MeterReading& reading, std::string_view current,
+                     std::string_view second) override {
+            ParsedLine& line = lines.emplace_back();
+            line.wallMs = wallMs;
+            line.reading = reading;
+            std::size_t k = 0;
+            for (const std::string_view text : {current, second}) {
+                const std::size_t n = std::min(text.size(), line.text[k].size());
+                std::memcpy(line.text[k].data(), text.data(), n);
+                line.length[k++] = static_cast<std::uint8_t>(n);
+            }
+        }
+    };
+    ParsedLog parsed;
+    const MappedLog log(path);
+    // A day of readings at 2 Hz, the size of the files this is for.
+    parsed.lines.reserve(std::min<std::size_t>(log.text().size() / 60 + 1, 200'000));
+    Collect collect(parsed.lines);
+    parsed.result = log.read(collect);
+    return parsed;
+}
+
 } // namespace
 
 LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
@@ -414,45 +498,62 @@ LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
 }
 
 LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink) {
-    std::vector<std::unique_ptr<MappedLog>> logs;
-    std::vector<std::pair<std::int64_t, std::size_t>> order;
+    if (paths.size() == 1) {
+        return readCsvLog(paths.front(), sink);
+    }
+    // Each file is checked and its first reading's time taken, then unmapped again.
+    std::vector<std::pair<std::int64_t, std::string>> order;
     for (const std::string& path : paths) {
-        logs.push_back(std::make_unique<MappedLog>(path));
+        const MappedLog log(path);
         LogReadResult checked;
-        checked.isLog = logs.back()->error().empty();
+        checked.isLog = log.error().empty();
         if (checked.isLog) {
             // No reading is taken here: the header decides whether it is a log at all.
             struct None : LogReadingSink {
                 void reading(std::int64_t, const MeterReading&, std::string_view,
                              std::string_view) override {}
             } none;
-            const std::string_view text = logs.back()->text();
+            const std::string_view text = log.text();
             const std::size_t end = text.find('\n');
             checked = readCsvLogText(end == std::string_view::npos ? text : text.substr(0, end + 1),
                                      none);
         }
         if (!checked.isLog) {
             LogReadResult refused;
-            refused.error = logs.back()->error().empty()
-                                ? path + " is no talviren log: " + checked.error
-                                : logs.back()->error();
+            refused.error =
+                log.error().empty() ? path + " is no talviren log: " + checked.error : log.error();
             return refused;
         }
-        const auto first = firstReadingTime(*logs.back());
-        order.emplace_back(first.value_or(std::numeric_limits<std::int64_t>::max()),
-                           logs.size() - 1);
+        order.emplace_back(firstReadingTime(log).value_or(std::numeric_limits<std::int64_t>::max()),
+                           path);
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Two files are read ahead on threads of their own while the one before is handed on in
+    // order: a month of daily files opens on both cores. Each thread has its file to itself and
+    // hands it over whole through its future.
+    constexpr std::size_t kAhead = 2;
+    std::deque<std::future<ParsedLog>> ahead;
+    std::size_t next = 0;
+    const auto readAhead = [&] {
+        while (ahead.size() < kAhead && next < order.size()) {
+            ahead.push_back(std::async(std::launch::async, parseLog, order[next++].second));
+        }
+    };
     LogReadResult total;
-    total.isLog = !paths.empty();
-    for (const auto& [first, index] : order) {
-        const LogReadResult one = logs[index]->read(sink);
-        total.readings += one.readings;
-        total.skipped += one.skipped;
-    }
-    if (paths.empty()) {
-        total.error = "no file given";
+    total.isLog = true;
+    readAhead();
+    while (!ahead.empty()) {
+        ParsedLog parsed = ahead.front().get();
+        ahead.pop_front();
+        readAhead();
+        for (const ParsedLine& line : parsed.lines) {
+            sink.reading(line.wallMs, line.reading,
+                         std::string_view(line.text[0].data(), line.length[0]),
+                         std::string_view(line.text[1].data(), line.length[1]));
+        }
+        total.readings += parsed.result.readings;
+        total.skipped += parsed.result.skipped;
     }
     return total;
 }

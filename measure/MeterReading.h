@@ -31,8 +31,21 @@ struct MeterReading {
 };
 
 // Decimal digits only, as an integer; nothing when empty, longer than nine digits, or holding
-// anything else (a sign, a blank): how logs write counts, codes and times.
-std::optional<int> digits(std::string_view text);
+// anything else (a sign, a blank): how logs write counts, codes and times. Inline: a log's
+// line reads a dozen of them.
+constexpr std::optional<int> digits(std::string_view text) {
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
 
 // Two base-100 digits, high part first, added without any check.
 constexpr int countFromDigits(std::uint8_t high, std::uint8_t low) {

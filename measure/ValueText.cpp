@@ -146,7 +146,8 @@ std::optional<QuantitySymbols> quantitySymbols(std::uint8_t function) {
 
 std::string meanText(QuantityKind kind, double mean, std::string_view decimalSeparator) {
     const QuantityKindInfo& info = quantityKindInfo(kind);
-    const int decimals = kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
+    const int decimals =
+        kind == QuantityKind::AcCurrent || kind == QuantityKind::Resistance ? 4 : 2;
     char number[64];
     std::snprintf(number, sizeof number, "%.*f", decimals, mean / info.basePerShown);
     std::string text = number;

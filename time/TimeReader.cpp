@@ -4,6 +4,7 @@
 #include "time/LocalTime.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace talviren {
 
@@ -29,20 +30,31 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 } // namespace
 
 std::optional<std::int64_t> TimeReader::read(std::string_view text) {
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':') {
+    if (text.size() < 19 || text[16] != ':') {
         return std::nullopt;
     }
-    const auto year = digits(text.substr(0, 4));
-    const auto month = digits(text.substr(5, 2));
-    const auto day = digits(text.substr(8, 2));
-    const auto hour = digits(text.substr(11, 2));
-    const auto minute = digits(text.substr(14, 2));
     const auto second = digits(text.substr(17, 2));
-    if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 ||
-        *day < 1 || *day > daysInMonth(*year, *month) || *hour > 23 || *minute > 59 ||
-        *second > 60) {
+    if (!second || *second > 60) {
         return std::nullopt;
+    }
+    // A log's lines come two a second: the minute is that of the line before, mostly.
+    if (!minute_.known || std::memcmp(text.data(), minute_.text, sizeof minute_.text) != 0) {
+        if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':') {
+            return std::nullopt;
+        }
+        const auto year = digits(text.substr(0, 4));
+        const auto month = digits(text.substr(5, 2));
+        const auto day = digits(text.substr(8, 2));
+        const auto hour = digits(text.substr(11, 2));
+        const auto minute = digits(text.substr(14, 2));
+        if (!year || !month || !day || !hour || !minute || *month < 1 || *month > 12 || *day < 1 ||
+            *day > daysInMonth(*year, *month) || *hour > 23 || *minute > 59) {
+            return std::nullopt;
+        }
+        std::memcpy(minute_.text, text.data(), sizeof minute_.text);
+        minute_.known = true;
+        minute_.localMs = daysFromCivil(*year, *month, *day) * 24 * kHourMs + *hour * kHourMs +
+                          *minute * kMinuteMs;
     }
     std::string_view rest = text.substr(19);
     int millis = 0;
@@ -61,8 +73,7 @@ std::optional<std::int64_t> TimeReader::read(std::string_view text) {
         }
         rest.remove_prefix(n);
     }
-    const std::int64_t local = daysFromCivil(*year, *month, *day) * 24 * kHourMs + *hour * kHourMs +
-                               *minute * kMinuteMs + *second * 1000LL + millis;
+    const std::int64_t local = minute_.localMs + *second * 1000LL + millis;
     std::int64_t time = 0;
     if (rest.empty()) {
         time = fromLocal(local);

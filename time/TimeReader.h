@@ -30,7 +30,15 @@ private:
 
     std::int64_t fromLocal(std::int64_t localMs);
 
+    // The date, hour and minute of the line before ("2026-12-07T14:03"), as local ms.
+    struct Minute {
+        char text[16] = {};
+        std::int64_t localMs = 0;
+        bool known = false;
+    };
+
     QuarterHour quarter_;
+    Minute minute_;
     std::int64_t last_ = INT64_MIN; // the time of the line read before
 };
 
