@@ -3,14 +3,17 @@
 
 #include "TimedReadings.h"
 
+#include "service/ClockSync.h"
 #include "web/EventStreams.h"
 #include "web/HttpAddress.h"
 #include "web/LiveFeed.h"
 #include "web/Metrics.h"
+#include "web/RunState.h"
 #include "web/WebSite.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -300,6 +303,59 @@ TEST(Metrics, QuantitiesNotMeasuredNowAreAbsentAndTheCountersCount) {
     EXPECT_EQ(now.count("talviren_current_amperes") + now.count("talviren_dc_voltage_volts"), 0u);
     EXPECT_EQ(now["talviren_link_up"], "0");
     EXPECT_EQ(now["talviren_readings_total"], "4") << "counters keep what they counted";
+}
+
+// A log that fell behind shows in the metrics and the state, with the clock's state.
+TEST(Metrics, TheLogBehindAndTheClockAreToldInTheMetricsAndTheState) {
+    FedRun run;
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("talviren-web-log-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "log.csv").string();
+    std::string error;
+    ASSERT_TRUE(run.recording.startLog(path, error)) << error;
+    EXPECT_NE(
+        runStateJson(run.feed, "bench", ".")
+            .find("\"log\":{\"path\":\"" + path + "\",\"pending\":0,\"dropped\":0,\"error\":null}"),
+        std::string::npos);
+    std::filesystem::remove_all(folder); // nothing can be written any more
+    for (int i = 0; i < 4; ++i) {
+        run.add(kAcVoltage);
+        run.recording.tickLog((i + 2) * 1'000'000'000LL);
+    }
+    ASSERT_TRUE(run.recording.log()->behind());
+    const std::string pending = std::to_string(run.recording.log()->waiting());
+    auto now = samples(metricsText(run.feed, "bench"));
+    EXPECT_EQ(now["talviren_log_pending_readings"], pending);
+    EXPECT_EQ(now["talviren_log_dropped_readings_total"], "0");
+    const std::string state = runStateJson(run.feed, "bench", ".");
+    EXPECT_NE(state.find("\"pending\":" + pending + ",\"dropped\":0,\"error\":\"cannot "),
+              std::string::npos)
+        << state;
+    for (const auto& [synchronised, text] :
+         {std::pair{std::optional<bool>(), "null"}, std::pair{std::optional<bool>(false), "false"},
+          std::pair{std::optional<bool>(true), "true"}}) {
+        run.feed.setClockSynchronised(synchronised);
+        EXPECT_NE(runStateJson(run.feed, "bench", ".")
+                      .find(std::string("\"clock_synchronised\":") + text + "}"),
+                  std::string::npos);
+    }
+    run.recording.stopLog();
+}
+
+// Said once when the clock is first seen unsynchronised, and again at each change.
+TEST(ClockSync, SaysWhenTheClockIsNotSynchronisedAndWhenItIs) {
+    std::vector<std::optional<bool>> states = {false, false, true, true, std::nullopt, false};
+    std::size_t next = 0;
+    ClockSync clock([&] { return states[next++]; });
+    std::vector<bool> told;
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        told.push_back(!clock.check().empty());
+    }
+    EXPECT_EQ(told, (std::vector<bool>{true, false, true, false, false, true}));
+    ClockSync synced([] { return std::optional<bool>(true); });
+    EXPECT_EQ(synced.check(), "") << "a clock synchronised from the start needs no word";
+    EXPECT_EQ(synced.synchronised(), true);
 }
 
 TEST(WebSite, LimitsMethodsTokensAndRoutesComeInThatOrder) {
