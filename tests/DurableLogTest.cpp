@@ -26,14 +26,17 @@ struct ReadBack {
     std::vector<std::int64_t> ticks; // the readings, as the ticks timedReading gave them
 };
 
+// Notes the tick of each reading read.
+struct TickSink : LogReadingSink {
+    std::vector<std::int64_t> ticks;
+    void reading(std::int64_t wallMs, const MeterReading&, std::string_view,
+                 std::string_view) override {
+        ticks.push_back((wallMs - 1'765'000'000'000) / 500);
+    }
+};
+
 ReadBack readBack(const fs::path& path) {
-    struct Sink : LogReadingSink {
-        std::vector<std::int64_t> ticks;
-        void reading(std::int64_t wallMs, const MeterReading&, std::string_view,
-                     std::string_view) override {
-            ticks.push_back((wallMs - 1'765'000'000'000) / 500);
-        }
-    } sink;
+    TickSink sink;
     ReadBack back;
     back.result = readCsvLog(path.string(), sink);
     back.ticks = sink.ticks;
@@ -226,13 +229,7 @@ TEST_F(DurableLogFiles, SeveralLogsReadAsOneInTimeOrder) {
         }
         paths.push_back(path.string());
     }
-    struct Sink : LogReadingSink {
-        std::vector<std::int64_t> ticks;
-        void reading(std::int64_t wallMs, const MeterReading&, std::string_view,
-                     std::string_view) override {
-            ticks.push_back((wallMs - 1'765'000'000'000) / 500);
-        }
-    } sink;
+    TickSink sink;
     const LogReadResult result = readCsvLogs(paths, sink);
     EXPECT_TRUE(result.isLog);
     EXPECT_EQ(result.readings, 9);
