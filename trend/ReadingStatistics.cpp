@@ -21,23 +21,32 @@ void ReadingStatistics::add(const TimedReading& reading) {
     }
 }
 
-void ReadingStatistics::add(const Quantity& quantity, std::int64_t wallMs) {
+void ReadingStatistics::add(const QuantityCount& quantity, std::string_view text,
+                            std::int64_t wallMs) {
     Kind& kind = kinds_[static_cast<std::size_t>(quantity.kind)];
-    Marked now{quantity.overload ? 0 : quantity.milli(), quantity.value(), quantity.text, wallMs};
+    // Marked in place: a text assigned keeps its buffer, so a month of readings copies no
+    // string it does not have to.
+    const auto mark = [&](Marked& marked, std::int64_t milli) {
+        marked.milli = milli;
+        marked.value = quantity.value();
+        marked.text.assign(text);
+        marked.wallMs = wallMs;
+    };
     if (quantity.overload) {
         ++kind.overloads;
-        kind.last = std::move(now);
+        mark(kind.last, 0);
         return;
     }
-    if (kind.count == 0 || now.milli < kind.minimum.milli) {
-        kind.minimum = now;
+    const std::int64_t milli = quantity.milli();
+    if (kind.count == 0 || milli < kind.minimum.milli) {
+        mark(kind.minimum, milli);
     }
-    if (kind.count == 0 || now.milli > kind.maximum.milli) {
-        kind.maximum = now;
+    if (kind.count == 0 || milli > kind.maximum.milli) {
+        mark(kind.maximum, milli);
     }
     ++kind.count;
-    kind.sumMilli += now.milli;
-    kind.last = std::move(now);
+    kind.sumMilli += milli;
+    mark(kind.last, milli);
 }
 
 void ReadingStatistics::reset() {

@@ -41,7 +41,11 @@ public:
     // Takes both quantities of a reading.
     void add(const TimedReading& reading);
     // Takes one quantity that arrived at wallMs.
-    void add(const Quantity& quantity, std::int64_t wallMs);
+    void add(const Quantity& quantity, std::int64_t wallMs) {
+        add(quantity, quantity.text, wallMs);
+    }
+    // Takes one quantity with the text it was shown with (as a log holds it).
+    void add(const QuantityCount& quantity, std::string_view text, std::int64_t wallMs);
     // Forgets everything.
     void reset();
 

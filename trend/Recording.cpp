@@ -33,10 +33,10 @@ void Recording::addLogged(std::int64_t wallMs, const MeterReading& reading,
     tallyPower(reading);
     // The statistics show the texts as they were logged (with the separator of then).
     if (const auto q = currentNumber(reading)) {
-        statistics_.add(quantityWithText(*q, std::string(currentText)), wallMs);
+        statistics_.add(*q, currentText, wallMs);
     }
     if (const auto q = secondNumber(reading)) {
-        statistics_.add(quantityWithText(*q, std::string(secondText)), wallMs);
+        statistics_.add(*q, secondText, wallMs);
     }
 }
 
