@@ -3,6 +3,7 @@
 #include "power/ApparentPower.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace talviren {
 
@@ -10,15 +11,17 @@ std::string AlarmEvent::detail() const {
     if (!rule) {
         return {};
     }
+    // The meter it watches goes first, when it is not the window's own.
+    const std::string meter = rule->meter.empty() ? std::string() : rule->meter + " ";
     switch (rule->condition) {
     case AlarmRule::Condition::NoReading:
-        return raised ? rule->conditionText : "a reading again";
+        return raised ? rule->conditionText : meter + "a reading again";
     case AlarmRule::Condition::Overload:
-        return raised ? "overload: " + valueText : valueText;
+        return meter + (raised ? "overload: " + valueText : valueText);
     default:
         break;
     }
-    std::string text = std::string(alarmQuantityName(rule->quantity)) + " " + valueText;
+    std::string text = meter + std::string(alarmQuantityName(rule->quantity)) + " " + valueText;
     return raised ? text + " " + rule->limitText : text;
 }
 
@@ -129,28 +132,69 @@ void AlarmEngine::reading(const TimedReading& reading) {
             }
         }
         }
-        switch (watch.state) {
-        case State::Clear:
-            if (holds) {
-                watch.state = State::Pending;
-                watch.sinceNs = reading.steadyNs;
-            }
-            break;
-        case State::Pending:
-            if (!holds) {
-                watch.state = State::Clear;
-            }
-            break;
-        case State::Raised:
-            if (clears) {
-                change(i, false, reading.wallMs, text, &reading);
-            }
-            continue;
+        step(i, holds, clears, reading.steadyNs, reading.wallMs, std::move(text), &reading);
+    }
+}
+
+void AlarmEngine::step(std::size_t i, bool holds, bool clears, std::int64_t steadyNs,
+                       std::int64_t wallMs, std::string text, const TimedReading* reading) {
+    Watch& watch = watches_[i];
+    switch (watch.state) {
+    case State::Clear:
+        if (holds) {
+            watch.state = State::Pending;
+            watch.sinceNs = steadyNs;
         }
-        if (watch.state == State::Pending &&
-            durationReached(reading.steadyNs - watch.sinceNs, rule.durationMs * 1'000'000)) {
-            change(i, true, reading.wallMs, text, &reading);
+        break;
+    case State::Pending:
+        if (!holds) {
+            watch.state = State::Clear;
         }
+        break;
+    case State::Raised:
+        if (clears) {
+            change(i, false, wallMs, std::move(text), reading);
+        }
+        return;
+    }
+    if (watch.state == State::Pending &&
+        durationReached(steadyNs - watch.sinceNs, rules_[i].durationMs * 1'000'000)) {
+        change(i, true, wallMs, std::move(text), reading);
+    }
+}
+
+void AlarmEngine::total(std::int64_t steadyNs, std::int64_t wallMs,
+                        std::optional<std::int64_t> apparentUnits, std::optional<double> watts) {
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+        const AlarmRule& rule = rules_[i];
+        const bool real = rule.quantity == AlarmQuantity::Power;
+        if (!rule.comparesQuantity() || (real ? !watts : !apparentUnits)) {
+            continue; // no sum now: neither raises nor clears
+        }
+        const double v = real ? *watts : static_cast<double>(*apparentUnits) / 10'000.0;
+        const std::string text = real ? decimalText(std::llround(v * 1000), 3) + "W"
+                                      : apparentPowerNumber(*apparentUnits) + "VA";
+        bool holds = false;
+        bool clears = false;
+        switch (rule.condition) {
+        case AlarmRule::Condition::Above:
+            holds = v > rule.limit;
+            clears = v < rule.clearLimit;
+            break;
+        case AlarmRule::Condition::Below:
+            holds = v < rule.limit;
+            clears = v > rule.clearLimit;
+            break;
+        case AlarmRule::Condition::Outside:
+            holds = v < rule.low || v > rule.high;
+            clears = !holds;
+            break;
+        default:
+            holds = v >= rule.low && v <= rule.high;
+            clears = !holds;
+            break;
+        }
+        step(i, holds, clears, steadyNs, wallMs, text, nullptr);
     }
 }
 

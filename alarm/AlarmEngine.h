@@ -49,6 +49,10 @@ public:
     void reading(const TimedReading& reading);
     // Time passes without a reading (from a timer): no-reading alarms may rise.
     void tick(std::int64_t steadyNs, std::int64_t wallMs);
+    // The sum of several meters at a time, for rules on "total": S in ten-thousandths of a VA
+    // and P in W, each none where the sum has none (which neither raises nor clears).
+    void total(std::int64_t steadyNs, std::int64_t wallMs,
+               std::optional<std::int64_t> apparentUnits, std::optional<double> watts);
 
     const std::vector<AlarmRule>& rules() const { return rules_; }
     State state(std::size_t i) const { return watches_[i].state; }
@@ -73,6 +77,9 @@ private:
     };
 
     Value valueOf(AlarmQuantity quantity, const TimedReading& reading) const;
+    // One rule's state after a value: held, cleared, or neither.
+    void step(std::size_t i, bool holds, bool clears, std::int64_t steadyNs, std::int64_t wallMs,
+              std::string text, const TimedReading* reading);
     void change(std::size_t i, bool raised, std::int64_t wallMs, std::string valueText,
                 const TimedReading* reading);
 

@@ -53,7 +53,12 @@ public:
         rule.line = std::string(trimmed(text_));
         skipSpace();
         const std::size_t conditionStart = at_;
-        const std::string_view word = takeWord();
+        std::string_view word = takeWord();
+        if (!done() && text_[at_] == '.' && !word.empty()) {
+            rule.meter = std::string(word); // the meter it watches
+            ++at_;
+            word = takeWord();
+        }
         if (word.empty()) {
             return fail("no condition: write QUANTITY > LIMIT, QUANTITY < LIMIT, QUANTITY outside "
                         "LOW..HIGH, QUANTITY inside LOW..HIGH, overload or no-reading");
@@ -94,9 +99,16 @@ public:
         if (rule.condition == AlarmRule::Condition::NoReading && rule.durationMs == 0) {
             return fail("no-reading needs 'for DURATION', such as 'no-reading for 30s'");
         }
+        if (rule.meter == kTotalMeter &&
+            (!rule.comparesQuantity() || (rule.quantity != AlarmQuantity::ApparentPower &&
+                                          rule.quantity != AlarmQuantity::Power))) {
+            return fail("the total has apparent_power and power only");
+        }
         rule.conditionText = collapse(text_.substr(conditionStart, conditionEnd - conditionStart));
         if (rule.comparesQuantity()) {
-            rule.limitText = rule.conditionText.substr(info(rule.quantity).name.size() + 1);
+            const std::size_t prefix = rule.meter.empty() ? 0 : rule.meter.size() + 1;
+            rule.limitText =
+                rule.conditionText.substr(prefix + info(rule.quantity).name.size() + 1);
         }
         if (!sawClear) {
             rule.clearLimit = rule.limit;
@@ -338,7 +350,8 @@ std::optional<std::string> checkAlarms(const std::vector<AlarmRule>& rules, bool
         if (!names.insert(rule.name).second) {
             return "alarm '" + rule.name + "': the name is given twice";
         }
-        if (rule.comparesQuantity() && rule.quantity == AlarmQuantity::Power && !hasPowerFactor) {
+        if (rule.comparesQuantity() && rule.quantity == AlarmQuantity::Power && !hasPowerFactor &&
+            rule.meter.empty()) {
             return "alarm '" + rule.name + "': power needs a power factor";
         }
     }

@@ -27,13 +27,14 @@ struct AlarmRule {
     enum class Condition : std::uint8_t { Above, Below, Outside, Inside, Overload, NoReading };
 
     std::string name;
+    std::string meter; // the meter it watches ("L2", "total" for the sum); empty: the own one
     Condition condition = Condition::Above;
     AlarmQuantity quantity = AlarmQuantity::Current; // for the comparisons
     double limit = 0;                                // > and <, in A, V, Ω, VA or W
     double low = 0, high = 0;                        // outside and inside
     double clearLimit = 0;                           // > and <: where a raised alarm clears
     std::int64_t durationMs = 0;                     // how long it must hold first
-    std::string conditionText;                       // "current > 15A for 2s", as written
+    std::string conditionText;                       // "L2.current > 15A for 2s", as written
     std::string limitText;                           // "> 15A for 2s", after the quantity
     std::string line;                                // the rule after "NAME:", as written
 
@@ -49,7 +50,11 @@ struct AlarmParse {
     std::string error;
 };
 
-// Reads one line, "over: current > 15A for 2s clear 14A".
+// The name of the sum of several meters in a rule: "total.power > 10kW".
+inline constexpr std::string_view kTotalMeter = "total";
+
+// Reads one line, "over: current > 15A for 2s clear 14A". A quantity may name its meter first,
+// "L2.current > 15A", "L3.no-reading for 30s", "total.apparent_power > 6kVA".
 AlarmParse parseAlarm(std::string_view line);
 // Reads an alarm given as its name and the rest of its line (as the settings file keeps it).
 AlarmParse parseAlarm(std::string_view name, std::string_view rule);

@@ -3,6 +3,8 @@
 #include "link/Protocol.h"
 #include "records/RecordDecoder.h"
 
+#include <algorithm>
+
 namespace talviren {
 
 using namespace protocol;
@@ -228,13 +230,22 @@ void MeterLink::Findcomtim_Timer() {
         handOver();
         return;
     }
+    const auto next = [](std::int16_t port) {
+        return port >= kPortCount ? std::int16_t(1) : static_cast<std::int16_t>(port + 1);
+    };
+    const auto skipped = [this](std::int16_t port) {
+        return std::find(skippedPorts_.begin(), skippedPorts_.end(), port) != skippedPorts_.end();
+    };
+    // A port another meter holds is never opened: the next one is tried in its place.
+    for (int tries = 0; onlyPort_ == 0 && skipped(scanPort_) && tries < kPortCount; ++tries) {
+        scanPort_ = next(scanPort_);
+    }
+    if (onlyPort_ == 0 && skipped(scanPort_)) {
+        return; // every port is another meter's
+    }
     comopen(scanPort_);
     SendCommand(kHandshake);
-    if (onlyPort_ > 0) {
-        scanPort_ = onlyPort_;
-    } else {
-        scanPort_ = scanPort_ >= kPortCount ? 1 : static_cast<std::int16_t>(scanPort_ + 1);
-    }
+    scanPort_ = onlyPort_ > 0 ? onlyPort_ : next(scanPort_);
 }
 
 void MeterLink::comtim_Timer() {

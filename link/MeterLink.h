@@ -37,6 +37,8 @@ public:
     void setDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
     // Limits the scan to one port (0: all ports 1 to 16).
     void setOnlyPort(int port) { onlyPort_ = static_cast<std::int16_t>(port); }
+    // Ports the scan passes over: other meters hold them.
+    void setSkippedPorts(std::vector<int> ports) { skippedPorts_ = std::move(ports); }
     // Unattended use: the first port is tried at start-up, and polling takes over the moment
     // the meter answers instead of at the next scan tick.
     void setPromptStart(bool prompt) { promptStart_ = prompt; }
@@ -85,6 +87,7 @@ private:
     const ReadingClock* clock_ = &systemClock();
     std::string decimalSeparator_ = ".";
     std::int16_t onlyPort_ = 0;
+    std::vector<int> skippedPorts_;
     bool promptStart_ = false;
     Polling polling_ = Polling::Live;
 

@@ -1,42 +1,24 @@
 #pragma once
 
-#include <QDialog>
-#include <QStringList>
-
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
+#include "ui/LinesDialog.h"
 
 namespace talviren {
 
-// "Alarms…": the alarms as lines of the rule language ("over: current > 15A for 2s"), to add,
-// edit and remove. Each line is checked as it is typed, with the words talviren-cli uses; a
-// line that does not parse stays in the list, marked with its error, and is not used.
-class AlarmsDialog : public QDialog {
+// "Alarms…": the alarms as lines of the rule language ("over: current > 15A for 2s",
+// "L2.current > 15A", "total.power > 10kW"), checked with the words talviren-cli uses.
+class AlarmsDialog : public LinesDialog {
     Q_OBJECT
 
 public:
-    // `hasPowerFactor`: whether `power` can be watched (the Trend view's PF is set).
-    AlarmsDialog(const QStringList& lines, bool hasPowerFactor, QWidget* parent = nullptr);
+    // `hasPowerFactor`: whether `power` can be watched on the window's own meter (the Trend
+    // view's PF is set); `meters`: the names a rule may give, the window's own one first.
+    AlarmsDialog(const QStringList& lines, bool hasPowerFactor, const QStringList& meters = {},
+                 QWidget* parent = nullptr);
 
-    // The lines as they stand, empty ones left out.
-    QStringList lines() const;
-    // The problem of line i, or an empty text when it is fine.
-    QString problem(int i) const;
-
-    QListWidget* list = nullptr;
-    QLineEdit* editor = nullptr; // the selected line
-    QLabel* check = nullptr;     // what is wrong with it, or that it is fine
-    QPushButton* addButton = nullptr;
-    QPushButton* removeButton = nullptr;
-
-private:
-    void select(int row);
-    void edited(const QString& text);
-    void recheck();
-
-    bool hasPowerFactor_;
+    // The problem of each line, read together: what parseAlarm and checkAlarms say, and a meter
+    // the window does not have.
+    static QStringList problems(const QStringList& lines, bool hasPowerFactor,
+                                const QStringList& meters);
 };
 
 } // namespace talviren

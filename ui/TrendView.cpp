@@ -121,7 +121,7 @@ void TrendView::editAlarms() {
     }
     const EditAlarms edit =
         editAlarms_ ? editAlarms_ : [this](const QStringList& given, bool hasFactor) {
-            AlarmsDialog dialog(given, hasFactor, this);
+            AlarmsDialog dialog(given, hasFactor, meterNames_, this);
             return dialog.exec() == QDialog::Accepted ? std::optional(dialog.lines())
                                                       : std::nullopt;
         };

@@ -127,6 +127,7 @@ private:
     AlarmEngine* alarms_ = nullptr;
     ConfigureAlarms configureAlarms_;
     EditAlarms editAlarms_;
+    QStringList meterNames_; // the meters a rule may name, the window's own one first
 
     QTimer statisticsRefresh_;
 };
