@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
     bool trend = false;
     double timeoutSeconds = 30;
     QString alarm; // NAME: RULE, raised by the live readings
+    int tab = -1;  // --tab N: that view, live, after --wait seconds
+    double waitSeconds = 5;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--record")) {
             record = true;
@@ -81,14 +83,18 @@ int main(int argc, char** argv) {
             trend = true;
         } else if (!std::strcmp(argv[i], "--output") && i + 1 < argc) {
             output = QString::fromLocal8Bit(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--tab") && i + 1 < argc) {
+            tab = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--wait") && i + 1 < argc) {
+            waitSeconds = std::atof(argv[++i]);
         } else if (!std::strcmp(argv[i], "--alarm") && i + 1 < argc) {
             alarm = QString::fromLocal8Bit(argv[++i]);
         } else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) {
             timeoutSeconds = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr,
-                         "usage: talviren-screenshot [--record | --trend [--alarm 'NAME: RULE']] "
-                         "[--output FILE.png] [--timeout SECONDS]\n");
+                         "usage: talviren-screenshot [--record | --trend [--alarm 'NAME: RULE'] | "
+                         "--tab N [--wait SECONDS]] [--output FILE.png] [--timeout SECONDS]\n");
             return 2;
         }
     }
@@ -103,6 +109,16 @@ int main(int argc, char** argv) {
     }
     talviren::MainWindow window(nullptr, nullptr, std::make_unique<GivenLog>(log));
     window.show();
+    if (tab >= 0) {
+        // A view as it stands after some seconds of live readings (the meters of the settings).
+        window.TabStrip1->setCurrentIndex(tab);
+        QTimer::singleShot(static_cast<int>(waitSeconds * 1000), [&] {
+            const bool ok = window.grab().save(output);
+            std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(output));
+            QCoreApplication::exit(ok ? 0 : 1);
+        });
+        return QApplication::exec();
+    }
     if (trend) {
         window.TabStrip1->setCurrentIndex(2);
         window.trendView->setPowerFactorText(QStringLiteral("0.95"));

@@ -335,6 +335,10 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
         if (!parsed.rule) {
             return failure(parsed.error);
         }
+        if (!parsed.rule->meter.empty()) {
+            return failure("alarm '" + parsed.rule->name + "': talviren-cli watches one meter, " +
+                           "and '" + parsed.rule->meter + ".' names another");
+        }
         options.alarms.push_back(std::move(*parsed.rule));
     }
     if (const auto problem = checkAlarms(options.alarms, options.powerFactor.has_value())) {

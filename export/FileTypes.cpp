@@ -54,6 +54,16 @@ bool downloadCsvFile(const FileType&, const SaveData& data, const std::string& p
 
 bool readingsCsv(const FileType&, const SaveData& data, const std::string& path, std::string& error,
                  const WriteProgress& progress) {
+    if (data.meters.size() > 1) {
+        // A file per meter, named as the logs are: run.csv gives run-L1.csv, run-L2.csv.
+        for (const MeterReadings& meter : data.meters) {
+            if (!writeReadingsCsv(*meter.readings, csvlog::meterFilePath(path, meter.name), error,
+                                  progress, meter.powerFactor)) {
+                return false;
+            }
+        }
+        return true;
+    }
     if (!data.readings) {
         return nothingToSave(error);
     }
@@ -62,6 +72,9 @@ bool readingsCsv(const FileType&, const SaveData& data, const std::string& path,
 
 bool readingsWorkbook(const FileType&, const SaveData& data, const std::string& path,
                       std::string& error, const WriteProgress& progress) {
+    if (data.meters.size() > 1) {
+        return writeMetersWorkbook(data.meters, data.total, path, error, progress);
+    }
     if (!data.readings) {
         return nothingToSave(error);
     }

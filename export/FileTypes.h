@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/TextFiles.h"
+#include "export/TrendFiles.h"
 #include "measure/Reading.h"
 #include "measure/ReadingSequence.h"
 #include "power/PowerFactor.h"
@@ -24,6 +25,9 @@ struct SaveData {
     const std::vector<DecodedReading>* downloaded = nullptr; // the readings of a download
     const ReadingSequence* readings = nullptr;               // the readings a trend shows
     std::optional<PowerFactor> powerFactor; // the trend's power factor: a column of real power
+    // With several meters: each one's readings (a file or a sheet each) and their sum.
+    std::vector<MeterReadings> meters;
+    const std::vector<SumRow>* total = nullptr;
 };
 
 struct FileType;

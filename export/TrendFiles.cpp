@@ -222,16 +222,16 @@ const char* const kPackageRels =
     R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
     R"(</Relationships>)";
 
-std::string workbook(std::size_t sheets) {
+std::string workbook(const std::vector<std::string>& names) {
     std::string out =
         R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
         "\n"
         R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main")"
         R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)";
-    for (std::size_t s = 1; s <= sheets; ++s) {
+    for (std::size_t s = 1; s <= names.size(); ++s) {
         const std::string n = std::to_string(s);
-        out += "<sheet name=\"Readings" + (s > 1 ? " " + n : std::string()) + "\" sheetId=\"" + n +
-               "\" r:id=\"rId" + n + "\"/>";
+        // Meter names are letters, digits, - and _: nothing to escape.
+        out += "<sheet name=\"" + names[s - 1] + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
     }
     return out + "</sheets></workbook>";
 }
@@ -281,6 +281,13 @@ const char* const kStyles =
 bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& path,
                            std::string& error, const WriteProgress& progress,
                            std::optional<PowerFactor> powerFactor, std::size_t rowsPerSheet) {
+    return writeMetersWorkbook({{"Readings", &readings, powerFactor}}, nullptr, path, error,
+                               progress, rowsPerSheet);
+}
+
+bool writeMetersWorkbook(const std::vector<MeterReadings>& meters, const std::vector<SumRow>* total,
+                         const std::string& path, std::string& error, const WriteProgress& progress,
+                         std::size_t rowsPerSheet) {
     AtomicFile file(path);
     if (!file.open()) {
         error = file.error();
@@ -289,72 +296,113 @@ bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& p
     ZipWriter zip(file);
     SharedStrings strings;
     SerialDates dates;
-    const std::size_t total = readings.size();
-    const std::size_t sheets =
-        rowsPerSheet == 0 ? 1 : std::max<std::size_t>(1, (total + rowsPerSheet - 1) / rowsPerSheet);
+    std::size_t all = total ? total->size() : 0;
+    for (const MeterReadings& meter : meters) {
+        all += meter.readings->size();
+    }
+    std::size_t done = 0;
     bool ok = true;
     std::string xml;
     SheetRows rows(xml, strings);
-    std::size_t next = 0;
-    for (std::size_t sheet = 1; ok && sheet <= sheets; ++sheet) {
-        ok = zip.begin("xl/worksheets/sheet" + std::to_string(sheet) + ".xml");
+    std::vector<std::string> names;
+    const auto flush = [&] {
+        if (xml.size() >= kFlushBytes) {
+            ok = zip.write(xml);
+            xml.clear();
+        }
+    };
+    const auto beginSheet = [&](std::string name) {
+        names.push_back(std::move(name));
+        ok = ok && zip.begin("xl/worksheets/sheet" + std::to_string(names.size()) + ".xml");
         xml = kSheetStart;
         rows.begin(1);
-        for (int c = 0; c < 8; ++c) {
-            rows.text(c, kHeaderNames[c], kHeaderStyle);
-        }
-        rows.text(8, kApparentPowerColumn, kHeaderStyle);
-        if (powerFactor) {
-            rows.text(9, kRealPowerColumn, kHeaderStyle);
-        }
-        rows.end();
-        const std::size_t last = std::min(total, next + rowsPerSheet);
-        for (std::size_t row = 2; ok && next < last; ++next, ++row) {
-            const TimedReading reading = readings.at(next);
-            const auto symbols = quantitySymbols(reading.raw.function);
-            rows.begin(row);
-            rows.number(0, dates.serial(reading.wallMs), kDateStyle);
-            rows.text(1, std::to_string(reading.raw.function));
-            if (symbols) {
-                rows.text(2, symbols->current);
-            }
-            if (reading.current) {
-                rows.text(3, reading.current->text);
-            }
-            if (symbols) {
-                rows.text(4, symbols->second);
-            }
-            if (reading.second) {
-                rows.text(5, reading.second->text);
-            }
-            if (reading.current && !reading.current->overload) {
-                rows.number(6, reading.current->value());
-            }
-            if (reading.second && !reading.second->overload) {
-                rows.number(7, reading.second->value());
-            }
-            if (const ApparentPower s = apparentPower(reading.raw); s.hasValue()) {
-                rows.number(8, s.va());
-                if (powerFactor) {
-                    rows.number(9, decimalValue(realPowerNumber(s.units, *powerFactor)));
-                }
-            }
-            rows.end();
-            if (xml.size() >= kFlushBytes) {
-                ok = zip.write(xml);
-                xml.clear();
-            }
-            tell(progress, next + 1, total);
-        }
+    };
+    const auto endSheet = [&] {
         xml += kSheetEnd;
         ok = ok && zip.write(xml);
+    };
+    for (const MeterReadings& meter : meters) {
+        const std::size_t count = meter.readings->size();
+        const std::size_t sheets =
+            rowsPerSheet == 0 ? 1
+                              : std::max<std::size_t>(1, (count + rowsPerSheet - 1) / rowsPerSheet);
+        std::size_t next = 0;
+        for (std::size_t sheet = 1; ok && sheet <= sheets; ++sheet) {
+            // Past a sheet's rows, a further sheet with the header again: "Readings 2".
+            beginSheet(sheet > 1 ? meter.name + " " + std::to_string(sheet) : meter.name);
+            for (int c = 0; c < 8; ++c) {
+                rows.text(c, kHeaderNames[c], kHeaderStyle);
+            }
+            rows.text(8, kApparentPowerColumn, kHeaderStyle);
+            if (meter.powerFactor) {
+                rows.text(9, kRealPowerColumn, kHeaderStyle);
+            }
+            rows.end();
+            const std::size_t last = std::min(count, next + rowsPerSheet);
+            for (std::size_t row = 2; ok && next < last; ++next, ++row) {
+                const TimedReading reading = meter.readings->at(next);
+                const auto symbols = quantitySymbols(reading.raw.function);
+                rows.begin(row);
+                rows.number(0, dates.serial(reading.wallMs), kDateStyle);
+                rows.text(1, std::to_string(reading.raw.function));
+                if (symbols) {
+                    rows.text(2, symbols->current);
+                }
+                if (reading.current) {
+                    rows.text(3, reading.current->text);
+                }
+                if (symbols) {
+                    rows.text(4, symbols->second);
+                }
+                if (reading.second) {
+                    rows.text(5, reading.second->text);
+                }
+                if (reading.current && !reading.current->overload) {
+                    rows.number(6, reading.current->value());
+                }
+                if (reading.second && !reading.second->overload) {
+                    rows.number(7, reading.second->value());
+                }
+                if (const ApparentPower s = apparentPower(reading.raw); s.hasValue()) {
+                    rows.number(8, s.va());
+                    if (meter.powerFactor) {
+                        rows.number(9, decimalValue(realPowerNumber(s.units, *meter.powerFactor)));
+                    }
+                }
+                rows.end();
+                flush();
+                tell(progress, ++done, all);
+            }
+            endSheet();
+        }
+    }
+    if (ok && total) {
+        // The sum over time: when, S and P (where every meter has P).
+        beginSheet("total");
+        rows.text(0, "time", kHeaderStyle);
+        rows.text(1, kApparentPowerColumn, kHeaderStyle);
+        rows.text(2, kRealPowerColumn, kHeaderStyle);
+        rows.end();
+        std::size_t row = 2;
+        for (const SumRow& sum : *total) {
+            rows.begin(row++);
+            rows.number(0, dates.serial(sum.wallMs), kDateStyle);
+            rows.number(1, static_cast<double>(sum.units) / 10'000.0);
+            if (sum.watts) {
+                rows.number(2, *sum.watts);
+            }
+            rows.end();
+            flush();
+            tell(progress, ++done, all);
+        }
+        endSheet();
     }
     ok = ok && zip.begin("xl/sharedStrings.xml") && zip.write(strings.xml());
     ok = ok && zip.begin("xl/styles.xml") && zip.write(kStyles);
-    ok = ok && zip.begin("xl/workbook.xml") && zip.write(workbook(sheets));
-    ok = ok && zip.begin("xl/_rels/workbook.xml.rels") && zip.write(workbookRels(sheets));
+    ok = ok && zip.begin("xl/workbook.xml") && zip.write(workbook(names));
+    ok = ok && zip.begin("xl/_rels/workbook.xml.rels") && zip.write(workbookRels(names.size()));
     ok = ok && zip.begin("_rels/.rels") && zip.write(kPackageRels);
-    ok = ok && zip.begin("[Content_Types].xml") && zip.write(contentTypes(sheets));
+    ok = ok && zip.begin("[Content_Types].xml") && zip.write(contentTypes(names.size()));
     ok = ok && zip.finish();
     if (!ok) {
         error = zip.error().empty() ? file.error() : zip.error();

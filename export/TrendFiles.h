@@ -4,8 +4,10 @@
 #include "power/PowerFactor.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talviren {
 
@@ -28,5 +30,27 @@ bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& p
                            std::string& error, const WriteProgress& progress = {},
                            std::optional<PowerFactor> powerFactor = std::nullopt,
                            std::size_t rowsPerSheet = kReadingsPerSheet);
+
+// One meter's readings, for a workbook of several meters.
+struct MeterReadings {
+    std::string name; // the sheet's name
+    const ReadingSequence* readings = nullptr;
+    std::optional<PowerFactor> powerFactor;
+};
+
+// One row of the sum of several meters: S, and P where every meter has P.
+struct SumRow {
+    std::int64_t wallMs = 0;
+    std::int64_t units = 0; // S in ten-thousandths of a VA
+    std::optional<double> watts;
+    bool breakBefore = false; // the sum was absent before it
+};
+
+// Several meters in one workbook: a sheet per meter (named by it, as writeReadingsWorkbook
+// writes its readings) and, when given, a sheet "total" of the sum over time (time, S, P).
+bool writeMetersWorkbook(const std::vector<MeterReadings>& meters, const std::vector<SumRow>* total,
+                         const std::string& path, std::string& error,
+                         const WriteProgress& progress = {},
+                         std::size_t rowsPerSheet = kReadingsPerSheet);
 
 } // namespace talviren

@@ -98,4 +98,14 @@ std::string line(const TimedReading& reading) {
     return out;
 }
 
+std::string meterFilePath(const std::string& path, const std::string& meter) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == (slash == std::string::npos ? 0 : slash + 1)) {
+        return path + "-" + meter;
+    }
+    return path.substr(0, dot) + "-" + meter + path.substr(dot);
+}
+
 } // namespace talviren::csvlog

@@ -32,6 +32,10 @@ std::string timeField(std::int64_t wallMs);
 // The reading's fields after the time: function, names, texts, values; no line break.
 std::string readingFields(const DecodedReading& reading);
 
+// The file of one meter among several, beside the one chosen: "run.csv" and "L1" give
+// "run-L1.csv" (a name without an extension gets "-L1" at its end).
+std::string meterFilePath(const std::string& path, const std::string& meter);
+
 // One whole log line of a live reading, ending in "\n".
 std::string line(const TimedReading& reading);
 // The same line appended to `out` (for writers of many lines).

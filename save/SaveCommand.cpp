@@ -57,6 +57,8 @@ SaveOutcome SaveCommand::save(SaveView view, const Sources& sources) {
         data.table = sources.table;
         data.readings = sources.readings;
         data.powerFactor = sources.powerFactor;
+        data.meters = sources.meters;
+        data.total = sources.total;
         std::string reason;
         ok = writeDataFile(type, data, path->toStdString(), reason, sources.progress);
         error = QString::fromStdString(reason);

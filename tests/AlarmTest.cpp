@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <tuple>
 #include <unistd.h>
 
 using namespace talviren;
@@ -59,6 +60,19 @@ TEST(AlarmRule, ReadsEveryFormOfTheLanguage) {
         EXPECT_EQ(r.conditionText, c.conditionText) << c.line;
     }
     EXPECT_EQ(parseAlarm("over", "current > 15A clear 14A").rule->line, "current > 15A clear 14A");
+    // A quantity may name its meter, or the sum of them all.
+    for (const auto& [line, meter, limit] :
+         {std::tuple{"a: L2.current > 15A for 2s", "L2", "> 15A for 2s"},
+          std::tuple{"b: total.power > 10kW", "total", "> 10kW"},
+          std::tuple{"c: L3.no-reading for 30s", "L3", ""},
+          std::tuple{"d: L1.overload", "L1", ""}}) {
+        const AlarmParse parsed = parseAlarm(line);
+        ASSERT_TRUE(parsed.rule) << line << ": " << parsed.error;
+        EXPECT_EQ(parsed.rule->meter, meter) << line;
+        EXPECT_EQ(parsed.rule->limitText, limit) << line;
+    }
+    EXPECT_NE(parseAlarm("e: total.overload").error.find("the total has apparent_power and power"),
+              std::string::npos);
 }
 
 TEST(AlarmRule, RefusesBadLinesNamingTheAlarmAndWhatIsWrong) {

@@ -89,6 +89,8 @@ TEST(CliOptions, BadCommandLinesNameWhatIsWrong) {
         {{"watch", "--alarm", "over: current >> 5"}, "alarm 'over': '>>' is no comparison"},
         {{"watch", "--alarm", "x: volts > 5"}, "alarm 'x': unknown quantity 'volts'"},
         {{"watch", "--alarm", "x: current > 5V"}, "alarm 'x': the unit 'V' does not fit"},
+        {{"watch", "--alarm", "x: L2.current > 5A"}, "alarm 'x': talviren-cli watches one meter"},
+        {{"watch", "--alarm", "x: total.power > 5kW"}, "watches one meter, and 'total.' names"},
         {{"watch", "--alarm", "current > 5A"}, "no name"},
         {{"watch", "--alarm", "a: current > 1A", "--alarm", "a: current < 9A"},
          "alarm 'a': the name is given twice"},

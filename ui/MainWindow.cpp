@@ -1,7 +1,10 @@
 #include "ui/MainWindow.h"
 
 #include "ui/Fonts.h"
+#include "ui/MetersDialog.h"
+#include "ui/MetersView.h"
 #include "ui/RecordTableModel.h"
+#include "ui/Settings.h"
 #include "ui/TrendView.h"
 
 #include <QApplication>
@@ -24,6 +27,7 @@ namespace talviren {
 namespace {
 
 constexpr int kTrendTab = 2;
+constexpr int kMetersTab = 3;
 
 QRect place(int left, int top, int width, int height) {
     return {twips(left), twips(top), twips(width), twips(height)};
@@ -62,6 +66,7 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, std::unique_ptr<SaveD
     : QWidget(parent), dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)),
       trendDialog_(trendDialog ? std::move(trendDialog) : std::make_unique<QtSaveDialog>(this)),
       openDialog_(openDialog ? std::move(openDialog) : std::make_unique<QtOpenDialog>(this)) {
+    fleet_ = std::make_unique<MeterFleet>(session_);
     session_.addConsumer(&presenter_);
     save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
         QMessageBox::warning(this, tr("Save"),
@@ -81,7 +86,13 @@ MainWindow::~MainWindow() {
     delete model_;
     delete trendView;
     trendView = nullptr;
-    session_.alarms().removeListener(notifier_.get());
+    delete metersView;
+    metersView = nullptr;
+    for (const FleetMeter& meter : fleet_->meters()) {
+        meter.alarms().removeListener(notifier_.get());
+    }
+    fleet_->totalAlarms().removeListener(notifier_.get());
+    fleet_.reset();
 }
 
 QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIcon, int standardIcon,
@@ -130,6 +141,7 @@ void MainWindow::buildControls() {
     TabStrip1->addTab(tr("Realtime"));
     TabStrip1->addTab(tr("Record"));
     TabStrip1->addTab(tr("Trend"));
+    TabStrip1->addTab(tr("Meters"));
     TabStrip1->setGeometry(place(840, 600, 8535, 8246).adjusted(0, 0, 0, -(twips(8246) - 26)));
     TabStrip1->setExpanding(false);
     TabStrip1->setDrawBase(false);
@@ -190,11 +202,28 @@ void MainWindow::buildControls() {
     trendView->hide();
     // The alarms: kept in the settings, configured by the Trend view, told on the desktop.
     notifier_ = std::make_unique<DesktopNotifier>();
-    session_.alarms().addListener(notifier_.get());
+    // The meters of the settings' [meters], the window's own one first; the alarms are shared
+    // out among them and their sum.
+    fleet_->configure(MetersDialog::usable(storedMeterLines()),
+                      QLocale().decimalPoint().toStdString());
     trendView->setAlarms(session_.alarms(),
                          [this](std::vector<AlarmRule> rules, std::optional<PowerFactor> factor) {
-                             session_.setAlarms(std::move(rules), factor);
+                             fleet_->setPowerFactor(factor);
+                             fleet_->setAlarms(std::move(rules), factor);
                          });
+
+    metersView = new MetersView(*fleet_, this);
+    metersView->setGeometry(Frame_realtime->geometry());
+    metersView->setFont(windowFont(9));
+    metersView->hide();
+    metersView->setEditMeters([this] {
+        MetersDialog dialog(storedMeterLines(), this);
+        if (dialog.exec() == QDialog::Accepted) {
+            setMeterLines(dialog.lines());
+        }
+    });
+    connect(fleet_.get(), &MeterFleet::metersChanged, this, &MainWindow::metersChanged);
+    metersChanged();
 
     // A click on a tab applies its view, also a click on the tab already shown.
     connect(TabStrip1, &QTabBar::tabBarClicked, this, [this](int index) {
@@ -218,7 +247,43 @@ void MainWindow::Form_Load() {
     session_.table().ResetRecordTable();
 }
 
+void MainWindow::setMeterLines(const QStringList& lines) {
+    storeMeterLines(lines);
+    fleet_->configure(MetersDialog::usable(lines), QLocale().decimalPoint().toStdString());
+}
+
+void MainWindow::metersChanged() {
+    QStringList names;
+    std::vector<AlarmEngine*> others;
+    for (const FleetMeter& meter : fleet_->meters()) {
+        names << QString::fromStdString(meter.name());
+        meter.alarms().addListener(notifier_.get());
+        if (&meter.alarms() != &session_.alarms()) {
+            others.push_back(&meter.alarms());
+        }
+    }
+    fleet_->totalAlarms().addListener(notifier_.get());
+    others.push_back(&fleet_->totalAlarms());
+    trendView->setMeterNames(names);
+    trendView->setOtherAlarms(others);
+    trendView->setFleet(fleet_.get());
+    // The rules kept name meters that may have come or gone.
+    trendView->setPowerFactorText(trendView->powerFactorEdit->text());
+    trendView->reapplyAlarms();
+}
+
 void MainWindow::TabStrip1_Click(int index) {
+    metersView->setVisible(index == kMetersTab);
+    if (index == kMetersTab) {
+        // Polls live readings as the Realtime view does.
+        Frame_realtime->hide();
+        trendView->hide();
+        Button_clear->setEnabled(false);
+        Button_read->setEnabled(false);
+        viewMode_ = kMetersView;
+        session_.setPolling(Polling::Live);
+        return;
+    }
     if (index == kTrendTab) {
         // Polls live readings as the Realtime view does; nothing to read or clear here.
         Frame_realtime->hide();
@@ -250,7 +315,8 @@ void MainWindow::Button_read_Click() {
 }
 
 void MainWindow::Button_save_Click() {
-    if (viewMode_ == kTrendView) {
+    // The Meters view saves the readings of every meter, as the Trend view does.
+    if (viewMode_ == kTrendView || viewMode_ == kMetersView) {
         trendView->save();
         return;
     }

@@ -3,6 +3,7 @@
 #include "records/RecordTable.h"
 #include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
+#include "session/MeterFleet.h"
 #include "session/MeterSession.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/LinkPresenter.h"
@@ -21,6 +22,7 @@ class QToolButton;
 
 namespace talviren {
 
+class MetersView;
 class RecordTableModel;
 class TrendView;
 
@@ -47,7 +49,7 @@ public:
 
     // Start-up steps, run once before the window is shown.
     void Form_Load();
-    // Applies the view of tab `index` (0 Realtime, 1 Record, 2 Trend).
+    // Applies the view of tab `index` (0 Realtime, 1 Record, 2 Trend, 3 Meters).
     void TabStrip1_Click(int index);
     void Button_read_Click();
     void Button_save_Click();
@@ -59,9 +61,18 @@ public:
     std::unique_ptr<QMessageBox> createHelpBox();
 
     // The views, as the tab strip orders them and the save tells them apart.
-    enum ViewMode : std::int16_t { kRealtimeView = 1, kRecordView = 2, kTrendView = 3 };
+    enum ViewMode : std::int16_t {
+        kRealtimeView = 1,
+        kRecordView = 2,
+        kTrendView = 3,
+        kMetersView = 4
+    };
 
     MeterSession& session() { return session_; }
+    // Every meter of the window, its own one first, and their sum.
+    MeterFleet& fleet() { return *fleet_; }
+    // Takes meters as the lines of [meters] ("L2=COM5"): kept in the settings and used now.
+    void setMeterLines(const QStringList& lines);
     MeterLink& link() { return session_.link(); }
     QtSerialPort& serialPort() { return session_.port(); }
     const RecordTable& recordTable() const { return session_.table(); }
@@ -84,6 +95,7 @@ public:
     QLabel* Lab_consta = nullptr;
     QProgressBar* downloadProgressBar = nullptr;
     TrendView* trendView = nullptr;
+    MetersView* metersView = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -97,8 +109,11 @@ private:
     void showRealtime(const RealtimeDisplay& display) override;
     void showDownloadProgress(int readingsReceived, int readingsExpected) override;
     void hideDownloadProgress() override;
+    // The meters changed: the alarms, the notifications and the views follow.
+    void metersChanged();
 
     MeterSession session_;
+    std::unique_ptr<MeterFleet> fleet_;
     LinkPresenter presenter_{*this};
     std::int16_t viewMode_ = kRealtimeView;
     RecordTableModel* model_ = nullptr;

@@ -10,6 +10,14 @@ namespace talviren {
 namespace {
 
 const QString kAlarms = QStringLiteral("alarms");
+const QString kMeters = QStringLiteral("meters");
+
+// A value an editor wrote with a comma in it reads back as a list.
+QString textOf(const QVariant& value) {
+    return value.typeId() == QMetaType::QStringList
+               ? value.toStringList().join(QStringLiteral(", "))
+               : value.toString();
+}
 
 } // namespace
 
@@ -22,12 +30,7 @@ std::vector<StoredAlarm> storedAlarms() {
     settings.beginGroup(kAlarms);
     std::vector<StoredAlarm> alarms;
     for (const QString& name : settings.childKeys()) {
-        // A line an editor wrote with a comma in it reads back as a list.
-        const QVariant value = settings.value(name);
-        const QString rule = value.typeId() == QMetaType::QStringList
-                                 ? value.toStringList().join(QStringLiteral(", "))
-                                 : value.toString();
-        alarms.push_back({name, rule});
+        alarms.push_back({name, textOf(settings.value(name))});
     }
     return alarms;
 }
@@ -38,6 +41,28 @@ void storeAlarms(const std::vector<StoredAlarm>& alarms) {
     settings.beginGroup(kAlarms);
     for (const StoredAlarm& alarm : alarms) {
         settings.setValue(alarm.name, alarm.rule);
+    }
+}
+
+QStringList storedMeterLines() {
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.beginGroup(kMeters);
+    QStringList lines;
+    for (const QString& name : settings.childKeys()) {
+        lines << name + QLatin1Char('=') + textOf(settings.value(name));
+    }
+    return lines;
+}
+
+void storeMeterLines(const QStringList& lines) {
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.remove(kMeters);
+    settings.beginGroup(kMeters);
+    for (const QString& line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0) {
+            settings.setValue(line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+        }
     }
 }
 

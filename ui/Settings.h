@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -23,5 +24,11 @@ struct StoredAlarm {
 std::vector<StoredAlarm> storedAlarms();
 // Replaces the alarms kept.
 void storeAlarms(const std::vector<StoredAlarm>& alarms);
+
+// The meters kept in the group [meters], "NAME=VALUE" each ("L2=COM5"), by name;
+// empty when there is no such group.
+QStringList storedMeterLines();
+// Replaces the meters kept (none: the group goes, and the window has its own meter alone).
+void storeMeterLines(const QStringList& lines);
 
 } // namespace talviren

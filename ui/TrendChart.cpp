@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace talviren {
@@ -79,6 +80,10 @@ void fitTicksToRow(QCPAxis* axis) {
     axis->setTicker(QSharedPointer<QCPAxisTicker>(new RowTicker(axis)));
 }
 
+const QColor kCurrentColour(0x15, 0x65, 0xc0);
+const QColor kSecondColour(0x2e, 0x7d, 0x32);
+const QColor kPowerColour(0xc6, 0x28, 0x28);
+
 bool holdsAcVoltage(const TrendHistory& history) {
     for (std::size_t i = 0; i < history.size(); ++i) {
         if (history[i].function == kAcCurrentAcVoltage) {
@@ -139,9 +144,25 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
             qOverload<const QCPRange&>(&QCPAxis::setRange));
 
     current_ = new TrendCurve(upperTime, upper_->axis(QCPAxis::atLeft));
-    current_->setPen(QPen(QColor(0x15, 0x65, 0xc0), 1.5));
+    current_->setPen(QPen(kCurrentColour, 1.5));
     second_ = new TrendCurve(lowerTime, lower_->axis(QCPAxis::atLeft));
-    second_->setPen(QPen(QColor(0x2e, 0x7d, 0x32), 1.5));
+    second_->setPen(QPen(kSecondColour, 1.5));
+    // The names of the meters drawn, inside the upper plot, while there are several.
+    setAutoAddPlottableToLegend(false);
+    legend_ = new QCPLegend;
+    upper_->insetLayout()->addElement(legend_, Qt::AlignTop | Qt::AlignLeft);
+    legend_->setVisible(false);
+    legend_->setBrush(QColor(255, 255, 255, 200));
+    // One line of names, small, so that a short row keeps its traces in view.
+    legend_->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    legend_->setWrap(8);
+    legend_->setRowSpacing(0);
+    legend_->setColumnSpacing(6);
+    legend_->setIconSize(14, 8);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    legend_->setFont(small);
+    legend_->setMargins(QMargins(3, 1, 3, 1));
     upper_->axis(QCPAxis::atLeft)->setLabel(axisTitle(QuantityKind::AcCurrent));
     lower_->axis(QCPAxis::atLeft)->setLabel(axisTitle(secondKind_));
 
@@ -194,6 +215,129 @@ void TrendChart::chooseSecondKind() {
     second_->setSeries(history_ ? std::optional<TrendSeries>(TrendSeries(*history_, secondKind_))
                                 : std::nullopt);
     lower_->axis(QCPAxis::atLeft)->setLabel(axisTitle(secondKind_));
+    for (std::size_t i = 0; i < otherCurves_.size(); ++i) {
+        otherCurves_[i].second->setSeries(TrendSeries(*others_[i].history, secondKind_));
+    }
+}
+
+void TrendChart::setOtherMeters(const QString& mainName, QColor mainColour,
+                                std::vector<OtherMeter> others, bool mainShown) {
+    mainName_ = mainName;
+    mainColour_ = mainColour;
+    mainShown_ = mainShown;
+    others_ = std::move(others);
+    const bool several = !others_.empty();
+    // One meter: a colour a row, as always; several: a colour a meter, in every row.
+    current_->setPen(QPen(several ? mainColour_ : kCurrentColour, 1.5));
+    second_->setPen(QPen(several ? mainColour_ : kSecondColour, 1.5));
+    for (TrendCurve* curve : {current_, second_, power_}) {
+        if (curve) {
+            curve->setVisible(mainShown_);
+        }
+    }
+    if (power_) {
+        power_->setPen(QPen(several ? mainColour_ : kPowerColour, 1.5));
+    }
+    placePowerRow();
+    placeOtherCurves();
+    redraw();
+}
+
+std::vector<TrendCurve*> TrendChart::otherCurves() const {
+    std::vector<TrendCurve*> out;
+    for (const OtherCurves& curves : otherCurves_) {
+        for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
+            if (curve) {
+                out.push_back(curve);
+            }
+        }
+    }
+    return out;
+}
+
+void TrendChart::placeOtherCurves() {
+    for (const OtherCurves& curves : otherCurves_) {
+        for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
+            if (curve) {
+                removePlottable(curve);
+            }
+        }
+    }
+    otherCurves_.clear();
+    legend_->clearItems();
+    legend_->setVisible(!others_.empty());
+    if (others_.empty()) {
+        return;
+    }
+    if (mainShown_) {
+        current_->setName(mainName_);
+        current_->addToLegend(legend_);
+    }
+    for (const OtherMeter& other : others_) {
+        OtherCurves curves;
+        const QPen pen(other.colour, 1.5);
+        curves.current =
+            new TrendCurve(upper_->axis(QCPAxis::atBottom), upper_->axis(QCPAxis::atLeft));
+        curves.current->setSeries(TrendSeries(*other.history, QuantityKind::AcCurrent));
+        curves.second =
+            new TrendCurve(lower_->axis(QCPAxis::atBottom), lower_->axis(QCPAxis::atLeft));
+        curves.second->setSeries(TrendSeries(*other.history, secondKind_));
+        if (powerRect_) {
+            curves.power = new TrendCurve(powerRect_->axis(QCPAxis::atBottom),
+                                          powerRect_->axis(QCPAxis::atLeft));
+            // P where the chart shows P and the meter has a power factor; S otherwise.
+            curves.power->setSeries(
+                TrendSeries::power(*other.history, powerFactor_ ? other.factor : std::nullopt));
+        }
+        for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
+            if (curve) {
+                curve->setPen(pen);
+                curve->setName(other.name);
+            }
+        }
+        curves.current->addToLegend(legend_);
+        otherCurves_.push_back(curves);
+    }
+}
+
+void TrendChart::placeSumGraph() {
+    if (sum_) {
+        removePlottable(sum_);
+        sum_ = nullptr;
+    }
+    if (!powerRect_) {
+        return;
+    }
+    sum_ = new QCPGraph(powerRect_->axis(QCPAxis::atBottom), powerRect_->axis(QCPAxis::atLeft));
+    sum_->setData(sumData_);
+    sum_->setPen(QPen(QColor(0x21, 0x21, 0x21), 2.0));
+    sum_->setName(QStringLiteral("\u03A3"));
+    sum_->setVisible(sumShown_);
+    if (!others_.empty() && sumShown_) {
+        sum_->addToLegend(legend_);
+    }
+}
+
+void TrendChart::addSum(double key, double va, std::optional<double> watts, bool breakBefore) {
+    // A gap is a point without a value: the line breaks there.
+    if (breakBefore && !sumData_->isEmpty()) {
+        sumData_->add(QCPGraphData(key, std::numeric_limits<double>::quiet_NaN()));
+    }
+    const bool real = powerFactor_.has_value();
+    const double value = real ? watts.value_or(std::numeric_limits<double>::quiet_NaN()) : va;
+    sumData_->add(QCPGraphData(key, value));
+    sumReal_ = real;
+}
+
+void TrendChart::clearSum() {
+    sumData_->clear();
+    redraw();
+}
+
+void TrendChart::setSumShown(bool shown) {
+    sumShown_ = shown;
+    placeSumGraph();
+    redraw();
 }
 
 void TrendChart::setPowerFactor(std::optional<PowerFactor> factor) {
@@ -276,7 +420,10 @@ void TrendChart::shadeStretches() {
 }
 
 void TrendChart::placePowerRow() {
-    const bool wanted = history_ && holdsAcVoltage(*history_);
+    bool wanted = history_ && holdsAcVoltage(*history_);
+    for (const OtherMeter& other : others_) {
+        wanted = wanted || holdsAcVoltage(*other.history);
+    }
     if (wanted != (power_ != nullptr)) {
         // The shading of a row that goes would outlive it.
         for (auto& shade : shades_) {
@@ -306,17 +453,37 @@ void TrendChart::placePowerRow() {
     } else if (!wanted && power_) {
         removePlottable(power_);
         power_ = nullptr;
+        if (sum_) {
+            removePlottable(sum_);
+            sum_ = nullptr;
+        }
+        for (OtherCurves& curves : otherCurves_) {
+            if (curves.power) {
+                removePlottable(curves.power);
+                curves.power = nullptr;
+            }
+        }
         plotLayout()->remove(powerRect_); // deletes it with its axes
         powerRect_ = nullptr;
         plotLayout()->simplify();
         lower_->axis(QCPAxis::atBottom)->setTickLabels(true);
     }
     if (power_) {
-        power_->setSeries(TrendSeries::power(*history_, powerFactor_));
+        if (history_) {
+            power_->setSeries(TrendSeries::power(*history_, powerFactor_));
+        }
         power_->valueAxis()->setLabel(powerTitle(powerFactor_));
+        power_->setVisible(mainShown_);
+        power_->setPen(QPen(others_.empty() ? kPowerColour : mainColour_, 1.5));
     }
     if (shades_.empty() && !stretches_.empty()) {
         shadeStretches();
+    }
+    const bool rowChanged = (powerRect_ != nullptr) != (sum_ != nullptr) ||
+                            (sum_ && sum_->valueAxis()->axisRect() != powerRect_);
+    if (rowChanged) {
+        placeOtherCurves();
+        placeSumGraph();
     }
 }
 
@@ -377,19 +544,39 @@ void TrendChart::fitValues() {
     ticker_->setDateTimeFormat(time.size() > 86400 ? QStringLiteral("dd.MM.\nHH:mm")
                                : time.size() > 600 ? QStringLiteral("HH:mm")
                                                    : QStringLiteral("HH:mm:ss"));
+    // Each row's value range over every trace drawn in it.
+    std::vector<std::pair<QCPAxis*, QCPRange>> ranges;
+    std::vector<QCPAbstractPlottable*> drawn;
     for (TrendCurve* curve : {current_, second_, power_}) {
-        if (!curve) {
-            continue;
+        if (curve && curve->realVisibility()) {
+            drawn.push_back(curve);
         }
+    }
+    for (TrendCurve* curve : otherCurves()) {
+        drawn.push_back(curve);
+    }
+    if (sum_ && sum_->realVisibility()) {
+        drawn.push_back(sum_);
+    }
+    for (QCPAbstractPlottable* plottable : drawn) {
         bool found = false;
-        const QCPRange values = curve->getValueRange(found, QCP::sdBoth, time);
+        const QCPRange values = plottable->getValueRange(found, QCP::sdBoth, time);
         if (!found) {
             continue;
         }
+        auto it = std::find_if(ranges.begin(), ranges.end(),
+                               [&](const auto& r) { return r.first == plottable->valueAxis(); });
+        if (it == ranges.end()) {
+            ranges.emplace_back(plottable->valueAxis(), values);
+        } else {
+            it->second.expand(values);
+        }
+    }
+    for (auto& [axis, values] : ranges) {
         const double margin =
             std::max(values.size() * 0.08, std::max(std::abs(values.upper), 1.0) * 0.01);
         // Room at the top for the overload marks.
-        curve->valueAxis()->setRange(values.lower - margin, values.upper + 2 * margin);
+        axis->setRange(values.lower - margin, values.upper + 2 * margin);
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <qcustomplot.h>
 
+#include <QColor>
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,6 +37,29 @@ public:
     void historyGrew();
     // The power row shows P = S × PF with a power factor, else S.
     void setPowerFactor(std::optional<PowerFactor> factor);
+
+    // Another meter drawn beside the history, a trace in each row in a colour of its own.
+    struct OtherMeter {
+        QString name;
+        const TrendHistory* history = nullptr;
+        QColor colour;
+        std::optional<PowerFactor> factor; // its P, in the power row, with the chart's PF shown
+    };
+    // The other meters to draw (none: the chart is as it is with one meter), with the name and
+    // colour of the history's own meter for the legend; `mainShown` false hides the own traces.
+    void setOtherMeters(const QString& mainName, QColor mainColour, std::vector<OtherMeter> others,
+                        bool mainShown = true);
+    // A reading of another meter came.
+    void othersGrew() { redraw(); }
+    // The sum of the meters, in the power row: a point (its S, and P where every meter has one),
+    // or a gap.
+    void addSum(double key, double va, std::optional<double> watts, bool breakBefore);
+    void clearSum();
+    void setSumShown(bool shown);
+    std::size_t sumPoints() const { return sumData_->size(); }
+    // The traces of the other meters: current, second and power for each.
+    std::vector<TrendCurve*> otherCurves() const;
+    QCPLegend* legend() const { return legend_; }
     // An alarm was raised or cleared at a key (seconds since 1970): the stretch between is
     // shaded in every row, up to the newest reading while it stays raised. A clear without a
     // name ends every stretch still open.
@@ -75,6 +100,10 @@ private:
     void shadeStretches();
     void placeOpenStretches();
     void redraw();
+    // The other meters' traces in the rows there are, anew.
+    void placeOtherCurves();
+    // The sum's graph in the power row, when there is one.
+    void placeSumGraph();
 
     QCPAxisRect* upper_ = nullptr;
     QCPAxisRect* lower_ = nullptr;
@@ -96,6 +125,22 @@ private:
     QuantityKind secondKind_ = QuantityKind::AcVoltage;
     Span span_ = Span::TenMinutes;
     bool following_ = true;
+
+    QString mainName_;
+    QColor mainColour_;
+    bool mainShown_ = true;
+    std::vector<OtherMeter> others_;
+    struct OtherCurves {
+        TrendCurve* current = nullptr;
+        TrendCurve* second = nullptr;
+        TrendCurve* power = nullptr;
+    };
+    std::vector<OtherCurves> otherCurves_;
+    QCPLegend* legend_ = nullptr;
+    QSharedPointer<QCPGraphDataContainer> sumData_{new QCPGraphDataContainer};
+    QCPGraph* sum_ = nullptr;
+    bool sumShown_ = true;
+    bool sumReal_ = false; // the sum's points are P (the row shows P), else S
 };
 
 } // namespace talviren

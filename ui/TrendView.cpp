@@ -1,6 +1,8 @@
 #include "ui/TrendView.h"
 
+#include "log/CsvLog.h"
 #include "measure/ValueText.h"
+#include "session/MeterFleet.h"
 #include "trend/HistoryReadings.h"
 #include "ui/AlarmsDialog.h"
 #include "ui/NamedLabel.h"
@@ -9,6 +11,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -35,6 +38,30 @@ QString fromView(std::string_view text) {
 }
 
 const QString kPowerFactorKey = QStringLiteral("trend/power_factor");
+
+// A meter's colour with several: the window's own first.
+QColor meterColour(std::size_t i) {
+    static const QColor colours[] = {QColor(0x15, 0x65, 0xc0), QColor(0xc6, 0x28, 0x28),
+                                     QColor(0x2e, 0x7d, 0x32), QColor(0x6a, 0x1b, 0x9a),
+                                     QColor(0xef, 0x6c, 0x00), QColor(0x00, 0x83, 0x8f),
+                                     QColor(0x5d, 0x40, 0x37), QColor(0xad, 0x14, 0x57)};
+    return colours[i % std::size(colours)];
+}
+
+// Hears another meter's readings for the view.
+class OtherMeterWatch : public RecordingListener {
+public:
+    OtherMeterWatch(Recording& recording, std::function<void()> heard)
+        : recording_(recording), heard_(std::move(heard)) {
+        recording_.addListener(this);
+    }
+    ~OtherMeterWatch() override { recording_.removeListener(this); }
+    void readingRecorded(const TimedReading&) override { heard_(); }
+
+private:
+    Recording& recording_;
+    std::function<void()> heard_;
+};
 
 // An energy in Wh or VAh with a prefix that keeps it short: "523.456 VAh", "1.234 kVAh".
 QString energyText(double value, const char* unit, const QString& separator) {
@@ -82,9 +109,124 @@ TrendView::TrendView(Recording& live, SaveDialog& saveDialog, OpenDialog& openDi
 }
 
 TrendView::~TrendView() {
+    setFleet(nullptr);
     live_.removeListener(this);
     if (alarms_) {
         alarms_->removeListener(this);
+    }
+    setOtherAlarms({});
+}
+
+void TrendView::setOtherAlarms(std::vector<AlarmEngine*> engines) {
+    for (AlarmEngine* engine : otherAlarms_) {
+        engine->removeListener(this);
+    }
+    otherAlarms_ = std::move(engines);
+    for (AlarmEngine* engine : otherAlarms_) {
+        engine->addListener(this);
+    }
+    refreshBanner();
+}
+
+void TrendView::setMeterNames(QStringList names) {
+    meterNames_ = std::move(names);
+}
+
+void TrendView::setFleet(MeterFleet* fleet) {
+    if (fleet_) {
+        fleet_->sum().removeListener(this);
+    }
+    otherWatches_.clear();
+    fleet_ = fleet;
+    for (QCheckBox* check : meterChecks) {
+        delete check;
+    }
+    meterChecks.clear();
+    sumRows_.clear();
+    sumStats_ = {};
+    chart->clearSum();
+    if (fleet_) {
+        fleet_->sum().addListener(this);
+        const auto& meters = fleet_->meters();
+        auto* row = static_cast<QHBoxLayout*>(meterBar->layout());
+        for (std::size_t i = 0; i < meters.size(); ++i) {
+            auto* check = new QCheckBox(QString::fromStdString(meters[i].name()), meterBar);
+            check->setChecked(true);
+            check->setStyleSheet(QStringLiteral("color: %1").arg(meterColour(i).name()));
+            row->insertWidget(static_cast<int>(i), check);
+            connect(check, &QCheckBox::toggled, this, [this] {
+                applyMeters();
+                refreshStatistics();
+            });
+            meterChecks.push_back(check);
+            if (i > 0) {
+                otherWatches_.push_back(std::make_unique<OtherMeterWatch>(
+                    meters[i].recording(), [this] { otherReading(); }));
+            }
+        }
+    }
+    meterBar->setVisible(fleet_ && fleet_->meters().size() > 1);
+    applyMeters();
+    refreshStatistics();
+}
+
+bool TrendView::severalMeters() const {
+    return fleet_ && fleet_->meters().size() > 1 && !showingLog();
+}
+
+void TrendView::applyMeters() {
+    if (!severalMeters()) {
+        chart->setOtherMeters({}, {}, {});
+        chart->setSumShown(false);
+        return;
+    }
+    const auto& meters = fleet_->meters();
+    std::vector<TrendChart::OtherMeter> others;
+    for (std::size_t i = 1; i < meters.size() && i < meterChecks.size(); ++i) {
+        if (meterChecks[i]->isChecked()) {
+            others.push_back({QString::fromStdString(meters[i].name()),
+                              &meters[i].recording().history(), meterColour(i),
+                              fleet_->powerFactorOf(meters[i])});
+        }
+    }
+    chart->setOtherMeters(QString::fromStdString(meters.front().name()), meterColour(0),
+                          std::move(others), meterChecks.front()->isChecked());
+    chart->setSumShown(sumCheck->isChecked());
+}
+
+void TrendView::otherReading() {
+    if (severalMeters()) {
+        chart->othersGrew();
+    }
+    refreshStatisticsSoon();
+}
+
+void TrendView::sumAdded(const PhaseSumPoint& point) {
+    if (!fleet_ || fleet_->meters().size() < 2) {
+        return; // one meter's sum is the meter itself
+    }
+    const SumRow row{point.wallMs, point.units, point.watts, point.breakBefore};
+    sumRows_.push_back(row);
+    SumStats& s = sumStats_;
+    if (s.count == 0 || point.units < s.minimum.units) {
+        s.minimum = row;
+    }
+    if (s.count == 0 || point.units > s.maximum.units) {
+        s.maximum = row;
+    }
+    ++s.count;
+    s.sumUnits += point.units;
+    s.last = row;
+    if (point.watts) {
+        s.minWatts = s.watts == 0 ? *point.watts : std::min(s.minWatts, *point.watts);
+        s.maxWatts = s.watts == 0 ? *point.watts : std::max(s.maxWatts, *point.watts);
+        ++s.watts;
+        s.sumWatts += *point.watts;
+    }
+    chart->addSum(static_cast<double>(point.wallMs) / 1000.0, point.va(), point.watts,
+                  point.breakBefore);
+    if (severalMeters()) {
+        chart->othersGrew();
     }
 }
 
@@ -160,11 +302,17 @@ void TrendView::alarmsConfigured() {
 
 void TrendView::refreshBanner() {
     QStringList raised;
-    for (std::size_t i = 0; alarms_ && i < alarms_->rules().size(); ++i) {
-        if (const auto& event = alarms_->raisedBy(i)) {
-            raised << QStringLiteral("\u26A0 %1: %2")
-                          .arg(QString::fromStdString(event->rule->name),
-                               QString::fromStdString(event->detail()));
+    std::vector<AlarmEngine*> engines = otherAlarms_;
+    if (alarms_) {
+        engines.insert(engines.begin(), alarms_);
+    }
+    for (const AlarmEngine* engine : engines) {
+        for (std::size_t i = 0; i < engine->rules().size(); ++i) {
+            if (const auto& event = engine->raisedBy(i)) {
+                raised << QStringLiteral("\u26A0 %1: %2")
+                              .arg(QString::fromStdString(event->rule->name),
+                                   QString::fromStdString(event->detail()));
+            }
         }
     }
     alarmBanner->setText(raised.join(QLatin1Char('\n')));
@@ -231,6 +379,19 @@ void TrendView::buildControls() {
     layout->addLayout(bar);
     connect(powerFactorEdit, &QLineEdit::editingFinished, this,
             [this] { setPowerFactorText(powerFactorEdit->text()); });
+
+    // With several meters: which to draw, and their sum.
+    meterBar = new QWidget(this);
+    auto* meterRow = new QHBoxLayout(meterBar);
+    meterRow->setContentsMargins(0, 0, 0, 0);
+    sumCheck = new QCheckBox(QStringLiteral("\u03A3"), meterBar);
+    sumCheck->setChecked(true);
+    sumCheck->setToolTip(tr("The sum of S (and of P) over the meters that measure AC voltage"));
+    meterRow->addWidget(sumCheck);
+    meterRow->addStretch();
+    meterBar->hide();
+    layout->addWidget(meterBar);
+    connect(sumCheck, &QCheckBox::toggled, this, [this] { applyMeters(); });
 
     auto* status = new QHBoxLayout;
     sourceLabel = new QLabel(this);
@@ -304,6 +465,7 @@ void TrendView::showRecording(Recording* recording) {
         recording == &live_
             ? tr("Live readings")
             : tr("%1: %2 readings").arg(openedName_).arg(recording->history().size()));
+    applyMeters(); // a log read back is one meter's
     refreshStatistics();
 }
 
@@ -317,6 +479,12 @@ void TrendView::showLive() {
 
 void TrendView::resetStatistics() {
     shown_->resetStatistics();
+    if (severalMeters()) {
+        for (const FleetMeter& meter : fleet_->meters()) {
+            meter.recording().resetStatistics();
+        }
+        sumStats_ = {};
+    }
     refreshStatistics();
 }
 
@@ -341,6 +509,16 @@ bool TrendView::setPowerFactorText(const QString& given) {
         powerFactor_ = factor;
         QSettings(settingsFile(), QSettings::IniFormat).setValue(kPowerFactorKey, text);
         chart->setPowerFactor(factor);
+        if (fleet_) {
+            fleet_->setPowerFactor(factor);
+        }
+        // The sum draws P now, or S: drawn again from what came.
+        chart->clearSum();
+        for (const SumRow& row : sumRows_) {
+            chart->addSum(static_cast<double>(row.wallMs) / 1000.0,
+                          static_cast<double>(row.units) / 10'000.0, row.watts, row.breakBefore);
+        }
+        applyMeters();
         refreshStatistics();
         applyAlarms(); // power alarms need the factor
     }
@@ -353,34 +531,24 @@ void TrendView::refreshStatisticsSoon() {
     }
 }
 
-void TrendView::refreshStatistics() {
-    const ReadingStatistics& stats = shown_->statistics();
-    const std::vector<QuantityKind> kinds = stats.seenKinds();
-    const PowerTally& power = shown_->power();
-    const int powerRows = power.seen() ? (powerFactor_ ? 2 : 1) : 0;
-    const int rows = static_cast<int>(kinds.size()) + powerRows;
-    statisticsTable->setRowCount(rows);
-    // As tall as its rows (two at least), so that none hides behind a scroll bar.
-    const QHeaderView* rowHeader = statisticsTable->verticalHeader();
-    const int rowHeight = rows > 0 ? rowHeader->sectionSize(0) : rowHeader->defaultSectionSize();
-    statisticsTable->setFixedHeight(std::max(rowHeader->length(), 2 * rowHeight) +
-                                    statisticsTable->horizontalHeader()->sizeHint().height() +
-                                    2 * statisticsTable->frameWidth());
-    int row = 0;
-    for (QuantityKind kind : kinds) {
+void TrendView::appendRows(std::vector<std::pair<QString, std::array<QString, 6>>>& rows,
+                           const Recording& recording, const QString& prefix,
+                           std::optional<PowerFactor> factor) const {
+    const ReadingStatistics& stats = recording.statistics();
+    for (QuantityKind kind : stats.seenKinds()) {
         const ReadingStatistics::Kind& k = stats.of(kind);
         const QuantityKindInfo& info = quantityKindInfo(kind);
         const QString mean =
             k.count > 0 ? QString::fromStdString(meanText(kind, k.mean(), separator_)) : QString();
-        const QString cells[6] = {QString::fromStdString(k.last.text),
-                                  k.count ? QString::fromStdString(k.minimum.text) : QString(),
-                                  k.count ? QString::fromStdString(k.maximum.text) : QString(),
-                                  mean,
-                                  QString::number(k.count),
-                                  QString::number(k.overloads)};
-        setStatisticsRow(row++, fromView(info.symbol), cells);
+        rows.push_back({prefix + fromView(info.symbol),
+                        {QString::fromStdString(k.last.text),
+                         k.count ? QString::fromStdString(k.minimum.text) : QString(),
+                         k.count ? QString::fromStdString(k.maximum.text) : QString(), mean,
+                         QString::number(k.count), QString::number(k.overloads)}});
     }
     // S, and P at the power factor: P's figures are S's times PF, exactly.
+    const PowerTally& power = recording.power();
+    const int powerRows = power.seen() ? (factor ? 2 : 1) : 0;
     const QString separator = QString::fromStdString(separator_);
     for (int p = 0; p < powerRows; ++p) {
         const bool real = p == 1;
@@ -388,28 +556,83 @@ void TrendView::refreshStatistics() {
         const auto number = [&](std::int64_t units) {
             // P to the milliwatt, to fit its column; S as it is, exact.
             const std::string text =
-                real ? decimalText((realPowerTenBillionths(units, *powerFactor_) + 5'000'000) /
-                                       10'000'000,
-                                   3)
+                real ? decimalText(
+                           (realPowerTenBillionths(units, *factor) + 5'000'000) / 10'000'000, 3)
                      : apparentPowerNumber(units);
             return QString::fromStdString(text).replace(QLatin1Char('.'), separator) + unit;
         };
         const auto& last = power.last();
         const bool counted = power.count() > 0;
-        const double mean = power.meanVA() * (real ? powerFactor_->value() : 1.0);
-        const QString cells[6] = {
-            !last            ? QString()
-            : last->overload ? QStringLiteral("OL") + unit
-                             : number(last->units),
-            counted ? number(power.minimum().units) : QString(),
-            counted ? number(power.maximum().units) : QString(),
-            counted ? QString::number(mean, 'f', 2).replace(QLatin1Char('.'), separator) + unit
-                    : QString(),
-            QString::number(power.count()),
-            QString::number(power.overloads())};
-        setStatisticsRow(row++,
-                         real ? QString::fromStdString(powerFactor_->label()) : QStringLiteral("S"),
-                         cells);
+        const double mean = power.meanVA() * (real ? factor->value() : 1.0);
+        rows.push_back(
+            {prefix + (real ? QString::fromStdString(factor->label()) : QStringLiteral("S")),
+             {!last            ? QString()
+              : last->overload ? QStringLiteral("OL") + unit
+                               : number(last->units),
+              counted ? number(power.minimum().units) : QString(),
+              counted ? number(power.maximum().units) : QString(),
+              counted ? QString::number(mean, 'f', 2).replace(QLatin1Char('.'), separator) + unit
+                      : QString(),
+              QString::number(power.count()), QString::number(power.overloads())}});
+    }
+}
+
+void TrendView::refreshStatistics() {
+    std::vector<std::pair<QString, std::array<QString, 6>>> rows;
+    if (!severalMeters()) {
+        appendRows(rows, *shown_, QString(), powerFactor_);
+    } else {
+        // A row per meter and quantity, then the sum's.
+        const auto& meters = fleet_->meters();
+        for (std::size_t i = 0; i < meters.size() && i < meterChecks.size(); ++i) {
+            if (meterChecks[i]->isChecked()) {
+                appendRows(rows, meters[i].recording(),
+                           QString::fromStdString(meters[i].name()) + QLatin1Char(' '),
+                           fleet_->powerFactorOf(meters[i]));
+            }
+        }
+        const SumStats& sum = sumStats_;
+        const QString separator = QString::fromStdString(separator_);
+        const auto va = [&](std::int64_t units) {
+            return QString::fromStdString(apparentPowerNumber(units))
+                       .replace(QLatin1Char('.'), separator) +
+                   QStringLiteral("VA");
+        };
+        const auto w = [&](double watts) {
+            return QString::number(watts, 'f', 3).replace(QLatin1Char('.'), separator) +
+                   QStringLiteral("W");
+        };
+        if (sum.count > 0) {
+            rows.push_back({QStringLiteral("\u03A3 S"),
+                            {va(sum.last.units), va(sum.minimum.units), va(sum.maximum.units),
+                             QString::number(static_cast<double>(sum.sumUnits) / 10'000.0 /
+                                                 static_cast<double>(sum.count),
+                                             'f', 2)
+                                     .replace(QLatin1Char('.'), separator) +
+                                 QStringLiteral("VA"),
+                             QString::number(sum.count), QString()}});
+        }
+        if (sum.watts > 0) {
+            rows.push_back({QStringLiteral("\u03A3 P"),
+                            {sum.last.watts ? w(*sum.last.watts) : QString(), w(sum.minWatts),
+                             w(sum.maxWatts), w(sum.sumWatts / static_cast<double>(sum.watts)),
+                             QString::number(sum.watts), QString()}});
+        }
+    }
+    const int count = static_cast<int>(rows.size());
+    statisticsTable->setRowCount(count);
+    // As tall as its rows (two at least), so that none hides behind a scroll bar; with several
+    // meters six rows show, the chart keeping its room, and the rest scroll.
+    const QHeaderView* rowHeader = statisticsTable->verticalHeader();
+    const int rowHeight = count > 0 ? rowHeader->sectionSize(0) : rowHeader->defaultSectionSize();
+    const int shownRows = severalMeters() ? std::min(count, 6) : count;
+    statisticsTable->setFixedHeight(std::max(shownRows * rowHeight, 2 * rowHeight) +
+                                    statisticsTable->horizontalHeader()->sizeHint().height() +
+                                    2 * statisticsTable->frameWidth());
+    for (int row = 0; row < count; ++row) {
+        const auto& [name, array] = rows[static_cast<std::size_t>(row)];
+        const QString cells[6] = {array[0], array[1], array[2], array[3], array[4], array[5]};
+        setStatisticsRow(row, name, cells);
     }
     refreshEnergy();
 }
@@ -444,6 +667,15 @@ void TrendView::refreshEnergy() {
     text += tr(" since %1")
                 .arg(since.toString(today ? QStringLiteral("HH:mm:ss")
                                           : QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    if (severalMeters()) {
+        const PhaseSum& sum = fleet_->sum();
+        text +=
+            QStringLiteral("   \u03A3 E ") +
+            energyText(static_cast<double>(sum.apparentEnergyUnits()) / 10'000.0, "VAh", separator);
+        if (const auto wh = sum.energyWh()) {
+            text += QStringLiteral(", ") + energyText(*wh, "Wh", separator);
+        }
+    }
     energyLabel->setText(text);
 }
 
@@ -456,6 +688,9 @@ void TrendView::refreshLogLabel() {
     QString text = tr("%1: %2 lines")
                        .arg(QFileInfo(QString::fromStdString(log->path())).fileName())
                        .arg(log->linesWritten());
+    if (fleet_ && fleet_->meters().size() > 1) {
+        text += tr(" (and %1 more logs)").arg(fleet_->meters().size() - 1);
+    }
     // Behind: what waits, what went, and why, in red until it has caught up.
     if (log->behind()) {
         text += tr(", %1 waiting").arg(log->waiting());
@@ -477,6 +712,11 @@ void TrendView::uncheckLog() {
 void TrendView::setLogging(bool on) {
     if (!on) {
         live_.stopLog(); // syncs and closes
+        if (fleet_) {
+            for (const FleetMeter& meter : fleet_->meters()) {
+                meter.recording().stopLog();
+            }
+        }
         uncheckLog();
         refreshLogLabel();
         return;
@@ -490,10 +730,27 @@ void TrendView::setLogging(bool on) {
         return;
     }
     std::string error;
-    if (!live_.startLog(path->toStdString(), error)) {
-        uncheckLog();
-        tell(tr("Log"), tr("Could not log to %1:\n%2").arg(*path, QString::fromStdString(error)));
-        return;
+    // With several meters each has its log: run.csv gives run-L1.csv, run-L2.csv, ...
+    const bool several = fleet_ && fleet_->meters().size() > 1;
+    std::vector<std::pair<Recording*, std::string>> logs;
+    if (several) {
+        for (const FleetMeter& meter : fleet_->meters()) {
+            logs.emplace_back(&meter.recording(),
+                              csvlog::meterFilePath(path->toStdString(), meter.name()));
+        }
+    } else {
+        logs.emplace_back(&live_, path->toStdString());
+    }
+    for (const auto& [recording, file] : logs) {
+        if (!recording->startLog(file, error)) {
+            for (const auto& [started, unused] : logs) {
+                started->stopLog();
+            }
+            uncheckLog();
+            tell(tr("Log"), tr("Could not log to %1:\n%2")
+                                .arg(QString::fromStdString(file), QString::fromStdString(error)));
+            return;
+        }
     }
     {
         const QSignalBlocker blocker(logButton);
@@ -555,6 +812,22 @@ SaveOutcome TrendView::save() {
     sources.chart = chart;
     sources.readings = &readings;
     sources.powerFactor = powerFactor_;
+    // With several meters: a file (or a sheet) per meter drawn, and the sum.
+    std::vector<std::unique_ptr<HistoryReadings>> others;
+    if (severalMeters()) {
+        const auto& meters = fleet_->meters();
+        for (std::size_t i = 0; i < meters.size() && i < meterChecks.size(); ++i) {
+            if (!meterChecks[i]->isChecked()) {
+                continue;
+            }
+            const TrendHistory& history = meters[i].recording().history();
+            others.push_back(
+                std::make_unique<HistoryReadings>(history, history.size(), separator_));
+            sources.meters.push_back(
+                {meters[i].name(), others.back().get(), fleet_->powerFactorOf(meters[i])});
+        }
+        sources.total = &sumRows_;
+    }
     sources.progress = [&progress](double done) {
         progress.setValue(static_cast<int>(done * 1000));
     };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "alarm/AlarmEngine.h"
+#include "export/TrendFiles.h"
+#include "meters/PhaseSum.h"
 #include "save/SaveCommand.h"
 #include "save/SaveDialog.h"
 #include "trend/Recording.h"
@@ -10,10 +12,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QTableWidget;
@@ -21,12 +25,17 @@ class QToolButton;
 
 namespace talviren {
 
+class MeterFleet;
+
 // The Trend view: a chart of both quantities over time (and of power where there is AC
 // voltage), their statistics and energy, logging every live reading to a CSV file, and opening
 // such a log. It shows the session's recording, which takes
 // the live readings for the whole run whether the view is shown or not, or a log read back into
 // a recording of its own.
-class TrendView : public QWidget, private RecordingListener, private AlarmListener {
+class TrendView : public QWidget,
+                  private RecordingListener,
+                  private AlarmListener,
+                  private PhaseSumListener {
     Q_OBJECT
 
 public:
@@ -69,6 +78,22 @@ public:
     // and whenever they or the PF change. Both outlive the view.
     void setAlarms(AlarmEngine& engine, ConfigureAlarms configure);
     void setAlarmEditor(EditAlarms edit) { editAlarms_ = std::move(edit); }
+    // The alarms of the other meters and of their sum, shown in the banner too.
+    void setOtherAlarms(std::vector<AlarmEngine*> engines);
+    // The meters a rule may name (the window's own one first), for the Alarms dialog.
+    void setMeterNames(QStringList names);
+    // The window's meters (its own one is the live recording): with several, each checked one
+    // draws its traces, has rows in the statistics, a log and a file or sheet of its own, and
+    // their sum draws in the power row. None, or one meter: the view as it is.
+    void setFleet(MeterFleet* fleet);
+    // Configures the alarms from the settings again (the meters changed).
+    void reapplyAlarms() { applyAlarms(); }
+    // Whether several meters are drawn now (not while a log is shown).
+    bool severalMeters() const;
+
+    QWidget* meterBar = nullptr;         // the meters to draw, with several
+    std::vector<QCheckBox*> meterChecks; // one per meter, the window's own first
+    QCheckBox* sumCheck = nullptr;       // the sum
     // "Alarms…": edits the alarms kept in the settings and uses them.
     void editAlarms();
 
@@ -96,6 +121,15 @@ protected:
 
 private:
     void readingRecorded(const TimedReading& reading) override;
+    void sumAdded(const PhaseSumPoint& point) override;
+    // Draws what the checks say.
+    void applyMeters();
+    // Another meter's reading came.
+    void otherReading();
+    // The statistics rows of one recording, named after its meter with several.
+    void appendRows(std::vector<std::pair<QString, std::array<QString, 6>>>& rows,
+                    const Recording& recording, const QString& prefix,
+                    std::optional<PowerFactor> factor) const;
     void logBehind(bool behind) override;
     void alarmChanged(const AlarmEvent& event) override;
     void alarmsConfigured() override;
@@ -125,11 +159,24 @@ private:
     Recording* shown_ = &live_;
     std::optional<PowerFactor> powerFactor_;
     AlarmEngine* alarms_ = nullptr;
+    std::vector<AlarmEngine*> otherAlarms_;
     ConfigureAlarms configureAlarms_;
     EditAlarms editAlarms_;
     QStringList meterNames_; // the meters a rule may name, the window's own one first
 
     QTimer statisticsRefresh_;
+
+    MeterFleet* fleet_ = nullptr;
+    std::vector<std::unique_ptr<RecordingListener>> otherWatches_;
+    // The sum as it came, for the chart, the saves and the statistics.
+    std::vector<SumRow> sumRows_;
+    struct SumStats {
+        std::int64_t count = 0, watts = 0;
+        std::int64_t sumUnits = 0;
+        double sumWatts = 0;
+        SumRow minimum, maximum, last;
+        double minWatts = 0, maxWatts = 0;
+    } sumStats_;
 };
 
 } // namespace talviren
