@@ -101,11 +101,12 @@ void EventStreamReader::line(std::string_view text) {
             event_.id.assign(value); // kept for the events after it, as the standard says
         }
     } else if (field == "retry") {
+        // Digits only, nine at the most; anything else is passed over.
         long ms = 0;
         bool digits = !value.empty() && value.size() < 10;
-        for (const char c : value) {
-            digits = digits && c >= '0' && c <= '9';
-            ms = ms * 10 + (c - '0');
+        for (std::size_t i = 0; digits && i < value.size(); ++i) {
+            digits = value[i] >= '0' && value[i] <= '9';
+            ms = ms * 10 + (value[i] - '0');
         }
         if (digits) {
             retryMs_ = ms;

@@ -223,7 +223,9 @@ void RemoteFollower::take(const RemoteReading& reading, bool breakBefore) {
         }
         breakBefore = true;
     }
-    breakBefore = breakBefore || std::exchange(gapPending_, false);
+    // Both looked at, so that the gap the logger told of ends at this reading.
+    const bool told = std::exchange(gapPending_, false);
+    breakBefore = breakBefore || told;
     lastSeq_ = reading.seq;
     lastWallMs_ = reading.reading.wallMs;
     listener_.remoteReading(reading, breakBefore);

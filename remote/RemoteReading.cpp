@@ -37,7 +37,9 @@ std::optional<RemoteReading> remoteReading(const json::JsonValue& object,
     }
     TimeReader times;
     const auto wallMs = times.read(timeText);
-    if (!wallMs) {
+    // From 1970 to 2200: the times a meter's readings can have, and the steady time below
+    // holds them.
+    if (!wallMs || *wallMs < 0 || *wallMs > 7'258'118'400'000) {
         error = "a reading whose time cannot be read";
         return std::nullopt;
     }
