@@ -15,6 +15,8 @@
 #include "web/WebPage.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLocale>
 #include <QTimer>
 
@@ -351,6 +353,16 @@ private:
 
     void beforeExit(int code) override {
         service_.stopping();
+        if (server_) {
+            // What the event streams have not sent yet goes out before they close: a window
+            // that follows this logger then has every reading it printed.
+            session_.link().shutDown();
+            QElapsedTimer flushing;
+            flushing.start();
+            while (flushing.elapsed() < 200) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            }
+        }
         stopServing();
         say(now() + " " + runSummary(session_.recording(), options_.powerFactor) + "\n");
         if (commands_ && commands_->running() > 0) {

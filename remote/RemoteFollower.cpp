@@ -153,9 +153,9 @@ void RemoteFollower::openEvents() {
     request.url = target_.baseUrl + "api/events";
     request.headers = headers();
     request.headers.emplace_back("Accept", "text/event-stream");
-    if (lastSeq_ > 0) {
-        request.headers.emplace_back("Last-Event-ID", std::to_string(lastSeq_));
-    }
+    // Always: with 0 the stream begins with all the logger keeps, so that a reading that came
+    // between the two requests is not lost.
+    request.headers.emplace_back("Last-Event-ID", std::to_string(lastSeq_));
     HttpStream::Handlers handlers;
     handlers.head = [this](const HttpResponseHead& head) {
         if (!accept(head, "text/event-stream")) {
