@@ -2,6 +2,7 @@
 
 #include "measure/ReadingSequence.h"
 #include "power/PowerFactor.h"
+#include "trend/SumPoint.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,14 +37,6 @@ struct MeterReadings {
     std::string name; // the sheet's name
     const ReadingSequence* readings = nullptr;
     std::optional<PowerFactor> powerFactor;
-};
-
-// One row of the sum of several meters: S, and P where every meter has P.
-struct SumRow {
-    std::int64_t wallMs = 0;
-    std::int64_t units = 0; // S in ten-thousandths of a VA
-    std::optional<double> watts;
-    bool breakBefore = false; // the sum was absent before it
 };
 
 // Several meters in one workbook: a sheet per meter (named by it, as writeReadingsWorkbook

@@ -14,7 +14,23 @@ TrendSeries TrendSeries::power(const TrendHistory& history, std::optional<PowerF
     return series;
 }
 
+TrendSeries TrendSeries::sum(const TrendHistory& history, const std::vector<SumRow>& rows,
+                             bool real) {
+    TrendSeries series(history, QuantityKind::AcVoltage);
+    series.power_ = true;
+    series.sum_ = &rows;
+    series.sumReal_ = real;
+    return series;
+}
+
 TrendSeries::Sample TrendSeries::sample(std::size_t i) const {
+    if (sum_) {
+        const SumRow& row = (*sum_)[i];
+        if (sumReal_) {
+            return row.watts ? Sample{Sample::Value, *row.watts} : Sample{};
+        }
+        return {Sample::Value, static_cast<double>(row.units) / 10'000.0};
+    }
     // Decoded by the one scale table, as counts: nothing to allocate.
     const MeterReading reading = (*history_)[i].reading();
     if (power_) {

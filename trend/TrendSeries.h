@@ -2,6 +2,7 @@
 
 #include "measure/Quantity.h"
 #include "power/PowerFactor.h"
+#include "trend/SumPoint.h"
 #include "trend/TrendHistory.h"
 
 #include <cstddef>
@@ -39,16 +40,23 @@ public:
 
     // Apparent power S of the history, or real power P = S × PF with a power factor.
     static TrendSeries power(const TrendHistory& history, std::optional<PowerFactor> factor);
+    // The sum of several meters as it came (`rows` grows at its end only): S, or P where
+    // `real` (missing where a point has no P); `history` only gives the series a home.
+    static TrendSeries sum(const TrendHistory& history, const std::vector<SumRow>& rows, bool real);
 
     QuantityKind kind() const { return kind_; }
     // Whether it reads power rather than a quantity.
     bool isPower() const { return power_; }
     const TrendHistory& history() const { return *history_; }
-    std::size_t size() const { return history_->size(); }
+    std::size_t size() const { return sum_ ? sum_->size() : history_->size(); }
     // The chart's time of reading i, seconds since 1970 (UTC); never less than the one before.
-    double key(std::size_t i) const { return static_cast<double>(history_->keyMs(i)) / 1000.0; }
+    double key(std::size_t i) const {
+        return static_cast<double>(sum_ ? (*sum_)[i].wallMs : history_->keyMs(i)) / 1000.0;
+    }
     // No line may join reading i to the one before.
-    bool breakBefore(std::size_t i) const { return (*history_)[i].breakBefore; }
+    bool breakBefore(std::size_t i) const {
+        return sum_ ? (*sum_)[i].breakBefore : (*history_)[i].breakBefore;
+    }
     Sample sample(std::size_t i) const;
     // The first reading at or after the key (size() when there is none).
     std::size_t lowerBound(double key) const;
@@ -64,6 +72,8 @@ private:
     int basePerShown_;   // base units in the unit the window shows
     bool power_ = false; // S, or P when powerFactor_ is not 1
     double powerFactor_ = 1;
+    const std::vector<SumRow>* sum_ = nullptr; // the sum's points, read instead of the history
+    bool sumReal_ = false;
     mutable std::vector<Block> blocks_; // of the full blocks, filled as they are asked for
 };
 

@@ -305,11 +305,12 @@ void TrendChart::placeSumGraph() {
         removePlottable(sum_);
         sum_ = nullptr;
     }
-    if (!powerRect_) {
+    if (!powerRect_ || !sumRows_ || !history_) {
         return;
     }
-    sum_ = new QCPGraph(powerRect_->axis(QCPAxis::atBottom), powerRect_->axis(QCPAxis::atLeft));
-    sum_->setData(sumData_);
+    // The sum in the row's own unit: P where the row shows P, else S; read in place.
+    sum_ = new TrendCurve(powerRect_->axis(QCPAxis::atBottom), powerRect_->axis(QCPAxis::atLeft));
+    sum_->setSeries(TrendSeries::sum(*history_, *sumRows_, powerFactor_.has_value()));
     sum_->setPen(QPen(QColor(0x21, 0x21, 0x21), 2.0));
     sum_->setName(QStringLiteral("\u03A3"));
     sum_->setVisible(sumShown_);
@@ -318,19 +319,9 @@ void TrendChart::placeSumGraph() {
     }
 }
 
-void TrendChart::addSum(double key, double va, std::optional<double> watts, bool breakBefore) {
-    // A gap is a point without a value: the line breaks there.
-    if (breakBefore && !sumData_->isEmpty()) {
-        sumData_->add(QCPGraphData(key, std::numeric_limits<double>::quiet_NaN()));
-    }
-    const bool real = powerFactor_.has_value();
-    const double value = real ? watts.value_or(std::numeric_limits<double>::quiet_NaN()) : va;
-    sumData_->add(QCPGraphData(key, value));
-    sumReal_ = real;
-}
-
-void TrendChart::clearSum() {
-    sumData_->clear();
+void TrendChart::setSumRows(const std::vector<SumRow>* rows) {
+    sumRows_ = rows;
+    placeSumGraph();
     redraw();
 }
 
@@ -342,6 +333,7 @@ void TrendChart::setSumShown(bool shown) {
 
 void TrendChart::setPowerFactor(std::optional<PowerFactor> factor) {
     powerFactor_ = factor;
+    placeSumGraph();
     if (power_) {
         power_->setSeries(TrendSeries::power(*history_, powerFactor_));
         power_->valueAxis()->setLabel(powerTitle(powerFactor_));
@@ -479,8 +471,9 @@ void TrendChart::placePowerRow() {
     if (shades_.empty() && !stretches_.empty()) {
         shadeStretches();
     }
-    const bool rowChanged = (powerRect_ != nullptr) != (sum_ != nullptr) ||
-                            (sum_ && sum_->valueAxis()->axisRect() != powerRect_);
+    const bool sumWanted = powerRect_ && sumRows_ && history_;
+    const bool rowChanged =
+        sumWanted != (sum_ != nullptr) || (sum_ && sum_->valueAxis()->axisRect() != powerRect_);
     if (rowChanged) {
         placeOtherCurves();
         placeSumGraph();

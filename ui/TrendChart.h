@@ -2,6 +2,7 @@
 
 #include "measure/Quantity.h"
 #include "power/PowerFactor.h"
+#include "trend/SumPoint.h"
 #include "trend/TrendHistory.h"
 
 #include <qcustomplot.h>
@@ -51,12 +52,11 @@ public:
                         bool mainShown = true);
     // A reading of another meter came.
     void othersGrew() { redraw(); }
-    // The sum of the meters, in the power row: a point (its S, and P where every meter has one),
-    // or a gap.
-    void addSum(double key, double va, std::optional<double> watts, bool breakBefore);
-    void clearSum();
+    // The sum of the meters, drawn in the power row from its points as they come (S, or P
+    // where the row shows P); none: no sum. `rows` grows at its end only and outlives the chart.
+    void setSumRows(const std::vector<SumRow>* rows);
     void setSumShown(bool shown);
-    std::size_t sumPoints() const { return sumData_->size(); }
+    std::size_t sumPoints() const { return sumRows_ ? sumRows_->size() : 0; }
     // The traces of the other meters: current, second and power for each.
     std::vector<TrendCurve*> otherCurves() const;
     QCPLegend* legend() const { return legend_; }
@@ -137,10 +137,9 @@ private:
     };
     std::vector<OtherCurves> otherCurves_;
     QCPLegend* legend_ = nullptr;
-    QSharedPointer<QCPGraphDataContainer> sumData_{new QCPGraphDataContainer};
-    QCPGraph* sum_ = nullptr;
+    const std::vector<SumRow>* sumRows_ = nullptr;
+    TrendCurve* sum_ = nullptr;
     bool sumShown_ = true;
-    bool sumReal_ = false; // the sum's points are P (the row shows P), else S
 };
 
 } // namespace talviren

@@ -144,7 +144,7 @@ void TrendView::setFleet(MeterFleet* fleet) {
     meterChecks.clear();
     sumRows_.clear();
     sumStats_ = {};
-    chart->clearSum();
+    chart->setSumRows(&sumRows_);
     if (fleet_) {
         fleet_->sum().addListener(this);
         const auto& meters = fleet_->meters();
@@ -223,8 +223,6 @@ void TrendView::sumAdded(const PhaseSumPoint& point) {
         ++s.watts;
         s.sumWatts += *point.watts;
     }
-    chart->addSum(static_cast<double>(point.wallMs) / 1000.0, point.va(), point.watts,
-                  point.breakBefore);
     if (severalMeters()) {
         chart->othersGrew();
     }
@@ -511,12 +509,6 @@ bool TrendView::setPowerFactorText(const QString& given) {
         chart->setPowerFactor(factor);
         if (fleet_) {
             fleet_->setPowerFactor(factor);
-        }
-        // The sum draws P now, or S: drawn again from what came.
-        chart->clearSum();
-        for (const SumRow& row : sumRows_) {
-            chart->addSum(static_cast<double>(row.wallMs) / 1000.0,
-                          static_cast<double>(row.units) / 10'000.0, row.watts, row.breakBefore);
         }
         applyMeters();
         refreshStatistics();
