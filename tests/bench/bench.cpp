@@ -23,6 +23,7 @@
 #include "session/QtSerialPort.h"
 #include "session/QtTimer.h"
 #include "sim/MeterSimulator.h"
+#include "time/TimeReader.h"
 #include "trend/HistoryReadings.h"
 #include "trend/ReadingStatistics.h"
 #include "ui/DesktopNotifier.h"
@@ -61,10 +62,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -1452,8 +1455,196 @@ int webMemory() {
     return 0;
 }
 
+// ---- Several meters -----------------------------------------------------------------------
+
+// Four meters in the window: this computer's (the scan), one more local port, two remote
+// loggers on loopback (talviren-cli watch --http, each on a simulator), all at 2 Hz. The time
+// from a line on a logger's standard output to its reading in the window (which the tile shows
+// on the same turn of the event loop), and the window's processor time between readings.
+int metersBench() {
+    QTemporaryDir config;
+    ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+    testing::SimProcess own(config.path()), second(config.path()), a(config.path()),
+        b(config.path());
+    if (!own.start({"--port", "1", "--function", "1"}) ||
+        !second.start({"--port", "2", "--function", "1"}) ||
+        !a.start({"--port", "3", "--function", "1"}) ||
+        !b.start({"--port", "4", "--function", "1"})) {
+        std::fprintf(stderr, "a simulator did not start\n");
+        return 1;
+    }
+    struct Logger {
+        quint16 port = testing::freeTcpPort();
+        std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
+        std::map<std::int64_t, Clock::time_point> printed; // reading time: when it was printed
+        QByteArray pending;
+    };
+    Logger loggers[2];
+    for (int i = 0; i < 2; ++i) {
+        Logger& logger = loggers[i];
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        logger.process->setProcessEnvironment(env);
+        QObject::connect(logger.process.get(), &QProcess::readyReadStandardOutput, [&logger] {
+            const auto now = Clock::now();
+            logger.pending += logger.process->readAllStandardOutput();
+            TimeReader times;
+            for (qsizetype end; (end = logger.pending.indexOf('\n')) >= 0;) {
+                const QByteArray line = logger.pending.left(end);
+                logger.pending.remove(0, end + 1);
+                if (const auto ms = times.read(line.left(line.indexOf(',')).toStdString())) {
+                    logger.printed[*ms] = now;
+                }
+            }
+        });
+        logger.process->start(
+            QStringLiteral(TALVIREN_CLI_PATH),
+            {"watch", "--port", QString::number(3 + i), "--http", QString::number(logger.port)});
+        if (!waitUntil([&] { return logger.process->state() == QProcess::Running; }, 5000)) {
+            return 1;
+        }
+        waitUntil([] { return false; }, 500);
+    }
+    QFile settings(config.filePath("talviren/talviren.conf"));
+    settings.open(QIODevice::WriteOnly);
+    settings.write(QStringLiteral("[meters]\nL1=scan\nL2=COM2\nL3=http://127.0.0.1:%1/\n"
+                                  "L4=http://127.0.0.1:%2/\n")
+                       .arg(loggers[0].port)
+                       .arg(loggers[1].port)
+                       .toUtf8());
+    settings.close();
+    MainWindow window;
+    window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
+    window.show();
+    window.TabStrip1->setCurrentIndex(3); // the tiles
+    std::vector<double> latencies;
+    struct Arrival : RecordingListener {
+        Logger& logger;
+        bool measuring = false;
+        explicit Arrival(Logger& l) : logger(l) {}
+        std::map<std::int64_t, Clock::time_point> arrived;
+        void readingRecorded(const TimedReading& reading) override {
+            if (measuring) {
+                arrived[reading.wallMs] = Clock::now();
+            }
+        }
+    };
+    Arrival arrivals[2] = {Arrival(loggers[0]), Arrival(loggers[1])};
+    for (int i = 0; i < 2; ++i) {
+        window.fleet().meters()[2 + static_cast<std::size_t>(i)].recording().addListener(
+            &arrivals[i]);
+    }
+    const bool up = waitUntil(
+        [&] {
+            for (const FleetMeter& meter : window.fleet().meters()) {
+                if (!meter.latest) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        30000);
+    if (!up) {
+        std::fprintf(stderr, "not every meter came up\n");
+        return 1;
+    }
+    waitUntil([] { return false; }, 2000);
+    for (Arrival& arrival : arrivals) {
+        arrival.measuring = true;
+    }
+    const double cpuBefore = testing::cpuSeconds();
+    const auto start = Clock::now();
+    waitUntil([] { return false; }, 20000);
+    const double cpu = (testing::cpuSeconds() - cpuBefore) / (msSince(start) / 1000.0) * 100.0;
+    for (int i = 0; i < 2; ++i) {
+        window.fleet().meters()[2 + static_cast<std::size_t>(i)].recording().removeListener(
+            &arrivals[i]);
+        loggers[i].process->terminate();
+        loggers[i].process->waitForFinished(5000);
+    }
+    // Both reach this one event loop: a reading whose line was read after the reading itself
+    // came counts as 0 (sooner than this can tell), never as dropped from the median.
+    std::size_t first = 0;
+    for (Arrival& arrival : arrivals) {
+        for (const auto& [wallMs, when] : arrival.arrived) {
+            const auto it = arrival.logger.printed.find(wallMs);
+            if (it == arrival.logger.printed.end()) {
+                continue;
+            }
+            const double ms = std::chrono::duration<double, std::milli>(when - it->second).count();
+            first += ms <= 0 ? 1 : 0;
+            latencies.push_back(std::max(ms, 0.0));
+        }
+    }
+    if (latencies.size() < 40) {
+        std::fprintf(stderr, "only %zu remote readings measured\n", latencies.size());
+        return 1;
+    }
+    report("meters_remote_latency_median", median(latencies), "ms");
+    report("meters_remote_before_its_line", static_cast<double>(first), "readings");
+    report("meters_remote_measured", static_cast<double>(latencies.size()), "readings");
+    report("meters_window_cpu", cpu, "%");
+    return 0;
+}
+
+// Child: the Trend view with four meters of a week each under "All" (the sum drawn too): the
+// redraw, then the memory.
+int metersTrendChild() {
+    int argc = 1;
+    char name[] = "talviren-bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QTemporaryDir config;
+    ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
+    ::mkdir(qPrintable(config.filePath("talviren")), 0755);
+    QFile settings(config.filePath("talviren/talviren.conf"));
+    settings.open(QIODevice::WriteOnly);
+    // Remote meters nobody answers for: their recordings are fed here.
+    settings.write("[meters]\nL1=scan\nL2=http://127.0.0.1:9/\nL3=http://127.0.0.1:10/\n"
+                   "L4=http://127.0.0.1:11/\n");
+    settings.close();
+    MainWindow window;
+    window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
+    window.resize(783, 670);
+    window.show();
+    window.TabStrip1->setCurrentIndex(2);
+    constexpr int kWeek = 7 * 24 * 3600 * 2;
+    const auto& meters = window.fleet().meters();
+    if (meters.size() != 4) {
+        std::fprintf(stderr, "%zu meters, not 4\n", meters.size());
+        return 1;
+    }
+    for (int i = 0; i < kWeek; ++i) {
+        for (const FleetMeter& meter : meters) {
+            TimedReading reading = simulatedReading(i);
+            reading.raw.function = kAcCurrentAcVoltage;
+            static_cast<DecodedReading&>(reading) = decodeReading(reading.raw, ".");
+            meter.recording().add(reading);
+        }
+        if (i % 20'000 == 0) {
+            QCoreApplication::processEvents();
+        }
+    }
+    TrendChart& chart = *window.trendView->chart;
+    chart.setSpan(TrendChart::Span::All);
+    chart.follow();
+    std::vector<double> times;
+    for (int run = 0; run < 9; ++run) {
+        const auto start = Clock::now();
+        chart.replot(QCustomPlot::rpImmediateRefresh);
+        times.push_back(msSince(start));
+    }
+    report("meters_trend_repaint_week_all", median(times), "ms");
+    report("meters_trend_sum_points", static_cast<double>(chart.sumPoints()), "points");
+    report("rss_meters_trend_week", residentMegabytes(), "MB");
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "meters-trend-child") {
+        return metersTrendChild();
+    }
     if (command == "startup-child") {
         return startupChild();
     }
@@ -1516,6 +1707,12 @@ int main(int argc, char** argv) {
     if (command == "web-memory") {
         return webMemory();
     }
+    if (command == "meters") {
+        return metersBench();
+    }
+    if (command == "meters-trend") {
+        return runChild(argv[0], "meters-trend-child");
+    }
     if (command == "write-month" && argc > 2) {
         return writeMonth(argv[2]);
     }
@@ -1532,7 +1729,8 @@ int main(int argc, char** argv) {
         stderr,
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
         "trend DIR | trend-memory | mqtt | mqtt-memory | power | alarms | alarm-latency | "
-        "web PAGE_SCRIPT | web-memory | year DIR [READINGS] | startup | download READINGS [RUNS] | "
+        "web PAGE_SCRIPT | web-memory | year DIR [READINGS] | meters | meters-trend | startup | "
+        "download READINGS [RUNS] | "
         "soak MINUTES\n");
     return 2;
 }
