@@ -1,5 +1,7 @@
 #include "alarm/AlarmRule.h"
 
+#include "measure/Trimmed.h"
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -26,16 +28,6 @@ constexpr QuantityInfo kQuantities[] = {
 
 const QuantityInfo& info(AlarmQuantity quantity) {
     return kQuantities[static_cast<std::size_t>(quantity)];
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 bool isNameChar(char c) {

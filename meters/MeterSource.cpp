@@ -1,21 +1,13 @@
 #include "meters/MeterSource.h"
 
+#include "measure/Trimmed.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace talviren {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 std::string lower(std::string_view text) {
     std::string out(text);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cctype>
+#include <string_view>
+
+namespace talviren {
+
+// `text` without the white space at either end (settings lines, rules and meters as typed).
+inline std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+} // namespace talviren
