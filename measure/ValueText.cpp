@@ -22,56 +22,11 @@ std::string quotientText(int count, int divisor, std::string_view decimalSeparat
     return text;
 }
 
-std::optional<QuantityScale> currentScale(std::uint8_t range) {
-    constexpr QuantityKind kind = QuantityKind::AcCurrent;
-    switch (range) {
-    case 0:
-        return QuantityScale{kind, 1, kUnitMilliAmpere, 1000};
-    case 1:
-        return QuantityScale{kind, 100, kUnitAmpere, 100};
-    case 2:
-        return QuantityScale{kind, 10, kUnitAmpere, 10};
-    case 3:
-    case 4:
-        return QuantityScale{kind, 1, kUnitAmpere, 1};
-    case 5:
-        return QuantityScale{kind, 1, kUnitAmpere, 1, kCurrentOverloadLimit};
-    default:
-        return std::nullopt;
-    }
-}
-
-std::optional<QuantityScale> secondScale(std::uint8_t function) {
-    switch (function) {
-    case kAcCurrentAcVoltage:
-        return QuantityScale{QuantityKind::AcVoltage, 10, kUnitVolt, 10, kAcVoltageOverloadLimit};
-    case kAcCurrentDcVoltage:
-        return QuantityScale{QuantityKind::DcVoltage, 10,  kUnitVolt, 10,
-                             kDcVoltageOverloadLimit, true};
-    case kAcCurrentResistance:
-        // Kilo-ohms in thousandths are ohms.
-        return QuantityScale{QuantityKind::Resistance, 1000, kUnitKiloOhm, 1,
-                             kResistanceOverloadLimit};
-    default:
-        return std::nullopt;
-    }
-}
-
 namespace {
-
-QuantityCount countOf(const QuantityScale& scale, int count, bool negative) {
-    QuantityCount q;
-    q.kind = scale.kind;
-    q.divisor = scale.baseDivisor;
-    // The overload test comes first: "OLV" never carries a sign.
-    q.overload = count > scale.overloadLimit;
-    q.count = negative && !q.overload ? -count : count;
-    return q;
-}
 
 Quantity quantity(const QuantityScale& scale, int count, bool negative,
                   std::string_view decimalSeparator) {
-    const QuantityCount c = countOf(scale, count, negative);
+    const QuantityCount c = scaledCount(scale, count, negative);
     std::string text;
     if (c.overload) {
         text = std::string(kOverload) + std::string(scale.unit);
@@ -111,23 +66,6 @@ std::optional<Quantity> secondQuantity(const MeterReading& reading,
         return std::nullopt;
     }
     return quantity(*scale, reading.secondCount, negative, decimalSeparator);
-}
-
-std::optional<QuantityCount> currentNumber(const MeterReading& reading) {
-    const auto scale = currentScale(reading.currentRange);
-    if (!scale) {
-        return std::nullopt;
-    }
-    return countOf(*scale, reading.currentCount, false);
-}
-
-std::optional<QuantityCount> secondNumber(const MeterReading& reading) {
-    bool negative = false;
-    const auto scale = secondScaleOf(reading, negative);
-    if (!scale) {
-        return std::nullopt;
-    }
-    return countOf(*scale, reading.secondCount, negative);
 }
 
 std::optional<QuantityKind> secondKind(std::uint8_t function) {

@@ -36,10 +36,55 @@ struct QuantityScale {
     bool canBeNegative = false;                          // the sign byte can make it negative
 };
 
-// The scale of the current in a range; nothing for range codes 6 and above.
-std::optional<QuantityScale> currentScale(std::uint8_t range);
+// The scale of the current in a range; nothing for range codes 6 and above. Inline, as are the
+// numbers below: they are asked for several times a reading, and a call returning its
+// optional through memory costs more than the switch.
+inline std::optional<QuantityScale> currentScale(std::uint8_t range) {
+    constexpr QuantityKind kind = QuantityKind::AcCurrent;
+    switch (range) {
+    case 0:
+        return QuantityScale{kind, 1, kUnitMilliAmpere, 1000};
+    case 1:
+        return QuantityScale{kind, 100, kUnitAmpere, 100};
+    case 2:
+        return QuantityScale{kind, 10, kUnitAmpere, 10};
+    case 3:
+    case 4:
+        return QuantityScale{kind, 1, kUnitAmpere, 1};
+    case 5:
+        return QuantityScale{kind, 1, kUnitAmpere, 1, kCurrentOverloadLimit};
+    default:
+        return std::nullopt;
+    }
+}
+
 // The scale of the second quantity of a function; nothing for codes other than 1 to 3.
-std::optional<QuantityScale> secondScale(std::uint8_t function);
+inline std::optional<QuantityScale> secondScale(std::uint8_t function) {
+    switch (function) {
+    case kAcCurrentAcVoltage:
+        return QuantityScale{QuantityKind::AcVoltage, 10, kUnitVolt, 10, kAcVoltageOverloadLimit};
+    case kAcCurrentDcVoltage:
+        return QuantityScale{QuantityKind::DcVoltage, 10,  kUnitVolt, 10,
+                             kDcVoltageOverloadLimit, true};
+    case kAcCurrentResistance:
+        // Kilo-ohms in thousandths are ohms.
+        return QuantityScale{QuantityKind::Resistance, 1000, kUnitKiloOhm, 1,
+                             kResistanceOverloadLimit};
+    default:
+        return std::nullopt;
+    }
+}
+
+// A count on a scale as a number: its kind, divisor, overload and sign.
+inline QuantityCount scaledCount(const QuantityScale& scale, int count, bool negative) {
+    QuantityCount q;
+    q.kind = scale.kind;
+    q.divisor = scale.baseDivisor;
+    // The overload test comes first: "OLV" never carries a sign.
+    q.overload = count > scale.overloadLimit;
+    q.count = negative && !q.overload ? -count : count;
+    return q;
+}
 
 // count / divisor (1, 10, 100 or 1000) as its exact shortest decimal text, computed on integers
 // so that no binary rounding can creep in: "12.34", "12", "0.05".
@@ -57,9 +102,24 @@ std::optional<Quantity> currentQuantity(const MeterReading& reading,
 std::optional<Quantity> secondQuantity(const MeterReading& reading,
                                        std::string_view decimalSeparator);
 
-// The same as counts alone, without texts: for long histories.
-std::optional<QuantityCount> currentNumber(const MeterReading& reading);
-std::optional<QuantityCount> secondNumber(const MeterReading& reading);
+// The current as a count alone, without its text: for long histories.
+inline std::optional<QuantityCount> currentNumber(const MeterReading& reading) {
+    const auto scale = currentScale(reading.currentRange);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return scaledCount(*scale, reading.currentCount, false);
+}
+
+// The second quantity as a count alone.
+inline std::optional<QuantityCount> secondNumber(const MeterReading& reading) {
+    const auto scale = secondScale(reading.function);
+    if (!scale) {
+        return std::nullopt;
+    }
+    return scaledCount(*scale, reading.secondCount,
+                       scale->canBeNegative && reading.secondSign == 1);
+}
 
 // The kind of the second quantity of a function code; nothing for codes other than 1 to 3.
 std::optional<QuantityKind> secondKind(std::uint8_t function);
