@@ -14,7 +14,9 @@ struct DisplayNumber {
     int count;
     int decimals;
 };
-std::optional<DisplayNumber> displayNumber(std::string_view text, int maxDecimals) {
+// Always inline, as digits() is.
+[[gnu::always_inline]] inline std::optional<DisplayNumber> displayNumber(std::string_view text,
+                                                                         int maxDecimals) {
     // One pass: digits, perhaps a separator and more digits.
     int count = 0;
     std::size_t i = 0;
@@ -82,8 +84,8 @@ struct ParsedNumber {
     bool read = false;
 };
 
-std::optional<TextCount> countFromText(std::string_view text, const QuantityScale& scale,
-                                       ParsedNumber& parsed) {
+[[gnu::always_inline]] inline std::optional<TextCount>
+countFromText(std::string_view text, const QuantityScale& scale, ParsedNumber& parsed) {
     std::string_view number;
     if (!endsWith(text, scale.unit, number)) {
         return std::nullopt;
@@ -185,11 +187,17 @@ bool valueAgreesWith(std::string_view value, const std::optional<QuantityCount>&
 std::optional<MeterReading> readingFromTexts(std::uint8_t function, std::string_view currentText,
                                              std::string_view secondText) {
     MeterReading reading;
-    reading.function = function;
-    if (!currentFromText(currentText, reading) || !secondFromText(secondText, reading)) {
+    if (!readingFromTexts(function, currentText, secondText, reading)) {
         return std::nullopt;
     }
     return reading;
+}
+
+bool readingFromTexts(std::uint8_t function, std::string_view currentText,
+                      std::string_view secondText, MeterReading& reading) {
+    reading = MeterReading{};
+    reading.function = function;
+    return currentFromText(currentText, reading) && secondFromText(secondText, reading);
 }
 
 bool plainValueAgrees(std::string_view value, const std::optional<QuantityCount>& quantity) {

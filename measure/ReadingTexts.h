@@ -15,6 +15,9 @@ namespace talviren {
 // shown them.
 std::optional<MeterReading> readingFromTexts(std::uint8_t function, std::string_view currentText,
                                              std::string_view secondText);
+// The same into `reading`, for long logs: false when the display cannot have shown them.
+bool readingFromTexts(std::uint8_t function, std::string_view currentText,
+                      std::string_view secondText, MeterReading& reading);
 
 // Whether a plain number in the base unit ("0.085", "-31"; empty on overload or without the
 // quantity) is the quantity's value exactly.

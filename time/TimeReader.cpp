@@ -29,18 +29,18 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 
 } // namespace
 
-std::optional<std::int64_t> TimeReader::read(std::string_view text) {
+bool TimeReader::read(std::string_view text, std::int64_t& ms) {
     if (text.size() < 19 || text[16] != ':') {
-        return std::nullopt;
+        return false;
     }
     const auto second = digits(text.substr(17, 2));
     if (!second || *second > 60) {
-        return std::nullopt;
+        return false;
     }
     // A log's lines come two a second: the minute is that of the line before, mostly.
     if (!minute_.known || std::memcmp(text.data(), minute_.text, sizeof minute_.text) != 0) {
         if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':') {
-            return std::nullopt;
+            return false;
         }
         const auto year = digits(text.substr(0, 4));
         const auto month = digits(text.substr(5, 2));
@@ -49,7 +49,7 @@ std::optional<std::int64_t> TimeReader::read(std::string_view text) {
         const auto minute = digits(text.substr(14, 2));
         if (!year || !month || !day || !hour || !minute || *month < 1 || *month > 12 || *day < 1 ||
             *day > daysInMonth(*year, *month) || *hour > 23 || *minute > 59) {
-            return std::nullopt;
+            return false;
         }
         std::memcpy(minute_.text, text.data(), sizeof minute_.text);
         minute_.known = true;
@@ -65,7 +65,7 @@ std::optional<std::int64_t> TimeReader::read(std::string_view text) {
         }
         const std::string_view fraction = rest.substr(1, n - 1);
         if (fraction.empty() || fraction.size() > 9) {
-            return std::nullopt;
+            return false;
         }
         millis = *digits(fraction.substr(0, std::min<std::size_t>(3, fraction.size())));
         for (std::size_t k = fraction.size(); k < 3; ++k) {
@@ -84,13 +84,14 @@ std::optional<std::int64_t> TimeReader::read(std::string_view text) {
             rest.size() == 6 && rest[3] == ':' ? digits(rest.substr(1, 2)) : std::nullopt;
         const auto minutes = hours ? digits(rest.substr(4, 2)) : std::nullopt;
         if (!minutes || (rest[0] != '+' && rest[0] != '-') || *hours > 23 || *minutes > 59) {
-            return std::nullopt;
+            return false;
         }
         const std::int64_t offset = *hours * kHourMs + *minutes * kMinuteMs;
         time = local - (rest[0] == '-' ? -offset : offset);
     }
     last_ = time;
-    return time;
+    ms = time;
+    return true;
 }
 
 std::int64_t TimeReader::fromLocal(std::int64_t localMs) {

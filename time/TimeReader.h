@@ -15,7 +15,13 @@ namespace talviren {
 class TimeReader {
 public:
     // The time of one line; nothing when the text is no such time.
-    std::optional<std::int64_t> read(std::string_view text);
+    std::optional<std::int64_t> read(std::string_view text) {
+        std::int64_t ms = 0;
+        return read(text, ms) ? std::optional<std::int64_t>(ms) : std::nullopt;
+    }
+    // The same into `ms`, for long logs: false when the text is no such time. (An optional
+    // handed back from another file goes through memory, and the load after it stalls.)
+    bool read(std::string_view text, std::int64_t& ms);
 
 private:
     // What is known of one local quarter hour: the offsets in effect around it, and whether
