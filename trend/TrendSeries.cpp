@@ -14,9 +14,8 @@ TrendSeries TrendSeries::power(const TrendHistory& history, std::optional<PowerF
     return series;
 }
 
-TrendSeries TrendSeries::sum(const TrendHistory& history, const std::vector<SumRow>& rows,
-                             bool real) {
-    TrendSeries series(history, QuantityKind::AcVoltage);
+TrendSeries TrendSeries::sum(const std::vector<SumRow>& rows, bool real) {
+    TrendSeries series(nullptr, QuantityKind::AcVoltage);
     series.power_ = true;
     series.sum_ = &rows;
     series.sumReal_ = real;

@@ -34,20 +34,18 @@ public:
     };
     static constexpr std::size_t kBlock = 64;
 
-    TrendSeries(const TrendHistory& history, QuantityKind kind)
-        : history_(&history), kind_(kind), current_(kind == QuantityKind::AcCurrent),
-          basePerShown_(quantityKindInfo(kind).basePerShown) {}
+    // Quantity `kind` of the history.
+    TrendSeries(const TrendHistory& history, QuantityKind kind) : TrendSeries(&history, kind) {}
 
     // Apparent power S of the history, or real power P = S × PF with a power factor.
     static TrendSeries power(const TrendHistory& history, std::optional<PowerFactor> factor);
     // The sum of several meters as it came (`rows` grows at its end only): S, or P where
-    // `real` (missing where a point has no P); `history` only gives the series a home.
-    static TrendSeries sum(const TrendHistory& history, const std::vector<SumRow>& rows, bool real);
+    // `real` (missing where a point has no P).
+    static TrendSeries sum(const std::vector<SumRow>& rows, bool real);
 
     QuantityKind kind() const { return kind_; }
     // Whether it reads power rather than a quantity.
     bool isPower() const { return power_; }
-    const TrendHistory& history() const { return *history_; }
     std::size_t size() const { return sum_ ? sum_->size() : history_->size(); }
     // The chart's time of reading i, seconds since 1970 (UTC); never less than the one before.
     double key(std::size_t i) const {
@@ -66,7 +64,12 @@ public:
     bool valueRange(std::size_t begin, std::size_t end, double& low, double& high) const;
 
 private:
-    const TrendHistory* history_;
+    // `history` is none for a sum, whose rows are read instead.
+    TrendSeries(const TrendHistory* history, QuantityKind kind)
+        : history_(history), kind_(kind), current_(kind == QuantityKind::AcCurrent),
+          basePerShown_(quantityKindInfo(kind).basePerShown) {}
+
+    const TrendHistory* history_; // none for a sum
     QuantityKind kind_;
     bool current_;       // the current, else the second quantity of the kind
     int basePerShown_;   // base units in the unit the window shows

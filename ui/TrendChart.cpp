@@ -305,12 +305,12 @@ void TrendChart::placeSumGraph() {
         removePlottable(sum_);
         sum_ = nullptr;
     }
-    if (!powerRect_ || !sumRows_ || !history_) {
+    if (!powerRect_ || !sumRows_) {
         return;
     }
     // The sum in the row's own unit: P where the row shows P, else S; read in place.
     sum_ = new TrendCurve(powerRect_->axis(QCPAxis::atBottom), powerRect_->axis(QCPAxis::atLeft));
-    sum_->setSeries(TrendSeries::sum(*history_, *sumRows_, powerFactor_.has_value()));
+    sum_->setSeries(TrendSeries::sum(*sumRows_, powerFactor_.has_value()));
     sum_->setPen(QPen(QColor(0x21, 0x21, 0x21), 2.0));
     sum_->setName(QStringLiteral("\u03A3"));
     sum_->setVisible(sumShown_);
@@ -471,7 +471,7 @@ void TrendChart::placePowerRow() {
     if (shades_.empty() && !stretches_.empty()) {
         shadeStretches();
     }
-    const bool sumWanted = powerRect_ && sumRows_ && history_;
+    const bool sumWanted = powerRect_ && sumRows_;
     const bool rowChanged =
         sumWanted != (sum_ != nullptr) || (sum_ && sum_->valueAxis()->axisRect() != powerRect_);
     if (rowChanged) {
