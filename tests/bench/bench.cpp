@@ -77,6 +77,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// What a child process's application is made with: the program's name alone.
+struct ChildArguments {
+    int argc = 1;
+    char name[15] = "talviren-bench";
+    char* argv[2] = {name, nullptr};
+};
+
 // Runs a real event loop (as the program does, without the test helpers' naps between
 // rounds) until the condition holds or the time is up.
 template <typename Condition> bool waitUntil(Condition condition, int timeoutMs) {
@@ -375,10 +382,8 @@ public:
 };
 
 int startupChild() {
-    int argc = 1;
-    char name[] = "talviren-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    ChildArguments arguments;
+    QApplication app(arguments.argc, arguments.argv);
     MainWindow window;
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     FirstPaint paint;
@@ -651,10 +656,8 @@ int openLogs(const std::vector<QString>& paths) {
 
 // Child: the whole window holding a month of live readings under "All", then its memory.
 int trendMemoryChild() {
-    int argc = 1;
-    char name[] = "talviren-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    ChildArguments arguments;
+    QApplication app(arguments.argc, arguments.argv);
     MainWindow window;
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     window.show();
@@ -932,10 +935,8 @@ int mqttBench() {
 
 // Child: a day of readings queued for a broker that is not there, then the memory.
 int mqttMemoryChild() {
-    int argc = 1;
-    char name[] = "talviren-bench";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    ChildArguments arguments;
+    QCoreApplication app(arguments.argc, arguments.argv);
     BenchBroker nobody; // its port, never started
     Recording recording;
     auto publisher = benchPublisher(nobody.port);
@@ -1505,14 +1506,16 @@ int metersBench() {
         }
         waitUntil([] { return false; }, 500);
     }
-    QFile settings(config.filePath("talviren/talviren.conf"));
-    settings.open(QIODevice::WriteOnly);
-    settings.write(QStringLiteral("[meters]\nL1=scan\nL2=COM2\nL3=http://127.0.0.1:%1/\n"
-                                  "L4=http://127.0.0.1:%2/\n")
-                       .arg(loggers[0].port)
-                       .arg(loggers[1].port)
-                       .toUtf8());
-    settings.close();
+    if (!testing::writeTextFile(
+            config.filePath("talviren/talviren.conf"),
+            QStringLiteral("[meters]\nL1=scan\nL2=COM2\nL3=http://127.0.0.1:%1/\n"
+                           "L4=http://127.0.0.1:%2/\n")
+                .arg(loggers[0].port)
+                .arg(loggers[1].port)
+                .toUtf8())) {
+        std::fprintf(stderr, "cannot write the settings\n");
+        return 1;
+    }
     MainWindow window;
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     window.show();
@@ -1590,19 +1593,18 @@ int metersBench() {
 // Child: the Trend view with four meters of a week each under "All" (the sum drawn too): the
 // redraw, then the memory.
 int metersTrendChild() {
-    int argc = 1;
-    char name[] = "talviren-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    ChildArguments arguments;
+    QApplication app(arguments.argc, arguments.argv);
     QTemporaryDir config;
     ::setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
     ::mkdir(qPrintable(config.filePath("talviren")), 0755);
-    QFile settings(config.filePath("talviren/talviren.conf"));
-    settings.open(QIODevice::WriteOnly);
     // Remote meters nobody answers for: their recordings are fed here.
-    settings.write("[meters]\nL1=scan\nL2=http://127.0.0.1:9/\nL3=http://127.0.0.1:10/\n"
-                   "L4=http://127.0.0.1:11/\n");
-    settings.close();
+    if (!testing::writeTextFile(config.filePath("talviren/talviren.conf"),
+                                "[meters]\nL1=scan\nL2=http://127.0.0.1:9/\n"
+                                "L3=http://127.0.0.1:10/\nL4=http://127.0.0.1:11/\n")) {
+        std::fprintf(stderr, "cannot write the settings\n");
+        return 1;
+    }
     MainWindow window;
     window.serialPort().setDeviceLister([] { return std::vector<std::string>{}; });
     window.resize(783, 670);
