@@ -31,10 +31,7 @@ void AlarmEngine::configure(std::vector<AlarmRule> rules, std::optional<PowerFac
     watches_.assign(rules_.size(), Watch{});
     powerFactor_ = powerFactor;
     lastReadingNs_ = steadyNs;
-    const std::vector<AlarmListener*> now = listeners_;
-    for (AlarmListener* listener : now) {
-        listener->alarmsConfigured();
-    }
+    listeners_.notify([](AlarmListener& listener) { listener.alarmsConfigured(); });
 }
 
 AlarmEngine::Value AlarmEngine::valueOf(AlarmQuantity quantity, const TimedReading& reading) const {
@@ -225,22 +222,25 @@ void AlarmEngine::change(std::size_t i, bool raised, std::int64_t wallMs, std::s
     } else {
         watch.raise.reset();
     }
-    const std::vector<AlarmListener*> now = listeners_;
-    for (AlarmListener* listener : now) {
-        if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) {
-            listener->alarmChanged(event);
+    listeners_.notify([&](AlarmListener& listener) { listener.alarmChanged(event); });
+}
+
+std::vector<std::string> AlarmEngine::raisedLines() const {
+    std::vector<std::string> lines;
+    for (const Watch& watch : watches_) {
+        if (watch.raise) {
+            lines.push_back("\u26A0 " + watch.raise->rule->name + ": " + watch.raise->detail());
         }
     }
+    return lines;
 }
 
 void AlarmEngine::addListener(AlarmListener* listener) {
-    if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
-        listeners_.push_back(listener);
-    }
+    listeners_.add(listener);
 }
 
 void AlarmEngine::removeListener(AlarmListener* listener) {
-    std::erase(listeners_, listener);
+    listeners_.remove(listener);
 }
 
 } // namespace talviren

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarm/AlarmRule.h"
+#include "base/Listeners.h"
 #include "measure/Reading.h"
 #include "power/PowerFactor.h"
 
@@ -45,6 +46,8 @@ public:
     // Replaces the alarms (all start clear, no-reading counting from `steadyNs`).
     void configure(std::vector<AlarmRule> rules, std::optional<PowerFactor> powerFactor,
                    std::int64_t steadyNs);
+    // The power factor P is judged at from now on (a remote told its own); states stay.
+    void setPowerFactor(std::optional<PowerFactor> powerFactor) { powerFactor_ = powerFactor; }
     // A live reading.
     void reading(const TimedReading& reading);
     // Time passes without a reading (from a timer): no-reading alarms may rise.
@@ -58,6 +61,8 @@ public:
     State state(std::size_t i) const { return watches_[i].state; }
     // The raised alarm's event, while it is raised.
     const std::optional<AlarmEvent>& raisedBy(std::size_t i) const { return watches_[i].raise; }
+    // The raised alarms as a banner or a tile lists them: "⚠ over: current 15.2A > 15A".
+    std::vector<std::string> raisedLines() const;
 
     void addListener(AlarmListener* listener);
     void removeListener(AlarmListener* listener);
@@ -87,7 +92,7 @@ private:
     std::vector<Watch> watches_;
     std::optional<PowerFactor> powerFactor_;
     std::int64_t lastReadingNs_ = 0;
-    std::vector<AlarmListener*> listeners_;
+    Listeners<AlarmListener> listeners_;
 };
 
 } // namespace talviren

@@ -187,7 +187,8 @@ public:
         if (options_.http && !startServing()) {
             return kFailure;
         }
-        session_.setAlarms(options_.alarms, options_.powerFactor);
+        session_.meter().setPowerFactor(options_.powerFactor);
+        session_.meter().setAlarms(options_.alarms);
         std::printf("%s\n", std::string(csvlog::kHeader).c_str());
         std::fflush(stdout);
         if (options_.duration) {

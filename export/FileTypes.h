@@ -27,7 +27,7 @@ struct SaveData {
     std::optional<PowerFactor> powerFactor; // the trend's power factor: a column of real power
     // With several meters: each one's readings (a file or a sheet each) and their sum.
     std::vector<MeterReadings> meters;
-    const std::vector<SumRow>* total = nullptr;
+    const std::vector<SumPoint>* total = nullptr;
 };
 
 struct FileType;

@@ -285,8 +285,9 @@ bool writeReadingsWorkbook(const ReadingSequence& readings, const std::string& p
                                progress, rowsPerSheet);
 }
 
-bool writeMetersWorkbook(const std::vector<MeterReadings>& meters, const std::vector<SumRow>* total,
-                         const std::string& path, std::string& error, const WriteProgress& progress,
+bool writeMetersWorkbook(const std::vector<MeterReadings>& meters,
+                         const std::vector<SumPoint>* total, const std::string& path,
+                         std::string& error, const WriteProgress& progress,
                          std::size_t rowsPerSheet) {
     AtomicFile file(path);
     if (!file.open()) {
@@ -384,12 +385,13 @@ bool writeMetersWorkbook(const std::vector<MeterReadings>& meters, const std::ve
         rows.text(2, kRealPowerColumn, kHeaderStyle);
         rows.end();
         std::size_t row = 2;
-        for (const SumRow& sum : *total) {
+        for (const SumPoint& sum : *total) {
             rows.begin(row++);
             rows.number(0, dates.serial(sum.wallMs), kDateStyle);
-            rows.number(1, static_cast<double>(sum.units) / 10'000.0);
-            if (sum.watts) {
-                rows.number(2, *sum.watts);
+            rows.number(1, sum.va());
+            if (sum.realPower) {
+                // The nearest double to the exact sum, as each meter's P is written.
+                rows.number(2, decimalValue(decimalText(*sum.realPower, 10)));
             }
             rows.end();
             flush();

@@ -41,9 +41,9 @@ struct MeterReadings {
 
 // Several meters in one workbook: a sheet per meter (named by it, as writeReadingsWorkbook
 // writes its readings) and, when given, a sheet "total" of the sum over time (time, S, P).
-bool writeMetersWorkbook(const std::vector<MeterReadings>& meters, const std::vector<SumRow>* total,
-                         const std::string& path, std::string& error,
-                         const WriteProgress& progress = {},
+bool writeMetersWorkbook(const std::vector<MeterReadings>& meters,
+                         const std::vector<SumPoint>* total, const std::string& path,
+                         std::string& error, const WriteProgress& progress = {},
                          std::size_t rowsPerSheet = kReadingsPerSheet);
 
 } // namespace talviren

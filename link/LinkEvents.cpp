@@ -1,27 +1,17 @@
 #include "link/LinkEvents.h"
 
-#include <algorithm>
-
 namespace talviren {
 
 void LinkEventFanOut::addConsumer(LinkEvents* consumer) {
-    if (consumer && std::find(consumers_.begin(), consumers_.end(), consumer) == consumers_.end()) {
-        consumers_.push_back(consumer);
-    }
+    consumers_.add(consumer);
 }
 
 void LinkEventFanOut::removeConsumer(LinkEvents* consumer) {
-    std::erase(consumers_, consumer);
+    consumers_.remove(consumer);
 }
 
 template <typename Call> void LinkEventFanOut::each(Call call) {
-    // A copy, so that a consumer can change the list; one removed meanwhile is skipped.
-    const std::vector<LinkEvents*> now = consumers_;
-    for (LinkEvents* consumer : now) {
-        if (std::find(consumers_.begin(), consumers_.end(), consumer) != consumers_.end()) {
-            call(*consumer);
-        }
-    }
+    consumers_.notify(call);
 }
 
 void LinkEventFanOut::stateChanged(LinkState state) {

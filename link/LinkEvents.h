@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Listeners.h"
 #include "link/SerialPort.h"
 #include "measure/Reading.h"
 
@@ -120,7 +121,7 @@ public:
 private:
     template <typename Call> void each(Call call);
 
-    std::vector<LinkEvents*> consumers_;
+    Listeners<LinkEvents> consumers_;
 };
 
 } // namespace talviren

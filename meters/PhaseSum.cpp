@@ -1,67 +1,63 @@
 #include "meters/PhaseSum.h"
 
+#include "meters/Meter.h"
 #include "power/ApparentPower.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace talviren {
 
 // One meter of the sum: its latest reading, heard from its recording.
-struct PhaseSum::Meter : RecordingListener {
+struct PhaseSum::Member : RecordingListener {
     PhaseSum& sum;
-    std::string name;
-    Recording& recording;
-    FactorOf factor;
+    Meter& meter;
     bool seen = false;
     std::int64_t wallMs = 0;
     bool acVoltage = false; // the latest reading measures AC voltage
     ApparentPower power;
 
-    Meter(PhaseSum& s, std::string n, Recording& r, FactorOf f)
-        : sum(s), name(std::move(n)), recording(r), factor(std::move(f)) {}
-    void readingRecorded(const TimedReading& reading) override { sum.readingOf(*this, reading); }
+    Member(PhaseSum& s, Meter& m) : sum(s), meter(m) { meter.recording().addListener(this); }
+    ~Member() override { meter.recording().removeListener(this); }
+    void readingRecorded(const TimedReading& reading) override {
+        seen = true;
+        wallMs = reading.wallMs;
+        acVoltage = reading.raw.function == kAcCurrentAcVoltage;
+        power = apparentPower(reading.raw);
+        sum.readingOf(*this);
+    }
 };
 
 PhaseSum::PhaseSum() = default;
 
-PhaseSum::~PhaseSum() {
-    clear();
-}
+PhaseSum::~PhaseSum() = default;
 
-void PhaseSum::addMeter(const std::string& name, Recording& recording, FactorOf factor) {
-    meters_.push_back(std::make_unique<Meter>(*this, name, recording, std::move(factor)));
-    recording.addListener(meters_.back().get());
-}
-
-void PhaseSum::clear() {
-    for (const auto& meter : meters_) {
-        meter->recording.removeListener(meter.get());
+void PhaseSum::setMeters(const std::vector<Meter*>& meters) {
+    members_.clear();
+    for (Meter* meter : meters) {
+        members_.push_back(std::make_unique<Member>(*this, *meter));
     }
-    meters_.clear();
     latest_.reset();
     absent_ = true;
+    points_ = {};
+    tally_ = {};
 }
 
-void PhaseSum::readingOf(Meter& meter, const TimedReading& reading) {
-    meter.seen = true;
-    meter.wallMs = reading.wallMs;
-    meter.acVoltage = reading.raw.function == kAcCurrentAcVoltage;
-    meter.power = apparentPower(reading.raw);
+void PhaseSum::readingOf(Member& member) {
     // The sum is taken at each reading of its first meter, two a second.
-    const auto first = std::find_if(meters_.begin(), meters_.end(),
+    const auto first = std::find_if(members_.begin(), members_.end(),
                                     [](const auto& m) { return m->seen && m->acVoltage; });
-    if (first == meters_.end() || first->get() != &meter) {
+    if (first == members_.end() || first->get() != &member) {
         return;
     }
-    const std::int64_t t = reading.wallMs;
-    PhaseSumPoint point;
+    const std::int64_t t = member.wallMs;
+    SumPoint point;
     point.wallMs = t;
     bool complete = true;
-    bool allHaveP = true;
-    double watts = 0;
-    for (const auto& m : meters_) {
+    std::int64_t real = 0;
+    bool allHaveReal = true;
+    for (const auto& m : members_) {
         if (!m->seen || !m->acVoltage) {
             continue;
         }
@@ -72,63 +68,52 @@ void PhaseSum::readingOf(Meter& meter, const TimedReading& reading) {
         }
         ++point.meters;
         point.units += m->power.units;
-        const auto pf = m->factor ? m->factor() : std::nullopt;
-        allHaveP = allHaveP && pf.has_value();
-        if (pf) {
-            watts += m->power.va() * pf->value();
+        if (const auto pf = m->meter.powerFactor()) {
+            real += realPowerTenBillionths(m->power.units, *pf);
+        } else {
+            allHaveReal = false;
         }
     }
-    const std::vector<PhaseSumListener*> now = listeners_;
     if (!complete) {
         latest_.reset();
         absent_ = true;
-        for (PhaseSumListener* listener : now) {
-            listener->sumAbsent(t);
-        }
+        listeners_.notify([t](PhaseSumListener& listener) { listener.sumAbsent(t); });
         return;
     }
-    if (allHaveP) {
-        point.watts = watts;
+    if (allHaveReal) {
+        point.realPower = real;
     }
     point.breakBefore = std::exchange(absent_, false);
     latest_ = point;
-    for (PhaseSumListener* listener : now) {
-        listener->sumAdded(point);
+    if (members_.size() > 1) {
+        points_.push_back(point);
+        tally_.add(point);
     }
+    listeners_.notify([&](PhaseSumListener& listener) { listener.sumAdded(point); });
 }
 
 std::int64_t PhaseSum::apparentEnergyUnits() const {
     std::int64_t units = 0;
-    for (const auto& m : meters_) {
-        units += m->recording.power().apparentEnergyUnits();
+    for (const auto& m : members_) {
+        units += m->meter.recording().power().apparentEnergyUnits();
     }
     return units;
 }
 
 std::optional<double> PhaseSum::energyWh() const {
     double wh = 0;
-    for (const auto& m : meters_) {
-        const PowerTally& tally = m->recording.power();
+    for (const auto& m : members_) {
+        const PowerTally& tally = m->meter.recording().power();
         if (tally.apparentEnergyUnits() == 0) {
             continue;
         }
-        const auto pf = m->factor ? m->factor() : std::nullopt;
+        const auto pf = m->meter.powerFactor();
         if (!pf) {
             return std::nullopt;
         }
         wh += tally.energyWh(*pf);
     }
     return wh;
-}
-
-void PhaseSum::addListener(PhaseSumListener* listener) {
-    if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
-        listeners_.push_back(listener);
-    }
-}
-
-void PhaseSum::removeListener(PhaseSumListener* listener) {
-    std::erase(listeners_, listener);
 }
 
 } // namespace talviren

@@ -47,4 +47,8 @@ std::string realPowerNumber(std::int64_t apparentUnits, PowerFactor pf) {
     return decimalText(realPowerTenBillionths(apparentUnits, pf), 10);
 }
 
+std::string realPowerMilliwatts(std::int64_t tenBillionths) {
+    return decimalText((tenBillionths + 5'000'000) / 10'000'000, 3);
+}
+
 } // namespace talviren

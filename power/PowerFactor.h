@@ -36,5 +36,8 @@ inline std::int64_t realPowerTenBillionths(std::int64_t apparentUnits, PowerFact
 }
 // P as a plain number in W with "." ("2711.5299"), exact.
 std::string realPowerNumber(std::int64_t apparentUnits, PowerFactor pf);
+// P from ten-billionths of a watt to the nearest milliwatt, with "." ("2711.53"): where P
+// must fit a column or a tile.
+std::string realPowerMilliwatts(std::int64_t tenBillionths);
 
 } // namespace talviren

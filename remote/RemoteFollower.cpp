@@ -72,14 +72,12 @@ bool RemoteFollower::accept(const HttpResponseHead& head, std::string_view conte
     }
     wrongToken_ = false;
     if (head.status != 200) {
-        fail("not a talviren logger: it answers HTTP " + std::to_string(head.status), true);
+        refuse("it answers HTTP " + std::to_string(head.status));
         return false;
     }
     if (!head.contentType.starts_with(contentType)) {
-        fail("not a talviren logger: it answers " + (head.contentType.empty()
-                                                         ? std::string("without a content type")
-                                                         : head.contentType),
-             true);
+        refuse("it answers " + (head.contentType.empty() ? std::string("without a content type")
+                                                         : head.contentType));
         return false;
     }
     return true;
@@ -111,7 +109,7 @@ void RemoteFollower::loadReadings() {
             return;
         }
         if (body_.size() + bytes.size() > kMaxReadings) {
-            fail("not a talviren logger: its readings are over 64 MiB", true);
+            refuse("its readings are over 64 MiB");
             return;
         }
         body_.append(bytes);
@@ -129,13 +127,13 @@ void RemoteFollower::loadReadings() {
         const auto list = json::parseJson(body_, &why);
         body_.clear();
         if (!list || !list->isArray()) {
-            fail("not a talviren logger: its readings are no JSON array (" + why + ")", true);
+            refuse("its readings are no JSON array (" + why + ")");
             return;
         }
         for (const json::JsonValue& element : list->elements()) {
             const auto reading = remoteReading(element, separator_, why);
             if (!reading) {
-                fail("not a talviren logger: " + why, true);
+                refuse(why);
                 return;
             }
             take(*reading, false);
@@ -166,6 +164,7 @@ void RemoteFollower::openEvents() {
         retryMs_ = kFirstRetryMs;
         offlineSinceMs_.reset();
         problem_.clear();
+        refusal_.clear();
         listener_.remoteChanged();
     };
     handlers.body = [this](std::string_view bytes) {
@@ -174,7 +173,7 @@ void RemoteFollower::openEvents() {
         }
         fed();
         if (!reader_.feed(bytes)) {
-            fail("not a talviren logger: " + reader_.refusal(), true);
+            refuse(reader_.refusal());
         }
     };
     handlers.ended = [this](const std::string& error) {
@@ -195,7 +194,7 @@ void RemoteFollower::onEvent(const StreamEvent& event) {
         const auto json = json::parseJson(event.data, &why);
         const auto reading = json ? remoteReading(*json, separator_, why) : std::nullopt;
         if (!reading) {
-            fail("not a talviren logger: an event that is no reading (" + why + ")", true);
+            refuse("an event that is no reading (" + why + ")");
             return;
         }
         take(*reading, false);
@@ -231,12 +230,17 @@ void RemoteFollower::take(const RemoteReading& reading, bool breakBefore) {
     listener_.remoteReading(reading, breakBefore);
 }
 
-void RemoteFollower::fail(std::string problem, bool refused) {
+void RemoteFollower::refuse(const std::string& why) {
+    fail("not a talviren logger: " + why, true, why);
+}
+
+void RemoteFollower::fail(std::string problem, bool refused, std::string refusal) {
     http_.abort();
     silence_.stop();
     const bool wasConnected = state_ == State::Following;
     state_ = State::Waiting;
     problem_ = std::move(problem);
+    refusal_ = std::move(refusal);
     if (!offlineSinceMs_ || wasConnected) {
         offlineSinceMs_ = clock_.wallMs();
     }

@@ -61,6 +61,9 @@ public:
     bool wrongToken() const { return wrongToken_; }
     // Why the server is refused (no talviren logger, or the connection's error); empty when not.
     const std::string& problem() const { return problem_; }
+    // Why the server is no talviren logger ("it answers HTTP 404"); empty when that is not
+    // what is wrong.
+    const std::string& refusal() const { return refusal_; }
     // Whether the remote's own meter is connected, as its link events say.
     bool remoteMeterUp() const { return remoteMeterUp_; }
     // Readings the remote no longer kept when they were asked for.
@@ -81,7 +84,9 @@ private:
     bool accept(const HttpResponseHead& head, std::string_view contentType);
     void take(const RemoteReading& reading, bool breakBefore);
     void onEvent(const StreamEvent& event);
-    void fail(std::string problem, bool refused);
+    void fail(std::string problem, bool refused, std::string refusal = {});
+    // The server is no talviren logger, for this reason.
+    void refuse(const std::string& why);
     void fed();
 
     RemoteTarget target_;
@@ -103,6 +108,7 @@ private:
     bool wrongToken_ = false;
     bool remoteMeterUp_ = false;
     std::string problem_;
+    std::string refusal_;
 };
 
 } // namespace talviren::remote

@@ -40,10 +40,10 @@ public:
         const RecordTable* table = nullptr;
         QCustomPlot* chart = nullptr;
         const ReadingSequence* readings = nullptr;
-        std::optional<PowerFactor> powerFactor;     // with the readings: real power too
-        std::vector<MeterReadings> meters;          // several meters: a file or a sheet each
-        const std::vector<SumRow>* total = nullptr; // and their sum
-        WriteProgress progress;                     // long writes tell how far they are
+        std::optional<PowerFactor> powerFactor;       // with the readings: real power too
+        std::vector<MeterReadings> meters;            // several meters: a file or a sheet each
+        const std::vector<SumPoint>* total = nullptr; // and their sum
+        WriteProgress progress;                       // long writes tell how far they are
     };
 
     // Saves what a view shows.

@@ -4,17 +4,22 @@
 
 namespace talviren {
 
-SessionCore::SessionCore(MeterLink& link) : link_(link) {
+SessionCore::SessionCore(MeterLink& link, const ReadingClock& clock)
+    : link_(link), clock_(clock), meter_(defaultMeters().front(), clock) {
+    status_.problem = LinkStatus::Problem::Offline;
+    status_.sinceMs = clock_.wallMs();
+    meter_.setFeed(this);
     link_.setEvents(this);
 }
 
 SessionCore::~SessionCore() {
     link_.setEvents(nullptr);
+    meter_.setFeed(nullptr);
 }
 
 void SessionCore::setPolling(Polling polling) {
     if (polling != Polling::Live && link_.polling() == Polling::Live) {
-        recording_.markBreak(); // no line across a pause in live readings
+        recording().markBreak(); // no line across a pause in live readings
     }
     link_.setPolling(polling);
 }
@@ -28,18 +33,26 @@ void SessionCore::portTried(const PortAttempt& attempt) {
 }
 
 void SessionCore::linkCameUp(const LinkUp& up) {
+    status_ = {};
+    status_.problem = LinkStatus::Problem::None;
+    status_.port = up.port;
+    meter_.feedChanged();
     consumers_.linkCameUp(up);
 }
 
 void SessionCore::linkLost(const LinkLoss& loss) {
     if (loss.wasUp) {
-        recording_.markBreak();
+        recording().markBreak();
+        status_ = {};
+        status_.problem = LinkStatus::Problem::Offline;
+        status_.sinceMs = clock_.wallMs();
+        meter_.feedChanged();
     }
     consumers_.linkLost(loss);
 }
 
 void SessionCore::liveReading(const TimedReading& reading) {
-    recording_.add(reading);
+    recording().add(reading);
     consumers_.liveReading(reading);
 }
 

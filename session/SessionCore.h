@@ -2,26 +2,29 @@
 
 #include "link/LinkEvents.h"
 #include "link/MeterLink.h"
+#include "meters/Meter.h"
 #include "records/RecordTable.h"
-#include "trend/Recording.h"
 
 namespace talviren {
 
-// A session without its Qt parts: the engine's events go into the run's recording (live
+// A local meter without its Qt parts: the engine's events go into the meter's recording (live
 // readings, breaks at link losses and pauses) and its record table (downloads), then on to
-// every consumer. Plain C++, so that the tests run it on a fake port and hand-driven timers.
-class SessionCore : public LinkEvents {
+// every consumer; the engine is the meter's feed, and the link's state is kept for its tile.
+// Plain C++, so that the tests run it on a fake port and hand-driven timers.
+class SessionCore : public LinkEvents, private MeterFeed {
 public:
     // Takes the engine's events from now on.
-    explicit SessionCore(MeterLink& link);
+    explicit SessionCore(MeterLink& link, const ReadingClock& clock = systemClock());
     ~SessionCore() override;
     SessionCore(const SessionCore&) = delete;
     SessionCore& operator=(const SessionCore&) = delete;
 
     MeterLink& link() { return link_; }
+    Meter& meter() { return meter_; }
+    const Meter& meter() const { return meter_; }
     RecordTable& table() { return table_; }
     const RecordTable& table() const { return table_; }
-    Recording& recording() { return recording_; }
+    Recording& recording() { return meter_.recording(); }
 
     // What polling asks for; leaving live readings breaks the recording's line.
     void setPolling(Polling polling);
@@ -41,10 +44,14 @@ public:
     void downloadEnded(const DownloadResult& result) override;
 
 private:
+    LinkStatus linkStatus() const override { return status_; }
+
     MeterLink& link_;
+    const ReadingClock& clock_;
+    Meter meter_;
     RecordTable table_;
-    Recording recording_;
     LinkEventFanOut consumers_;
+    LinkStatus status_; // offline since the search began, until the meter answers
 };
 
 } // namespace talviren

@@ -52,22 +52,18 @@ TEST(AlarmsDialog, ChecksEveryLineWithTheCliWordsAsItIsTyped) {
                                            "p: power > 1kW", "ol: overload"}));
 }
 
-// Hands the live readings to the alarms, as the session does.
-struct ToAlarms : RecordingListener {
-    explicit ToAlarms(AlarmEngine& e) : engine(e) {}
-    void readingRecorded(const TimedReading& r) override { engine.reading(r); }
-    AlarmEngine& engine;
-};
-
 TEST(TrendView, AlarmsComeFromTheSettingsAndShowAsABannerAndAShadedStretch) {
     QTemporaryDir folder;
     ScriptedDialog saveDialog;
     ScriptedOpenDialog openDialog;
-    Recording live;
-    AlarmEngine engine;
-    ToAlarms feeder(engine);
-    live.addListener(&feeder);
-    TrendView view(live, saveDialog, openDialog);
+    RunSettings settings;
+    RunSettingsKeeper keeper(settings);
+    Meter meter(defaultMeters().front());
+    FleetCore fleet(settings);
+    fleet.setMeters({&meter});
+    Recording& live = meter.recording();
+    const AlarmEngine& engine = meter.alarms();
+    TrendView view(fleet, saveDialog, openDialog);
     view.resize(553, 495);
     view.show();
     std::vector<QStringList> asked;
@@ -75,9 +71,6 @@ TEST(TrendView, AlarmsComeFromTheSettingsAndShowAsABannerAndAShadedStretch) {
         asked.push_back(lines);
         return std::optional<QStringList>(
             {"hi: current > 13A", "bad: current >> 5", "p: power > 1kW", "no name at all"});
-    });
-    view.setAlarms(engine, [&](std::vector<AlarmRule> rules, std::optional<PowerFactor> pf) {
-        engine.configure(std::move(rules), pf, 0);
     });
     view.alarmsButton->click();
     ASSERT_EQ(engine.rules().size(), 1u) << "the broken line and power without a PF wait";
@@ -107,7 +100,6 @@ TEST(TrendView, AlarmsComeFromTheSettingsAndShowAsABannerAndAShadedStretch) {
     EXPECT_EQ(engine.rules().size(), 2u) << "power alarms with a PF";
     EXPECT_TRUE(view.setPowerFactorText(""));
     storeAlarms({});
-    live.removeListener(&feeder);
 }
 
 // A notification service of the test's own, on a private bus.

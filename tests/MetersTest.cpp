@@ -4,6 +4,7 @@
 #include "RemoteFakes.h"
 #include "TimedReadings.h"
 
+#include "meters/Meter.h"
 #include "meters/MeterSource.h"
 #include "meters/PhaseSum.h"
 #include "remote/EventStreamReader.h"
@@ -75,15 +76,16 @@ TEST(MeterSource, ReadsEveryFormAndSaysWhatIsWrong) {
 // The sum against one worked out here from the counts (S = I × U exactly, in 1/10000 VA): at
 // each reading of the first meter, all meters on AC voltage read within 1.25 s, else a gap.
 TEST(PhaseSum, EachSumIsTheExactSumOfTheMetersAlignedWithinAQuarterAndASecond) {
-    Recording l1, l2, l3;
+    Meter l1{*parseMeter("L1", "scan").source}, l2{*parseMeter("L2", "COM2").source},
+        l3{*parseMeter("L3", "COM3").source};
+    l1.setPowerFactor(PowerFactor{900'000});
+    l2.setPowerFactor(PowerFactor{800'000});
     PhaseSum sum;
-    sum.addMeter("L1", l1, [] { return std::optional(PowerFactor{900'000}); });
-    sum.addMeter("L2", l2, [] { return std::optional(PowerFactor{800'000}); });
-    sum.addMeter("L3", l3, [] { return std::optional<PowerFactor>(); });
+    sum.setMeters({&l1, &l2, &l3});
     struct Heard : PhaseSumListener {
-        std::vector<PhaseSumPoint> points;
+        std::vector<SumPoint> points;
         int absent = 0;
-        void sumAdded(const PhaseSumPoint& p) override { points.push_back(p); }
+        void sumAdded(const SumPoint& p) override { points.push_back(p); }
         void sumAbsent(std::int64_t) override { ++absent; }
     } heard;
     sum.addListener(&heard);
@@ -92,7 +94,9 @@ TEST(PhaseSum, EachSumIsTheExactSumOfTheMetersAlignedWithinAQuarterAndASecond) {
     std::int64_t units[3] = {};
     bool ac[3] = {};
     std::vector<std::pair<std::int64_t, bool>> expected; // sum, or none
-    Recording* recordings[3] = {&l1, &l2, &l3};
+    std::vector<std::int64_t> expectedP;                 // P in 1e-10 W where all have a PF
+    const std::int64_t ppm[3] = {900'000, 800'000, 0};
+    Recording* recordings[3] = {&l1.recording(), &l2.recording(), &l3.recording()};
     for (int tick = 0; tick < 400; ++tick) {
         for (int m = 0; m < 3; ++m) {
             // L3 is silent now and then, and on DC voltage for a while; L2 overloads once.
@@ -111,8 +115,8 @@ TEST(PhaseSum, EachSumIsTheExactSumOfTheMetersAlignedWithinAQuarterAndASecond) {
             ac[m] = function == 1;
             units[m] = over ? -1 : static_cast<std::int64_t>(current) * voltage * 10; // A/100·V/10
             if (m == 0) {
-                std::int64_t total = 0;
-                bool complete = true;
+                std::int64_t total = 0, real = 0;
+                bool complete = true, allReal = true;
                 for (int k = 0; k < 3; ++k) {
                     const std::int64_t at = k == 0 ? r.wallMs : latest[k];
                     if (k > 0 && !ac[k]) {
@@ -121,27 +125,33 @@ TEST(PhaseSum, EachSumIsTheExactSumOfTheMetersAlignedWithinAQuarterAndASecond) {
                     complete = complete && at >= 0 && std::abs(r.wallMs - at) <= 1250 &&
                                (k == 0 || units[k] >= 0);
                     total += k == 0 ? units[0] : units[k];
+                    real += units[k] * ppm[k];
+                    allReal = allReal && ppm[k] > 0;
                 }
                 expected.emplace_back(complete ? total : -1, complete);
+                expectedP.push_back(allReal ? real : -1);
             }
             recordings[m]->add(r);
         }
     }
     ASSERT_EQ(heard.points.size() + static_cast<std::size_t>(heard.absent), expected.size());
     std::size_t p = 0;
-    for (const auto& [total, complete] : expected) {
-        if (complete) {
+    for (std::size_t e = 0; e < expected.size(); ++e) {
+        if (expected[e].second) {
             ASSERT_LT(p, heard.points.size());
-            EXPECT_EQ(heard.points[p].units, total) << "point " << p;
-            EXPECT_EQ(heard.points[p].watts.has_value(), heard.points[p].meters < 3)
+            EXPECT_EQ(heard.points[p].units, expected[e].first) << "point " << p;
+            EXPECT_EQ(heard.points[p].realPower.has_value(), heard.points[p].meters < 3)
                 << "P only where every meter in the sum has a power factor";
+            if (heard.points[p].realPower) {
+                EXPECT_EQ(*heard.points[p].realPower, expectedP[e]) << "exact P, point " << p;
+            }
             ++p;
         }
     }
     EXPECT_GT(heard.absent, 3) << "silences and the overload leave gaps";
-    EXPECT_EQ(sum.apparentEnergyUnits(), l1.power().apparentEnergyUnits() +
-                                             l2.power().apparentEnergyUnits() +
-                                             l3.power().apparentEnergyUnits());
+    EXPECT_EQ(sum.apparentEnergyUnits(), l1.recording().power().apparentEnergyUnits() +
+                                             l2.recording().power().apparentEnergyUnits() +
+                                             l3.recording().power().apparentEnergyUnits());
     sum.removeListener(&heard);
 }
 

@@ -6,6 +6,7 @@
 #include "QtTestSupport.h"
 
 #include "time/TimeReader.h"
+#include "ui/LinkTexts.h"
 #include "ui/MainWindow.h"
 #include "ui/MetersView.h"
 #include "ui/TrendView.h"
@@ -125,12 +126,12 @@ private:
     std::vector<QPointer<QTcpSocket>> clients_;
 };
 
-const FleetMeter& meterNamed(MainWindow& w, const char* name) {
+const Meter& meterNamed(MainWindow& w, const char* name) {
     return *w.fleet().meter(name);
 }
 
 QString linkOf(MainWindow& w, const char* name) {
-    return QString::fromStdString(w.fleet().linkText(meterNamed(w, name)));
+    return linkText(meterNamed(w, name).linkStatus());
 }
 
 TEST(MetersWindow, LocalPortsRemoteLoggersTheirSumAlarmsAndALoggerStartedAgain) {
@@ -169,12 +170,12 @@ TEST(MetersWindow, LocalPortsRemoteLoggersTheirSumAlarmsAndALoggerStartedAgain) 
         MeterFleet& fleet;
         int checked = 0, wrong = 0;
         explicit Check(MeterFleet& f) : fleet(f) {}
-        void sumAdded(const PhaseSumPoint& point) override {
+        void sumAdded(const SumPoint& point) override {
             double va = 0;
-            for (const FleetMeter& m : fleet.meters()) {
-                if (m.latest && m.latest->raw.function == 1 && m.latest->current &&
-                    m.latest->second) {
-                    va += m.latest->current->value() * m.latest->second->value();
+            for (const Meter* m : fleet.meters()) {
+                const auto& latest = m->latest();
+                if (latest && latest->raw.function == 1 && latest->current && latest->second) {
+                    va += latest->current->value() * latest->second->value();
                 }
             }
             ++checked;
@@ -196,7 +197,8 @@ TEST(MetersWindow, LocalPortsRemoteLoggersTheirSumAlarmsAndALoggerStartedAgain) 
     EXPECT_EQ(check.wrong, 0) << "of " << check.checked;
     ASSERT_NE(w.fleet().sum().latest(), std::nullopt);
     EXPECT_EQ(w.fleet().sum().latest()->meters, 4u);
-    EXPECT_TRUE(w.fleet().sum().latest()->watts) << "each has a power factor: the PF or its own";
+    EXPECT_TRUE(w.fleet().sum().latest()->realPower)
+        << "each has a power factor: the PF or its own";
     // The tiles and the banner, as a screen reader hears them.
     w.TabStrip1->setCurrentIndex(3);
     waitFor([] { return false; }, 100);
@@ -271,7 +273,7 @@ TEST(MetersWindow, AConnectionCutForTenSecondsLosesNothing) {
         missing += t <= *recorded.rbegin() && !recorded.contains(t) ? 1 : 0;
     }
     EXPECT_EQ(missing, 0) << "of " << printed.size();
-    EXPECT_EQ(meterNamed(w, "cellar").remote->follower().missed(), 0u);
+    EXPECT_EQ(meterNamed(w, "cellar").missedReadings(), 0u);
     cellar.stop();
 }
 

@@ -7,13 +7,7 @@
 namespace talviren {
 
 template <typename Call> void Recording::tell(Call call) {
-    // A copy, so that a listener may leave while it is told.
-    const std::vector<RecordingListener*> now = listeners_;
-    for (RecordingListener* listener : now) {
-        if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) {
-            call(*listener);
-        }
-    }
+    listeners_.notify(call);
 }
 
 void Recording::add(const TimedReading& reading) {
@@ -127,13 +121,11 @@ void Recording::reopenLog(std::int64_t nowNs) {
 }
 
 void Recording::addListener(RecordingListener* listener) {
-    if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
-        listeners_.push_back(listener);
-    }
+    listeners_.add(listener);
 }
 
 void Recording::removeListener(RecordingListener* listener) {
-    std::erase(listeners_, listener);
+    listeners_.remove(listener);
 }
 
 } // namespace talviren

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Listeners.h"
 #include "log/CsvLogReader.h"
 #include "log/DurableLog.h"
 #include "power/PowerTally.h"
@@ -102,7 +103,7 @@ private:
     ReadingStatistics statistics_;
     PowerTally power_;
     std::unique_ptr<DurableLog> log_;
-    std::vector<RecordingListener*> listeners_;
+    Listeners<RecordingListener> listeners_;
     std::uint64_t liveCount_ = 0;
     bool logEveryReading_ = true;
 };

@@ -14,21 +14,21 @@ TrendSeries TrendSeries::power(const TrendHistory& history, std::optional<PowerF
     return series;
 }
 
-TrendSeries TrendSeries::sum(const std::vector<SumRow>& rows, bool real) {
+TrendSeries TrendSeries::sum(const std::vector<SumPoint>& points, bool real) {
     TrendSeries series(nullptr, QuantityKind::AcVoltage);
     series.power_ = true;
-    series.sum_ = &rows;
+    series.sum_ = &points;
     series.sumReal_ = real;
     return series;
 }
 
 TrendSeries::Sample TrendSeries::sample(std::size_t i) const {
     if (sum_) {
-        const SumRow& row = (*sum_)[i];
+        const SumPoint& point = (*sum_)[i];
         if (sumReal_) {
-            return row.watts ? Sample{Sample::Value, *row.watts} : Sample{};
+            return point.realPower ? Sample{Sample::Value, *point.watts()} : Sample{};
         }
-        return {Sample::Value, static_cast<double>(row.units) / 10'000.0};
+        return {Sample::Value, point.va()};
     }
     // Decoded by the one scale table, as counts: nothing to allocate.
     const MeterReading reading = (*history_)[i].reading();

@@ -39,9 +39,9 @@ public:
 
     // Apparent power S of the history, or real power P = S × PF with a power factor.
     static TrendSeries power(const TrendHistory& history, std::optional<PowerFactor> factor);
-    // The sum of several meters as it came (`rows` grows at its end only): S, or P where
+    // The sum of several meters as it came (`points` grows at its end only): S, or P where
     // `real` (missing where a point has no P).
-    static TrendSeries sum(const std::vector<SumRow>& rows, bool real);
+    static TrendSeries sum(const std::vector<SumPoint>& points, bool real);
 
     QuantityKind kind() const { return kind_; }
     // Whether it reads power rather than a quantity.
@@ -75,7 +75,7 @@ private:
     int basePerShown_;   // base units in the unit the window shows
     bool power_ = false; // S, or P when powerFactor_ is not 1
     double powerFactor_ = 1;
-    const std::vector<SumRow>* sum_ = nullptr; // the sum's points, read instead of the history
+    const std::vector<SumPoint>* sum_ = nullptr; // the sum's points, read instead of the history
     bool sumReal_ = false;
     mutable std::vector<Block> blocks_; // of the full blocks, filled as they are asked for
 };

@@ -22,6 +22,12 @@ AlarmsDialog::AlarmsDialog(const QStringList& lines, bool hasPowerFactor, const 
     resize(560, 380);
 }
 
+std::optional<QStringList> AlarmsDialog::edit(const QStringList& lines, bool hasPowerFactor,
+                                              const QStringList& meters, QWidget* parent) {
+    AlarmsDialog dialog(lines, hasPowerFactor, meters, parent);
+    return dialog.exec() == QDialog::Accepted ? std::optional(dialog.lines()) : std::nullopt;
+}
+
 QStringList AlarmsDialog::problems(const QStringList& lines, bool hasPowerFactor,
                                    const QStringList& meters) {
     // Every line on its own, then the set: a name given twice, power without a PF.

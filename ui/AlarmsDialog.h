@@ -2,6 +2,8 @@
 
 #include "ui/LinesDialog.h"
 
+#include <optional>
+
 namespace talviren {
 
 // "Alarms…": the alarms as lines of the rule language ("over: current > 15A for 2s",
@@ -14,6 +16,10 @@ public:
     // view's PF is set); `meters`: the names a rule may give, the window's own one first.
     AlarmsDialog(const QStringList& lines, bool hasPowerFactor, const QStringList& meters = {},
                  QWidget* parent = nullptr);
+
+    // Shows the dialog; the lines as edited, none when cancelled.
+    static std::optional<QStringList> edit(const QStringList& lines, bool hasPowerFactor,
+                                           const QStringList& meters, QWidget* parent);
 
     // The problem of each line, read together: what parseAlarm and checkAlarms say, and a meter
     // the window does not have.

@@ -66,7 +66,10 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, std::unique_ptr<SaveD
     : QWidget(parent), dialog_(dialog ? std::move(dialog) : std::make_unique<QtSaveDialog>(this)),
       trendDialog_(trendDialog ? std::move(trendDialog) : std::make_unique<QtSaveDialog>(this)),
       openDialog_(openDialog ? std::move(openDialog) : std::make_unique<QtOpenDialog>(this)) {
-    fleet_ = std::make_unique<MeterFleet>(session_);
+    loadRunSettings(runSettings_);
+    keeper_ = std::make_unique<RunSettingsKeeper>(runSettings_);
+    fleet_ = std::make_unique<MeterFleet>(session_, runSettings_);
+    fleet_->core().addListener(this);
     session_.addConsumer(&presenter_);
     save_ = std::make_unique<SaveCommand>(*dialog_, [this](const SaveOutcome& outcome) {
         QMessageBox::warning(this, tr("Save"),
@@ -88,8 +91,9 @@ MainWindow::~MainWindow() {
     trendView = nullptr;
     delete metersView;
     metersView = nullptr;
-    for (const FleetMeter& meter : fleet_->meters()) {
-        meter.alarms().removeListener(notifier_.get());
+    fleet_->core().removeListener(this);
+    for (Meter* meter : fleet_->meters()) {
+        meter->alarms().removeListener(notifier_.get());
     }
     fleet_->totalAlarms().removeListener(notifier_.get());
     fleet_.reset();
@@ -196,23 +200,18 @@ void MainWindow::buildControls() {
     }
 
     // The Trend view lies where the realtime panel lies, over the record table.
-    trendView = new TrendView(session_.recording(), *trendDialog_, *openDialog_, this);
+    trendView = new TrendView(fleet_->core(), *trendDialog_, *openDialog_, this);
     trendView->setGeometry(Frame_realtime->geometry());
     trendView->setFont(windowFont(9));
     trendView->hide();
-    // The alarms: kept in the settings, configured by the Trend view, told on the desktop.
+    // The alarms, told on the desktop.
     notifier_ = std::make_unique<DesktopNotifier>();
-    // The meters of the settings' [meters], the window's own one first; the alarms are shared
-    // out among them and their sum.
+    // The meters of the settings' [meters], the window's own one first; the run's settings
+    // (the power factor, the alarms shared out among them and their sum) apply to them.
     fleet_->configure(MetersDialog::usable(storedMeterLines()),
                       QLocale().decimalPoint().toStdString());
-    trendView->setAlarms(session_.alarms(),
-                         [this](std::vector<AlarmRule> rules, std::optional<PowerFactor> factor) {
-                             fleet_->setPowerFactor(factor);
-                             fleet_->setAlarms(std::move(rules), factor);
-                         });
 
-    metersView = new MetersView(*fleet_, this);
+    metersView = new MetersView(fleet_->core(), this);
     metersView->setGeometry(Frame_realtime->geometry());
     metersView->setFont(windowFont(9));
     metersView->hide();
@@ -222,8 +221,7 @@ void MainWindow::buildControls() {
             setMeterLines(dialog.lines());
         }
     });
-    connect(fleet_.get(), &MeterFleet::metersChanged, this, &MainWindow::metersChanged);
-    metersChanged();
+    metersReplaced();
 
     // A click on a tab applies its view, also a click on the tab already shown.
     connect(TabStrip1, &QTabBar::tabBarClicked, this, [this](int index) {
@@ -252,24 +250,14 @@ void MainWindow::setMeterLines(const QStringList& lines) {
     fleet_->configure(MetersDialog::usable(lines), QLocale().decimalPoint().toStdString());
 }
 
-void MainWindow::metersChanged() {
-    QStringList names;
-    std::vector<AlarmEngine*> others;
-    for (const FleetMeter& meter : fleet_->meters()) {
-        names << QString::fromStdString(meter.name());
-        meter.alarms().addListener(notifier_.get());
-        if (&meter.alarms() != &session_.alarms()) {
-            others.push_back(&meter.alarms());
-        }
+void MainWindow::metersReplaced() {
+    if (!notifier_) {
+        return; // the window is being built; it listens once it is
+    }
+    for (Meter* meter : fleet_->meters()) {
+        meter->alarms().addListener(notifier_.get());
     }
     fleet_->totalAlarms().addListener(notifier_.get());
-    others.push_back(&fleet_->totalAlarms());
-    trendView->setMeterNames(names);
-    trendView->setOtherAlarms(others);
-    trendView->setFleet(fleet_.get());
-    // The rules kept name meters that may have come or gone.
-    trendView->setPowerFactorText(trendView->powerFactorEdit->text());
-    trendView->reapplyAlarms();
 }
 
 void MainWindow::TabStrip1_Click(int index) {

@@ -7,6 +7,7 @@
 #include "session/MeterSession.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/LinkPresenter.h"
+#include "ui/Settings.h"
 
 #include <QWidget>
 
@@ -28,7 +29,7 @@ class TrendView;
 
 // The one window: the Realtime, Record and Trend views, the five buttons and the two status
 // labels, over the session. Its texts come from the presenter, which hears the engine's events.
-class MainWindow : public QWidget, private LinkView {
+class MainWindow : public QWidget, private LinkView, private FleetListener {
     Q_OBJECT
 
 public:
@@ -71,6 +72,8 @@ public:
     MeterSession& session() { return session_; }
     // Every meter of the window, its own one first, and their sum.
     MeterFleet& fleet() { return *fleet_; }
+    // What the user set for the run: the power factor, the alarms, the log.
+    RunSettings& runSettings() { return runSettings_; }
     // Takes meters as the lines of [meters] ("L2=COM5"): kept in the settings and used now.
     void setMeterLines(const QStringList& lines);
     MeterLink& link() { return session_.link(); }
@@ -109,10 +112,12 @@ private:
     void showRealtime(const RealtimeDisplay& display) override;
     void showDownloadProgress(int readingsReceived, int readingsExpected) override;
     void hideDownloadProgress() override;
-    // The meters changed: the alarms, the notifications and the views follow.
-    void metersChanged();
+    // The meters changed: the desktop hears their alarms.
+    void metersReplaced() override;
 
     MeterSession session_;
+    RunSettings runSettings_;
+    std::unique_ptr<RunSettingsKeeper> keeper_; // the settings kept for the next start
     std::unique_ptr<MeterFleet> fleet_;
     LinkPresenter presenter_{*this};
     std::int16_t viewMode_ = kRealtimeView;

@@ -1,6 +1,7 @@
 #include "ui/MetersView.h"
 
 #include "power/ApparentPower.h"
+#include "ui/LinkTexts.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -33,9 +34,17 @@ QString decimal(std::int64_t value, int decimals, const std::string& separator) 
     return text(decimalText(value, decimals)).replace(QLatin1Char('.'), text(separator));
 }
 
+QStringList lines(const std::vector<std::string>& texts) {
+    QStringList out;
+    for (const std::string& line : texts) {
+        out << text(line);
+    }
+    return out;
+}
+
 } // namespace
 
-MetersView::MetersView(MeterFleet& fleet, QWidget* parent)
+MetersView::MetersView(FleetCore& fleet, QWidget* parent)
     : QWidget(parent), fleet_(fleet), separator_(QLocale().decimalPoint().toStdString()) {
     setObjectName(QStringLiteral("Frame_meters"));
     setAutoFillBackground(true); // it covers the record table, as the realtime panel does
@@ -77,9 +86,7 @@ MetersView::MetersView(MeterFleet& fleet, QWidget* parent)
         }
     });
     connect(resetButton, &QToolButton::clicked, this, [this] {
-        for (const FleetMeter& meter : fleet_.meters()) {
-            meter.recording().resetStatistics();
-        }
+        fleet_.resetStatistics();
         refresh();
     });
     // Tiles follow the readings on the event loop's turn: four meters at 2 Hz cost a refresh
@@ -87,13 +94,13 @@ MetersView::MetersView(MeterFleet& fleet, QWidget* parent)
     refresh_.setSingleShot(true);
     refresh_.setInterval(0);
     connect(&refresh_, &QTimer::timeout, this, &MetersView::refresh);
-    connect(&fleet_, &MeterFleet::meterChanged, this, [this] { refreshSoon(); });
-    connect(&fleet_, &MeterFleet::metersChanged, this, &MetersView::rebuild);
+    fleet_.addListener(this);
     rebuild();
 }
 
 MetersView::~MetersView() {
     listenToAlarms(false);
+    fleet_.removeListener(this);
 }
 
 void MetersView::listenToAlarms(bool listen) {
@@ -104,8 +111,8 @@ void MetersView::listenToAlarms(bool listen) {
     if (!listen) {
         return;
     }
-    for (const FleetMeter& meter : fleet_.meters()) {
-        heard_.push_back(&meter.alarms());
+    for (Meter* meter : fleet_.meters()) {
+        heard_.push_back(&meter->alarms());
     }
     heard_.push_back(&fleet_.totalAlarms());
     for (AlarmEngine* engine : heard_) {
@@ -124,7 +131,7 @@ void MetersView::rebuild() {
         auto* frame = new QFrame(tilesArea_);
         frame->setFrameShape(QFrame::StyledPanel);
         auto* box = new QVBoxLayout(frame);
-        const QString name = text(meters[i].name());
+        const QString name = text(meters[i]->name());
         Tile tile;
         tile.name = new QLabel(name, frame);
         QFont big = tile.name->font();
@@ -165,9 +172,9 @@ void MetersView::refreshSoon() {
 void MetersView::refresh() {
     const auto& meters = fleet_.meters();
     for (std::size_t i = 0; i < meters.size() && i < tiles_.size(); ++i) {
-        const FleetMeter& meter = meters[i];
+        const Meter& meter = *meters[i];
         const Tile& tile = tiles_[i];
-        const auto& latest = meter.latest;
+        const auto& latest = meter.latest();
         tile.current->setText(latest ? quantityText(latest->current) : QString());
         tile.second->setText(latest ? quantityText(latest->second) : QString());
         QString power;
@@ -175,11 +182,10 @@ void MetersView::refresh() {
             const ApparentPower s = apparentPower(latest->raw);
             if (s.hasValue()) {
                 power = QStringLiteral("S %1VA").arg(decimal(s.units, 4, separator_));
-                if (const auto pf = fleet_.powerFactorOf(meter)) {
+                if (const auto pf = meter.powerFactor()) {
                     power += QStringLiteral("   P %1W (PF %2)")
-                                 .arg(decimal((realPowerTenBillionths(s.units, *pf) + 5'000'000) /
-                                                  10'000'000,
-                                              3, separator_),
+                                 .arg(withSeparator(realPowerMilliwatts(
+                                          realPowerTenBillionths(s.units, *pf))),
                                       text(pf->text()));
                 }
             } else if (s.state == ApparentPower::Overload) {
@@ -187,17 +193,10 @@ void MetersView::refresh() {
             }
         }
         tile.power->setText(power);
-        tile.link->setText(text(fleet_.linkText(meter)));
-        QStringList raised;
-        const AlarmEngine& alarms = meter.alarms();
-        for (std::size_t k = 0; k < alarms.rules().size(); ++k) {
-            if (const auto& event = alarms.raisedBy(k)) {
-                raised << QStringLiteral("\u26A0 %1: %2")
-                              .arg(text(event->rule->name), text(event->detail()));
-            }
-        }
-        if (const auto* remote = meter.remote; remote && remote->follower().missed() > 0) {
-            raised << tr("%1 readings the logger no longer had").arg(remote->follower().missed());
+        tile.link->setText(linkText(meter.linkStatus()));
+        QStringList raised = lines(meter.alarms().raisedLines());
+        if (meter.missedReadings() > 0) {
+            raised << tr("%1 readings the logger no longer had").arg(meter.missedReadings());
         }
         tile.alarms->setText(raised.join(QLatin1Char('\n')));
     }
@@ -205,22 +204,15 @@ void MetersView::refresh() {
     QString total;
     if (const auto& point = sum.latest()) {
         total = QStringLiteral("\u03A3 S %1VA").arg(decimal(point->units, 4, separator_));
-        if (point->watts) {
+        if (point->realPower) {
             total += QStringLiteral(", \u03A3 P %1W")
-                         .arg(decimal(std::llround(*point->watts * 1000), 3, separator_));
+                         .arg(withSeparator(realPowerMilliwatts(*point->realPower)));
         }
     } else {
         total =
             tr("\u03A3 S: none (no AC voltage, or a meter without a reading in the last 1.25 s)");
     }
-    QStringList raised;
-    const AlarmEngine& totalAlarms = fleet_.totalAlarms();
-    for (std::size_t k = 0; k < totalAlarms.rules().size(); ++k) {
-        if (const auto& event = totalAlarms.raisedBy(k)) {
-            raised << QStringLiteral("\u26A0 %1: %2")
-                          .arg(text(event->rule->name), text(event->detail()));
-        }
-    }
+    const QStringList raised = lines(fleet_.totalAlarms().raisedLines());
     if (!raised.isEmpty()) {
         total += QLatin1Char('\n') + raised.join(QLatin1Char('\n'));
     }
@@ -231,6 +223,10 @@ void MetersView::refresh() {
         energy += QStringLiteral(", %1 Wh").arg(decimal(std::llround(*wh * 10'000), 4, separator_));
     }
     totalEnergy->setText(energy);
+}
+
+QString MetersView::withSeparator(const std::string& number) const {
+    return text(number).replace(QLatin1Char('.'), text(separator_));
 }
 
 } // namespace talviren

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/MeterFleet.h"
+#include "meters/FleetCore.h"
 #include "ui/NamedLabel.h"
 
 #include <QTimer>
@@ -19,11 +19,11 @@ namespace talviren {
 // P, the link, its raised alarms) and below them the sum of S and P over the meters that
 // measure AC voltage, and of their energies. Every label a screen reader is to read carries its
 // name ("L2 current") and its text as its description.
-class MetersView : public QWidget, private AlarmListener {
+class MetersView : public QWidget, private FleetListener, private AlarmListener {
     Q_OBJECT
 
 public:
-    MetersView(MeterFleet& fleet, QWidget* parent = nullptr);
+    MetersView(FleetCore& fleet, QWidget* parent = nullptr);
     ~MetersView() override;
 
     // Separator of the sums' texts (the user's, by default).
@@ -52,11 +52,17 @@ public:
 private:
     void rebuild();
     void refreshSoon();
+    void metersReplaced() override { rebuild(); }
+    void readingRecorded(std::size_t, const TimedReading&) override { refreshSoon(); }
+    void meterChanged(std::size_t) override { refreshSoon(); }
+    void sumAdded(const SumPoint&) override { refreshSoon(); }
     void alarmChanged(const AlarmEvent&) override { refreshSoon(); }
     void alarmsConfigured() override { refreshSoon(); }
     void listenToAlarms(bool listen);
+    // A plain number with the user's separator.
+    QString withSeparator(const std::string& number) const;
 
-    MeterFleet& fleet_;
+    FleetCore& fleet_;
     std::string separator_;
     std::function<void()> editMeters_;
     QGridLayout* grid_ = nullptr;

@@ -10,6 +10,7 @@ namespace talviren {
 namespace {
 
 const QString kAlarms = QStringLiteral("alarms");
+const QString kPowerFactor = QStringLiteral("trend/power_factor");
 const QString kMeters = QStringLiteral("meters");
 
 // A value an editor wrote with a comma in it reads back as a list.
@@ -42,6 +43,39 @@ void storeAlarms(const std::vector<StoredAlarm>& alarms) {
     for (const StoredAlarm& alarm : alarms) {
         settings.setValue(alarm.name, alarm.rule);
     }
+}
+
+void loadRunSettings(RunSettings& settings) {
+    const QString factor =
+        QSettings(settingsFile(), QSettings::IniFormat).value(kPowerFactor).toString();
+    settings.setPowerFactor(parsePowerFactor(factor.trimmed().toStdString()));
+    std::vector<AlarmLine> lines;
+    for (const StoredAlarm& stored : storedAlarms()) {
+        lines.push_back({stored.name.toStdString(), stored.rule.toStdString()});
+    }
+    settings.setAlarmLines(std::move(lines));
+}
+
+RunSettingsKeeper::RunSettingsKeeper(RunSettings& settings) : settings_(settings) {
+    settings_.addListener(this);
+}
+
+RunSettingsKeeper::~RunSettingsKeeper() {
+    settings_.removeListener(this);
+}
+
+void RunSettingsKeeper::powerFactorChanged() {
+    const auto& factor = settings_.powerFactor();
+    QSettings(settingsFile(), QSettings::IniFormat)
+        .setValue(kPowerFactor, factor ? QString::fromStdString(factor->text()) : QString());
+}
+
+void RunSettingsKeeper::alarmsChanged() {
+    std::vector<StoredAlarm> alarms;
+    for (const AlarmLine& line : settings_.alarmLines()) {
+        alarms.push_back({QString::fromStdString(line.name), QString::fromStdString(line.rule)});
+    }
+    storeAlarms(alarms);
 }
 
 QStringList storedMeterLines() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "meters/RunSettings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,26 @@ struct StoredAlarm {
 std::vector<StoredAlarm> storedAlarms();
 // Replaces the alarms kept.
 void storeAlarms(const std::vector<StoredAlarm>& alarms);
+
+// Reads the run's settings the window keeps: the power factor ([trend] power_factor) and the
+// alarms.
+void loadRunSettings(RunSettings& settings);
+
+// Keeps the run's power factor and alarms in the settings file whenever they change, for the
+// next start; the log is not kept.
+class RunSettingsKeeper : private RunSettingsListener {
+public:
+    explicit RunSettingsKeeper(RunSettings& settings);
+    ~RunSettingsKeeper() override;
+    RunSettingsKeeper(const RunSettingsKeeper&) = delete;
+    RunSettingsKeeper& operator=(const RunSettingsKeeper&) = delete;
+
+private:
+    void powerFactorChanged() override;
+    void alarmsChanged() override;
+
+    RunSettings& settings_;
+};
 
 // The meters kept in the group [meters], "NAME=VALUE" each ("L2=COM5"), by name;
 // empty when there is no such group.

@@ -143,10 +143,6 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
     connect(lowerTime, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), upperTime,
             qOverload<const QCPRange&>(&QCPAxis::setRange));
 
-    current_ = new TrendCurve(upperTime, upper_->axis(QCPAxis::atLeft));
-    current_->setPen(QPen(kCurrentColour, 1.5));
-    second_ = new TrendCurve(lowerTime, lower_->axis(QCPAxis::atLeft));
-    second_->setPen(QPen(kSecondColour, 1.5));
     // The names of the meters drawn, inside the upper plot, while there are several.
     setAutoAddPlottableToLegend(false);
     legend_ = new QCPLegend;
@@ -173,27 +169,39 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
     placeTimeAxis();
 }
 
-void TrendChart::setHistory(const TrendHistory* history) {
-    history_ = history;
-    current_->setSeries(
-        history ? std::optional<TrendSeries>(TrendSeries(*history, QuantityKind::AcCurrent))
-                : std::nullopt);
+void TrendChart::setTraces(std::vector<Trace> traces) {
+    const TrendHistory* leadHistory = traces.empty() ? nullptr : traces.front().history;
+    const bool newLead = traces.empty() || traces_.empty() || leadHistory != history_ ||
+                         traces.front().sum != traces_.front().sum;
+    traces_ = std::move(traces);
+    history_ = leadHistory;
     chooseSecondKind();
     placePowerRow();
-    following_ = true;
-    emit followingChanged(true);
-    placeTimeAxis();
+    placeCurves();
+    if (newLead) {
+        following_ = true;
+        emit followingChanged(true);
+        placeTimeAxis();
+    }
     redraw();
 }
 
-void TrendChart::historyGrew() {
+void TrendChart::tracesGrew() {
     if (history_ && !history_->empty()) {
         const auto kind = talviren::secondKind(history_->back().function);
         if (kind && *kind != secondKind_) {
             chooseSecondKind();
+            placeCurves();
         }
-        if (!power_ && history_->back().function == kAcCurrentAcVoltage) {
-            placePowerRow();
+    }
+    if (!powerRect_) {
+        for (const Trace& trace : traces_) {
+            if (trace.history && !trace.history->empty() &&
+                trace.history->back().function == kAcCurrentAcVoltage) {
+                placePowerRow();
+                placeCurves();
+                break;
+            }
         }
     }
     if (following_) {
@@ -202,8 +210,22 @@ void TrendChart::historyGrew() {
     redraw();
 }
 
+std::size_t TrendChart::leadSize() const {
+    if (traces_.empty()) {
+        return 0;
+    }
+    const Trace& lead = traces_.front();
+    return lead.history ? lead.history->size() : lead.sum ? lead.sum->size() : 0;
+}
+
+double TrendChart::leadKey(std::size_t i) const {
+    const Trace& lead = traces_.front();
+    const std::int64_t ms = lead.history ? lead.history->keyMs(i) : (*lead.sum)[i].wallMs;
+    return static_cast<double>(ms) / 1000.0;
+}
+
 void TrendChart::chooseSecondKind() {
-    // The lower plot shows what the latest reading carries beside the current.
+    // The lower plot shows what the lead's latest reading carries beside the current.
     if (history_) {
         for (std::size_t i = history_->size(); i-- > 0;) {
             if (const auto kind = talviren::secondKind((*history_)[i].function)) {
@@ -212,133 +234,70 @@ void TrendChart::chooseSecondKind() {
             }
         }
     }
-    second_->setSeries(history_ ? std::optional<TrendSeries>(TrendSeries(*history_, secondKind_))
-                                : std::nullopt);
     lower_->axis(QCPAxis::atLeft)->setLabel(axisTitle(secondKind_));
-    for (std::size_t i = 0; i < otherCurves_.size(); ++i) {
-        otherCurves_[i].second->setSeries(TrendSeries(*others_[i].history, secondKind_));
-    }
 }
 
-void TrendChart::setOtherMeters(const QString& mainName, QColor mainColour,
-                                std::vector<OtherMeter> others, bool mainShown) {
-    mainName_ = mainName;
-    mainColour_ = mainColour;
-    mainShown_ = mainShown;
-    others_ = std::move(others);
-    const bool several = !others_.empty();
-    // One meter: a colour a row, as always; several: a colour a meter, in every row.
-    current_->setPen(QPen(several ? mainColour_ : kCurrentColour, 1.5));
-    second_->setPen(QPen(several ? mainColour_ : kSecondColour, 1.5));
-    for (TrendCurve* curve : {current_, second_, power_}) {
-        if (curve) {
-            curve->setVisible(mainShown_);
-        }
-    }
-    if (power_) {
-        power_->setPen(QPen(several ? mainColour_ : kPowerColour, 1.5));
-    }
-    placePowerRow();
-    placeOtherCurves();
-    redraw();
-}
-
-std::vector<TrendCurve*> TrendChart::otherCurves() const {
-    std::vector<TrendCurve*> out;
-    for (const OtherCurves& curves : otherCurves_) {
-        for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
-            if (curve) {
-                out.push_back(curve);
-            }
-        }
-    }
-    return out;
-}
-
-void TrendChart::placeOtherCurves() {
-    for (const OtherCurves& curves : otherCurves_) {
+void TrendChart::placeCurves() {
+    for (const TraceCurves& curves : curves_) {
         for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
             if (curve) {
                 removePlottable(curve);
             }
         }
     }
-    otherCurves_.clear();
+    curves_.clear();
     legend_->clearItems();
-    legend_->setVisible(!others_.empty());
-    if (others_.empty()) {
-        return;
-    }
-    if (mainShown_) {
-        current_->setName(mainName_);
-        current_->addToLegend(legend_);
-    }
-    for (const OtherMeter& other : others_) {
-        OtherCurves curves;
-        const QPen pen(other.colour, 1.5);
-        curves.current =
-            new TrendCurve(upper_->axis(QCPAxis::atBottom), upper_->axis(QCPAxis::atLeft));
-        curves.current->setSeries(TrendSeries(*other.history, QuantityKind::AcCurrent));
-        curves.second =
-            new TrendCurve(lower_->axis(QCPAxis::atBottom), lower_->axis(QCPAxis::atLeft));
-        curves.second->setSeries(TrendSeries(*other.history, secondKind_));
-        if (powerRect_) {
+    // One trace: a colour a row, as always; several: a colour a trace, in every row.
+    const bool several = traces_.size() > 1;
+    legend_->setVisible(several);
+    QCPAxis* upperTime = upper_->axis(QCPAxis::atBottom);
+    QCPAxis* lowerTime = lower_->axis(QCPAxis::atBottom);
+    for (const Trace& trace : traces_) {
+        TraceCurves curves;
+        const auto pen = [&](const QColor& rowColour, double width = 1.5) {
+            return QPen(several ? trace.colour : rowColour, width);
+        };
+        if (trace.history) {
+            curves.current = new TrendCurve(upperTime, upper_->axis(QCPAxis::atLeft));
+            curves.current->setSeries(TrendSeries(*trace.history, QuantityKind::AcCurrent));
+            curves.current->setPen(pen(kCurrentColour));
+            curves.second = new TrendCurve(lowerTime, lower_->axis(QCPAxis::atLeft));
+            curves.second->setSeries(TrendSeries(*trace.history, secondKind_));
+            curves.second->setPen(pen(kSecondColour));
+            if (powerRect_) {
+                curves.power = new TrendCurve(powerRect_->axis(QCPAxis::atBottom),
+                                              powerRect_->axis(QCPAxis::atLeft));
+                // P where the row shows P and the meter has a power factor; S otherwise.
+                curves.power->setSeries(
+                    TrendSeries::power(*trace.history, powerFactor_ ? trace.factor : std::nullopt));
+                curves.power->setPen(pen(kPowerColour));
+            }
+        } else if (trace.sum && powerRect_) {
+            // The sum in the row's own unit: P where the row shows P, else S; read in place.
             curves.power = new TrendCurve(powerRect_->axis(QCPAxis::atBottom),
                                           powerRect_->axis(QCPAxis::atLeft));
-            // P where the chart shows P and the meter has a power factor; S otherwise.
-            curves.power->setSeries(
-                TrendSeries::power(*other.history, powerFactor_ ? other.factor : std::nullopt));
+            curves.power->setSeries(TrendSeries::sum(*trace.sum, powerFactor_.has_value()));
+            curves.power->setPen(QPen(trace.colour, 2.0));
         }
         for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
             if (curve) {
-                curve->setPen(pen);
-                curve->setName(other.name);
+                curve->setName(trace.name);
             }
         }
-        curves.current->addToLegend(legend_);
-        otherCurves_.push_back(curves);
+        if (TrendCurve* named = curves.current ? curves.current : curves.power; named && several) {
+            named->addToLegend(legend_);
+        }
+        curves_.push_back(curves);
     }
-}
-
-void TrendChart::placeSumGraph() {
-    if (sum_) {
-        removePlottable(sum_);
-        sum_ = nullptr;
-    }
-    if (!powerRect_ || !sumRows_) {
-        return;
-    }
-    // The sum in the row's own unit: P where the row shows P, else S; read in place.
-    sum_ = new TrendCurve(powerRect_->axis(QCPAxis::atBottom), powerRect_->axis(QCPAxis::atLeft));
-    sum_->setSeries(TrendSeries::sum(*sumRows_, powerFactor_.has_value()));
-    sum_->setPen(QPen(QColor(0x21, 0x21, 0x21), 2.0));
-    sum_->setName(QStringLiteral("\u03A3"));
-    sum_->setVisible(sumShown_);
-    if (!others_.empty() && sumShown_) {
-        sum_->addToLegend(legend_);
-    }
-}
-
-void TrendChart::setSumRows(const std::vector<SumRow>* rows) {
-    sumRows_ = rows;
-    placeSumGraph();
-    redraw();
-}
-
-void TrendChart::setSumShown(bool shown) {
-    sumShown_ = shown;
-    placeSumGraph();
-    redraw();
 }
 
 void TrendChart::setPowerFactor(std::optional<PowerFactor> factor) {
     powerFactor_ = factor;
-    placeSumGraph();
-    if (power_) {
-        power_->setSeries(TrendSeries::power(*history_, powerFactor_));
-        power_->valueAxis()->setLabel(powerTitle(powerFactor_));
-        redraw();
+    if (powerRect_) {
+        powerRect_->axis(QCPAxis::atLeft)->setLabel(powerTitle(powerFactor_));
     }
+    placeCurves();
+    redraw();
 }
 
 void TrendChart::alarmRaised(const std::string& name, double key) {
@@ -368,10 +327,10 @@ std::vector<std::pair<double, double>> TrendChart::alarmStretches() const {
 }
 
 void TrendChart::placeOpenStretches() {
-    if (!history_ || history_->empty()) {
+    if (leadSize() == 0) {
         return;
     }
-    const double newest = static_cast<double>(history_->keyMs(history_->size() - 1)) / 1000.0;
+    const double newest = leadKey(leadSize() - 1);
     for (Stretch& stretch : stretches_) {
         if (stretch.open) {
             stretch.to = std::max(stretch.from, newest);
@@ -412,18 +371,18 @@ void TrendChart::shadeStretches() {
 }
 
 void TrendChart::placePowerRow() {
-    bool wanted = history_ && holdsAcVoltage(*history_);
-    for (const OtherMeter& other : others_) {
-        wanted = wanted || holdsAcVoltage(*other.history);
+    bool wanted = false;
+    for (const Trace& trace : traces_) {
+        wanted = wanted || (trace.history && holdsAcVoltage(*trace.history));
     }
-    if (wanted != (power_ != nullptr)) {
+    if (wanted != (powerRect_ != nullptr)) {
         // The shading of a row that goes would outlive it.
         for (auto& shade : shades_) {
             removeItem(shade.first);
         }
         shades_.clear();
     }
-    if (wanted && !power_) {
+    if (wanted && !powerRect_) {
         powerRect_ = new QCPAxisRect(this);
         plotLayout()->addElement(2, 0, powerRect_);
         powerRect_->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
@@ -440,16 +399,8 @@ void TrendChart::placePowerRow() {
                 qOverload<const QCPRange&>(&QCPAxis::setRange));
         connect(timeAxis(), qOverload<const QCPRange&>(&QCPAxis::rangeChanged), time,
                 qOverload<const QCPRange&>(&QCPAxis::setRange));
-        power_ = new TrendCurve(time, powerRect_->axis(QCPAxis::atLeft));
-        power_->setPen(QPen(QColor(0xc6, 0x28, 0x28), 1.5));
-    } else if (!wanted && power_) {
-        removePlottable(power_);
-        power_ = nullptr;
-        if (sum_) {
-            removePlottable(sum_);
-            sum_ = nullptr;
-        }
-        for (OtherCurves& curves : otherCurves_) {
+    } else if (!wanted && powerRect_) {
+        for (TraceCurves& curves : curves_) {
             if (curves.power) {
                 removePlottable(curves.power);
                 curves.power = nullptr;
@@ -460,23 +411,11 @@ void TrendChart::placePowerRow() {
         plotLayout()->simplify();
         lower_->axis(QCPAxis::atBottom)->setTickLabels(true);
     }
-    if (power_) {
-        if (history_) {
-            power_->setSeries(TrendSeries::power(*history_, powerFactor_));
-        }
-        power_->valueAxis()->setLabel(powerTitle(powerFactor_));
-        power_->setVisible(mainShown_);
-        power_->setPen(QPen(others_.empty() ? kPowerColour : mainColour_, 1.5));
+    if (powerRect_) {
+        powerRect_->axis(QCPAxis::atLeft)->setLabel(powerTitle(powerFactor_));
     }
     if (shades_.empty() && !stretches_.empty()) {
         shadeStretches();
-    }
-    const bool sumWanted = powerRect_ && sumRows_;
-    const bool rowChanged =
-        sumWanted != (sum_ != nullptr) || (sum_ && sum_->valueAxis()->axisRect() != powerRect_);
-    if (rowChanged) {
-        placeOtherCurves();
-        placeSumGraph();
     }
 }
 
@@ -502,9 +441,9 @@ void TrendChart::follow() {
 void TrendChart::showAll() {
     following_ = false;
     emit followingChanged(false);
-    if (history_ && !history_->empty()) {
-        const double first = static_cast<double>(history_->keyMs(0)) / 1000.0;
-        const double last = static_cast<double>(history_->keyMs(history_->size() - 1)) / 1000.0;
+    if (const std::size_t size = leadSize(); size > 0) {
+        const double first = leadKey(0);
+        const double last = leadKey(size - 1);
         timeAxis()->setRange(first, std::max(last, first + 1));
     }
     redraw();
@@ -518,13 +457,13 @@ void TrendChart::stopFollowing() {
 }
 
 void TrendChart::placeTimeAxis() {
-    const bool empty = !history_ || history_->empty();
-    const double newest = empty
+    const std::size_t size = leadSize();
+    const double newest = size == 0
                               ? static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0
-                              : static_cast<double>(history_->keyMs(history_->size() - 1)) / 1000.0;
+                              : leadKey(size - 1);
     double oldest = newest - spanSeconds(span_);
     if (span_ == Span::All) {
-        oldest = empty ? newest - 60 : static_cast<double>(history_->keyMs(0)) / 1000.0;
+        oldest = size == 0 ? newest - 60 : leadKey(0);
     }
     // A little room on the right, so that the newest reading is not on the frame.
     const double width = std::max(newest - oldest, 1.0);
@@ -540,16 +479,12 @@ void TrendChart::fitValues() {
     // Each row's value range over every trace drawn in it.
     std::vector<std::pair<QCPAxis*, QCPRange>> ranges;
     std::vector<QCPAbstractPlottable*> drawn;
-    for (TrendCurve* curve : {current_, second_, power_}) {
-        if (curve && curve->realVisibility()) {
-            drawn.push_back(curve);
+    for (const TraceCurves& curves : curves_) {
+        for (TrendCurve* curve : {curves.current, curves.second, curves.power}) {
+            if (curve) {
+                drawn.push_back(curve);
+            }
         }
-    }
-    for (TrendCurve* curve : otherCurves()) {
-        drawn.push_back(curve);
-    }
-    if (sum_ && sum_->realVisibility()) {
-        drawn.push_back(sum_);
     }
     for (QCPAbstractPlottable* plottable : drawn) {
         bool found = false;

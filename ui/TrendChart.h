@@ -18,7 +18,7 @@ namespace talviren {
 
 class TrendCurve;
 
-// The trend chart: the AC current above, the second quantity below and, when the history holds
+// The trend chart: the AC current above, the second quantity below and, when a trace holds
 // AC voltage, apparent power S (or real power P at a power factor) in a third row, on one time
 // axis in local wall-clock time. It follows the newest reading over a chosen span until the user
 // drags or zooms the time axis.
@@ -31,34 +31,35 @@ public:
 
     explicit TrendChart(QWidget* parent = nullptr);
 
-    // Draws this history (none: empty); the lower plot shows the second quantity of its latest
-    // reading. The chart follows again.
-    void setHistory(const TrendHistory* history);
-    // Readings were added at the end of the history.
-    void historyGrew();
-    // The power row shows P = S × PF with a power factor, else S.
+    // One trace: a meter's readings (its current above, its second quantity below, its S or P
+    // in the power row), or the sum of several meters (in the power row only).
+    struct Trace {
+        QString name;
+        QColor colour;
+        const TrendHistory* history = nullptr;      // a meter's readings
+        const std::vector<SumPoint>* sum = nullptr; // or the sum's points
+        std::optional<PowerFactor> factor;          // a meter's P, where the row shows P
+    };
+    // Draws these traces, the run's own meter first, then the others, then the sum; each
+    // history or sum grows at its end only and outlives the chart or the next call. One trace
+    // draws as the chart always has, a colour a row; several, a colour a trace and a legend of
+    // their names. The first trace leads: the time axis follows its newest reading and the
+    // lower plot shows the second quantity of its latest one. A new lead follows again.
+    void setTraces(std::vector<Trace> traces);
+    const std::vector<Trace>& traces() const { return traces_; }
+    // Readings were added at the end of the traces.
+    void tracesGrew();
+    // The power row shows P = S × PF at a power factor (each meter at its own), else S.
     void setPowerFactor(std::optional<PowerFactor> factor);
 
-    // Another meter drawn beside the history, a trace in each row in a colour of its own.
-    struct OtherMeter {
-        QString name;
-        const TrendHistory* history = nullptr;
-        QColor colour;
-        std::optional<PowerFactor> factor; // its P, in the power row, with the chart's PF shown
+    // The curves of trace i: current, second and power (the sum has a power curve alone, and
+    // none has one while there is no power row).
+    struct TraceCurves {
+        TrendCurve* current = nullptr;
+        TrendCurve* second = nullptr;
+        TrendCurve* power = nullptr;
     };
-    // The other meters to draw (none: the chart is as it is with one meter), with the name and
-    // colour of the history's own meter for the legend; `mainShown` false hides the own traces.
-    void setOtherMeters(const QString& mainName, QColor mainColour, std::vector<OtherMeter> others,
-                        bool mainShown = true);
-    // A reading of another meter came.
-    void othersGrew() { redraw(); }
-    // The sum of the meters, drawn in the power row from its points as they come (S, or P
-    // where the row shows P); none: no sum. `rows` grows at its end only and outlives the chart.
-    void setSumRows(const std::vector<SumRow>* rows);
-    void setSumShown(bool shown);
-    std::size_t sumPoints() const { return sumRows_ ? sumRows_->size() : 0; }
-    // The traces of the other meters: current, second and power for each.
-    std::vector<TrendCurve*> otherCurves() const;
+    const TraceCurves& curvesOf(std::size_t i) const { return curves_[i]; }
     QCPLegend* legend() const { return legend_; }
     // An alarm was raised or cleared at a key (seconds since 1970): the stretch between is
     // shaded in every row, up to the newest reading while it stays raised. A clear without a
@@ -77,10 +78,10 @@ public:
     void showAll();
     bool following() const { return following_; }
 
-    TrendCurve* currentCurve() const { return current_; }
-    TrendCurve* secondCurve() const { return second_; }
-    // The power row's curve; none while the history holds no AC voltage.
-    TrendCurve* powerCurve() const { return power_; }
+    // The lead trace's curves; the power curve is none while no trace holds AC voltage.
+    TrendCurve* currentCurve() const { return lead().current; }
+    TrendCurve* secondCurve() const { return lead().second; }
+    TrendCurve* powerCurve() const { return lead().power; }
     // The kind the lower plot shows.
     QuantityKind secondKind() const { return secondKind_; }
     // The shared time axis (below the lower plot).
@@ -90,27 +91,29 @@ signals:
     void followingChanged(bool following);
 
 private:
+    const TraceCurves& lead() const {
+        static const TraceCurves none;
+        return curves_.empty() ? none : curves_.front();
+    }
+    // The lead trace's keys: its size, and its key i (seconds since 1970).
+    std::size_t leadSize() const;
+    double leadKey(std::size_t i) const;
     void stopFollowing();
     void placeTimeAxis();
     void fitValues();
     void chooseSecondKind();
-    // Adds or removes the power row as the history holds AC voltage or not.
+    // Adds or removes the power row as a trace holds AC voltage or not.
     void placePowerRow();
+    // Every trace's curves anew, in the rows there are, and the legend.
+    void placeCurves();
     // Makes the shading of every stretch anew, in every row there is.
     void shadeStretches();
     void placeOpenStretches();
     void redraw();
-    // The other meters' traces in the rows there are, anew.
-    void placeOtherCurves();
-    // The sum's graph in the power row, when there is one.
-    void placeSumGraph();
 
     QCPAxisRect* upper_ = nullptr;
     QCPAxisRect* lower_ = nullptr;
-    TrendCurve* current_ = nullptr;
-    TrendCurve* second_ = nullptr;
     QCPAxisRect* powerRect_ = nullptr;
-    TrendCurve* power_ = nullptr;
     QCPMarginGroup* margins_ = nullptr;
     std::optional<PowerFactor> powerFactor_;
     struct Stretch {
@@ -121,25 +124,13 @@ private:
     std::vector<Stretch> stretches_;
     std::vector<std::pair<QCPItemRect*, std::size_t>> shades_; // a rectangle, its stretch
     QSharedPointer<QCPAxisTickerDateTime> ticker_;
-    const TrendHistory* history_ = nullptr;
+    std::vector<Trace> traces_;
+    std::vector<TraceCurves> curves_;
+    const TrendHistory* history_ = nullptr; // the lead trace's, when it is a meter
     QuantityKind secondKind_ = QuantityKind::AcVoltage;
     Span span_ = Span::TenMinutes;
     bool following_ = true;
-
-    QString mainName_;
-    QColor mainColour_;
-    bool mainShown_ = true;
-    std::vector<OtherMeter> others_;
-    struct OtherCurves {
-        TrendCurve* current = nullptr;
-        TrendCurve* second = nullptr;
-        TrendCurve* power = nullptr;
-    };
-    std::vector<OtherCurves> otherCurves_;
     QCPLegend* legend_ = nullptr;
-    const std::vector<SumRow>* sumRows_ = nullptr;
-    TrendCurve* sum_ = nullptr;
-    bool sumShown_ = true;
 };
 
 } // namespace talviren

@@ -550,8 +550,12 @@ struct TrendBench {
     }
     testing::ScriptedDialog saveDialog;
     GivenFile openDialog;
-    Recording live;
-    TrendView view{live, saveDialog, openDialog};
+    RunSettings settings;
+    Meter meter{defaultMeters().front()};
+    Recording& live = meter.recording();
+    FleetCore fleet{settings};
+    bool given = (fleet.setMeters({&meter}), true);
+    TrendView view{fleet, saveDialog, openDialog};
 };
 
 int trend(const char* folder) {
@@ -1534,13 +1538,13 @@ int metersBench() {
     };
     Arrival arrivals[2] = {Arrival(loggers[0]), Arrival(loggers[1])};
     for (int i = 0; i < 2; ++i) {
-        window.fleet().meters()[2 + static_cast<std::size_t>(i)].recording().addListener(
+        window.fleet().meters()[2 + static_cast<std::size_t>(i)]->recording().addListener(
             &arrivals[i]);
     }
     const bool up = waitUntil(
         [&] {
-            for (const FleetMeter& meter : window.fleet().meters()) {
-                if (!meter.latest) {
+            for (const Meter* meter : window.fleet().meters()) {
+                if (!meter->latest()) {
                     return false;
                 }
             }
@@ -1560,7 +1564,7 @@ int metersBench() {
     waitUntil([] { return false; }, 20000);
     const double cpu = (testing::cpuSeconds() - cpuBefore) / (msSince(start) / 1000.0) * 100.0;
     for (int i = 0; i < 2; ++i) {
-        window.fleet().meters()[2 + static_cast<std::size_t>(i)].recording().removeListener(
+        window.fleet().meters()[2 + static_cast<std::size_t>(i)]->recording().removeListener(
             &arrivals[i]);
         loggers[i].process->terminate();
         loggers[i].process->waitForFinished(5000);
@@ -1617,11 +1621,11 @@ int metersTrendChild() {
         return 1;
     }
     for (int i = 0; i < kWeek; ++i) {
-        for (const FleetMeter& meter : meters) {
+        for (Meter* meter : meters) {
             TimedReading reading = simulatedReading(i);
             reading.raw.function = kAcCurrentAcVoltage;
             static_cast<DecodedReading&>(reading) = decodeReading(reading.raw, ".");
-            meter.recording().add(reading);
+            meter->recording().add(reading);
         }
         if (i % 20'000 == 0) {
             QCoreApplication::processEvents();
@@ -1637,7 +1641,8 @@ int metersTrendChild() {
         times.push_back(msSince(start));
     }
     report("meters_trend_repaint_week_all", median(times), "ms");
-    report("meters_trend_sum_points", static_cast<double>(chart.sumPoints()), "points");
+    report("meters_trend_sum_points", static_cast<double>(window.fleet().sum().points().size()),
+           "points");
     report("rss_meters_trend_week", residentMegabytes(), "MB");
     return 0;
 }
