@@ -74,6 +74,8 @@ public:
     std::uint64_t dropped() const { return dropped_; }
     // Why the log is behind; empty while it is not.
     const std::string& error() const { return error_; }
+    // Lines on the disk since the start (across files): written and synced.
+    std::int64_t linesSynced() const { return linesWritten_; }
     // Lines written since the start (across files), the last second's among them.
     std::int64_t linesWritten() const {
         return linesWritten_ + static_cast<std::int64_t>(unsynced_.size());

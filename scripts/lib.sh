@@ -39,6 +39,9 @@ ensure_packages() {
 
 jobs() { nproc 2>/dev/null || echo 2; }
 
+# How the package is built: Release, with Debian's hardening flags.
+package_settings="-DCMAKE_BUILD_TYPE=Release -DTALVIREN_HARDENING=ON"
+
 # Configures and builds one build folder: build_tree DIR [cmake options...]
 build_tree() {
   local dir="$1"

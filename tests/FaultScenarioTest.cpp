@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QSerialPort>
 #include <QTabBar>
 #include <QTableView>
@@ -86,7 +87,8 @@ TEST(Faults, CablePulledHalfwayThroughTheBlockKeepsTheTableAndRecovers) {
     Scenario s;
     ASSERT_TRUE(s.startDownload({"--records", "1000"}));
     ASSERT_TRUE(s.blockRequested());
-    waitFor([] { return false; }, 1500); // part of the 7,000 bytes are in
+    // Part of the 7,000 bytes are in.
+    ASSERT_TRUE(waitFor([&] { return s.window->downloadProgressBar->value() >= 150; }, 5000));
     s.sim.kill();
     ASSERT_TRUE(waitFor([&] { return s.window->Lab_consta->text() == kLost; }, 4000));
     EXPECT_TRUE(s.tableKept());

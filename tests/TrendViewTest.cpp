@@ -3,9 +3,11 @@
 #include "QtTestSupport.h"
 #include "WorkbookReadBack.h"
 
+#include "TimedReadings.h"
 #include "log/CsvLog.h"
 #include "measure/ValueText.h"
 #include "ui/Settings.h"
+#include "ui/StatisticsModel.h"
 #include "ui/TrendCurve.h"
 #include "ui/TrendView.h"
 
@@ -17,6 +19,8 @@
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QXmlStreamReader>
+
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -516,6 +520,66 @@ TEST(TrendView, EverySaveTypeReadsBack) {
     EXPECT_EQ(rig.view.save().result, SaveOutcome::Failed);
     ASSERT_EQ(rig.messages.size(), 1u);
     EXPECT_TRUE(rig.messages[0].contains("none/t.xlsx"));
+}
+
+// A meter whose readings come with a power factor of their own, as a remote's do.
+struct OwnFactor : MeterFeed {
+    LinkStatus linkStatus() const override { return {}; }
+    bool ownsPowerFactor() const override { return true; }
+    std::optional<PowerFactor> ownPowerFactor() const override { return PowerFactor{800'000}; }
+};
+
+// Three meters a little apart, one on DC voltage for a while, one over range once, one silent
+// for a while: the Σ rows and the workbook's "total" sheet against a sum worked out from the
+// meters' own sheets by a script of its own.
+TEST(TrendView, TheSumsStatisticsAndItsTotalSheetAgreeWithAnIndependentSum) {
+    TrendRig rig;
+    Meter l2(*parseMeter("L2", "COM2").source), l3(*parseMeter("L3", "COM3").source);
+    OwnFactor own;
+    l3.setFeed(&own);
+    ASSERT_TRUE(rig.view.setPowerFactorText("0.9"));
+    rig.fleet.setMeters({&rig.meter, &l2, &l3});
+    std::mt19937 random(11);
+    const auto reading = [&](std::uint8_t function, int tick, int laterMs, bool over = false) {
+        const int current = 900 + static_cast<int>(random() % 600);
+        const int second = 2200 + static_cast<int>(random() % 200);
+        TimedReading r = timedReading(
+            {function, over ? 10001 : current, static_cast<std::uint8_t>(over ? 5 : 1), second, 0},
+            tick);
+        r.wallMs += laterMs;
+        return r;
+    };
+    for (int tick = 0; tick < 240; ++tick) {
+        rig.live.add(reading(1, tick, 0));
+        l2.recording().add(reading(tick >= 100 && tick < 106 ? 2 : 1, tick, 120, tick == 50));
+        if (tick < 150 || tick > 154) {
+            l3.recording().add(reading(1, tick, 300 + static_cast<int>(random() % 50)));
+        }
+    }
+    rig.settle();
+    const QString path = rig.folder.filePath("sum.xlsx");
+    rig.saveDialog.answers.push_back({path, 5});
+    ASSERT_EQ(rig.view.save().result, SaveOutcome::Saved);
+    const std::vector<std::string> worked =
+        commandLines("/usr/bin/python3 " + std::string(TALVIREN_SOURCE_DIR) +
+                     "/tests/check_sum.py '" + path.toStdString() + "' local=0.9 L2=0.9 L3=0.8");
+    ASSERT_EQ(worked.size(), 2u) << (worked.empty() ? "" : worked.front());
+    int compared = 0;
+    for (int r = 0; r < rig.rows(); ++r) {
+        for (const std::string& line : worked) {
+            const QStringList expected = QString::fromStdString(line).split('\t');
+            if (rig.rowName(r) == QStringLiteral("\u03A3 ") + expected[0]) {
+                ++compared;
+                for (int c = 0; c < 5; ++c) {
+                    EXPECT_EQ(rig.cell(r, c), expected[c + 1]) << line << ", column " << c;
+                }
+                EXPECT_EQ(rig.cell(r, 5), "");
+            }
+        }
+    }
+    EXPECT_EQ(compared, 2) << "a row each for S and P";
+    EXPECT_GT(rig.fleet.sum().points().size(), 200u);
+    rig.fleet.setMeters({&rig.meter}); // before the two go
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "ui/StatisticsModel.h"
 
+#include <QHeaderView>
+
 namespace talviren {
 
 StatisticsModel::StatisticsModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -60,6 +62,29 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
     return section < rowCount()
                ? QString::fromStdString(rows_[static_cast<std::size_t>(section)].name)
                : QVariant();
+}
+
+StatisticsTable::StatisticsTable(QWidget* parent)
+    : QTableView(parent), model_(new StatisticsModel(this)) {
+    setModel(model_);
+    setAccessibleName(tr("Statistics"));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    verticalHeader()->setDefaultSectionSize(20);
+    setFixedHeight(20 * 4 + horizontalHeader()->sizeHint().height() + 4);
+}
+
+void StatisticsTable::setRows(std::vector<StatisticsRow> rows, bool scrolling) {
+    const int count = static_cast<int>(rows.size());
+    model_->setRows(std::move(rows));
+    // As tall as its rows (two at least), so that none hides behind a scroll bar; with several
+    // meters six rows show, the chart keeping its room, and the rest scroll.
+    const int rowHeight =
+        count > 0 ? verticalHeader()->sectionSize(0) : verticalHeader()->defaultSectionSize();
+    const int shownRows = scrolling ? std::min(count, 6) : count;
+    setFixedHeight(std::max(shownRows * rowHeight, 2 * rowHeight) +
+                   horizontalHeader()->sizeHint().height() + 2 * frameWidth());
 }
 
 } // namespace talviren

@@ -3,6 +3,7 @@
 #include "trend/StatisticsRows.h"
 
 #include <QAbstractTableModel>
+#include <QTableView>
 
 #include <vector>
 
@@ -28,6 +29,21 @@ public:
 
 private:
     std::vector<StatisticsRow> rows_;
+};
+
+// The statistics as a table, named "Statistics" for the screen reader, as tall as its rows.
+class StatisticsTable : public QTableView {
+    Q_OBJECT
+
+public:
+    explicit StatisticsTable(QWidget* parent = nullptr);
+
+    // Shows these rows: all of them, or with `scrolling` six, the rest behind a scroll bar.
+    void setRows(std::vector<StatisticsRow> rows, bool scrolling);
+    StatisticsModel* rows() const { return model_; }
+
+private:
+    StatisticsModel* model_;
 };
 
 } // namespace talviren

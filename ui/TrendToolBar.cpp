@@ -71,7 +71,15 @@ MeterChecks::MeterChecks(QWidget* parent) : QWidget(parent) {
     connect(sumCheck, &QCheckBox::toggled, this, &MeterChecks::changed);
 }
 
-void MeterChecks::setMeters(const QStringList& names, const std::vector<QColor>& colours) {
+QColor MeterChecks::colour(std::size_t index) {
+    static const QColor colours[] = {QColor(0x15, 0x65, 0xc0), QColor(0xc6, 0x28, 0x28),
+                                     QColor(0x2e, 0x7d, 0x32), QColor(0x6a, 0x1b, 0x9a),
+                                     QColor(0xef, 0x6c, 0x00), QColor(0x00, 0x83, 0x8f),
+                                     QColor(0x5d, 0x40, 0x37), QColor(0xad, 0x14, 0x57)};
+    return colours[index % std::size(colours)];
+}
+
+void MeterChecks::setMeters(const QStringList& names) {
     for (QCheckBox* check : meterChecks) {
         delete check;
     }
@@ -81,7 +89,7 @@ void MeterChecks::setMeters(const QStringList& names, const std::vector<QColor>&
         auto* check = new QCheckBox(names[i], this);
         check->setChecked(true);
         check->setStyleSheet(
-            QStringLiteral("color: %1").arg(colours[static_cast<std::size_t>(i)].name()));
+            QStringLiteral("color: %1").arg(colour(static_cast<std::size_t>(i)).name()));
         row->insertWidget(static_cast<int>(i), check);
         connect(check, &QCheckBox::toggled, this, &MeterChecks::changed);
         meterChecks.push_back(check);

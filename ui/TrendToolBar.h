@@ -39,8 +39,10 @@ class MeterChecks : public QWidget {
 public:
     explicit MeterChecks(QWidget* parent = nullptr);
 
-    // A check per meter, each checked.
-    void setMeters(const QStringList& names, const std::vector<QColor>& colours);
+    // A meter's colour, the run's own first.
+    static QColor colour(std::size_t index);
+    // A check per meter in its colour, each checked.
+    void setMeters(const QStringList& names);
     // Whether meter `index` is checked.
     bool checked(std::size_t index) const;
     bool sumChecked() const;

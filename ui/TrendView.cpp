@@ -11,29 +11,18 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QSignalBlocker>
-#include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace talviren {
 
 namespace {
-
-// A meter's colour with several: the window's own first.
-QColor meterColour(std::size_t i) {
-    static const QColor colours[] = {QColor(0x15, 0x65, 0xc0), QColor(0xc6, 0x28, 0x28),
-                                     QColor(0x2e, 0x7d, 0x32), QColor(0x6a, 0x1b, 0x9a),
-                                     QColor(0xef, 0x6c, 0x00), QColor(0x00, 0x83, 0x8f),
-                                     QColor(0x5d, 0x40, 0x37), QColor(0xad, 0x14, 0x57)};
-    return colours[i % std::size(colours)];
-}
 
 const QColor kSumColour(0x21, 0x21, 0x21);
 
@@ -85,12 +74,10 @@ void TrendView::metersReplaced() {
 
 void TrendView::rebuildMeterBar() {
     QStringList names;
-    std::vector<QColor> colours;
     for (const Meter* meter : fleet_.meters()) {
         names << QString::fromStdString(meter->name());
-        colours.push_back(meterColour(colours.size()));
     }
-    meterBar->setMeters(names, colours);
+    meterBar->setMeters(names);
     meterBar->setVisible(fleet_.several());
 }
 
@@ -118,20 +105,17 @@ const Recording& TrendView::shown() const {
                                      : fleet_.meters().front()->recording();
 }
 
-bool TrendView::checked(std::size_t index) const {
-    return meterBar->checked(index);
-}
-
 void TrendView::applyTraces() {
     std::vector<TrendChart::Trace> traces;
     const auto& meters = fleet_.meters();
     if (!severalMeters()) {
         const QString name = meters.empty() ? QString() : QString::fromStdString(meters[0]->name());
-        traces.push_back({name, meterColour(0), &shown().history(), nullptr, powerFactor()});
+        traces.push_back(
+            {name, MeterChecks::colour(0), &shown().history(), nullptr, powerFactor()});
     } else {
         for (std::size_t i = 0; i < meters.size(); ++i) {
-            if (checked(i)) {
-                traces.push_back({QString::fromStdString(meters[i]->name()), meterColour(i),
+            if (meterBar->checked(i)) {
+                traces.push_back({QString::fromStdString(meters[i]->name()), MeterChecks::colour(i),
                                   &meters[i]->recording().history(), nullptr,
                                   meters[i]->powerFactor()});
             }
@@ -145,7 +129,7 @@ void TrendView::applyTraces() {
 }
 
 void TrendView::readingRecorded(std::size_t index, const TimedReading&) {
-    if (!showingLog() && (index == 0 || checked(index))) {
+    if (!showingLog() && (index == 0 || meterBar->checked(index))) {
         chart->tracesGrew();
     }
     refreshSoon();
@@ -292,16 +276,7 @@ void TrendView::buildControls() {
     chart->setAccessibleName(tr("Trend chart"));
     layout->addWidget(chart, 1);
 
-    statisticsTable = new QTableView(this);
-    statistics = new StatisticsModel(statisticsTable);
-    statisticsTable->setModel(statistics);
-    statisticsTable->setAccessibleName(tr("Statistics"));
-    statisticsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    statisticsTable->setSelectionMode(QAbstractItemView::NoSelection);
-    statisticsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    statisticsTable->verticalHeader()->setDefaultSectionSize(20);
-    statisticsTable->setFixedHeight(20 * 4 +
-                                    statisticsTable->horizontalHeader()->sizeHint().height() + 4);
+    statisticsTable = new StatisticsTable(this);
     layout->addWidget(statisticsTable);
     energyLabel = new NamedLabel(tr("Energy"), this);
     layout->addWidget(energyLabel);
@@ -330,10 +305,8 @@ void TrendView::tell(const QString& title, const QString& text) {
 
 void TrendView::showOpened(std::unique_ptr<Recording> recording, const QString& name) {
     opened_ = std::move(recording);
-    openedName_ = name;
     sourceLabel->setText(opened_ ? tr("%1: %2 readings").arg(name).arg(opened_->history().size())
                                  : tr("Live readings"));
-    meterBar->setVisible(severalMeters());
     applyTraces(); // a log read back is one meter's
     liveButton->setChecked(!opened_);
     refreshStatistics();
@@ -370,7 +343,7 @@ void TrendView::refreshStatistics() {
         // A row per meter and quantity, then the sum's.
         const auto& meters = fleet_.meters();
         for (std::size_t i = 0; i < meters.size(); ++i) {
-            if (checked(i)) {
+            if (meterBar->checked(i)) {
                 for (StatisticsRow& row :
                      statisticsRows(meters[i]->recording(), meters[i]->powerFactor(),
                                     meters[i]->name() + " ", separator_)) {
@@ -382,16 +355,7 @@ void TrendView::refreshStatistics() {
             rows.push_back(std::move(row));
         }
     }
-    const int count = static_cast<int>(rows.size());
-    statistics->setRows(std::move(rows));
-    // As tall as its rows (two at least), so that none hides behind a scroll bar; with several
-    // meters six rows show, the chart keeping its room, and the rest scroll.
-    const QHeaderView* rowHeader = statisticsTable->verticalHeader();
-    const int rowHeight = count > 0 ? rowHeader->sectionSize(0) : rowHeader->defaultSectionSize();
-    const int shownRows = severalMeters() ? std::min(count, 6) : count;
-    statisticsTable->setFixedHeight(std::max(shownRows * rowHeight, 2 * rowHeight) +
-                                    statisticsTable->horizontalHeader()->sizeHint().height() +
-                                    2 * statisticsTable->frameWidth());
+    statisticsTable->setRows(std::move(rows), severalMeters());
     refreshEnergy();
 }
 
@@ -494,7 +458,7 @@ SaveOutcome TrendView::save() {
     if (severalMeters()) {
         const auto& meters = fleet_.meters();
         for (std::size_t i = 0; i < meters.size(); ++i) {
-            if (checked(i)) {
+            if (meterBar->checked(i)) {
                 const TrendHistory& history = meters[i]->recording().history();
                 others.push_back(
                     std::make_unique<HistoryReadings>(history, history.size(), separator_));

@@ -17,13 +17,12 @@
 
 class QLabel;
 class QLineEdit;
-class QTableView;
 class QToolButton;
 
 namespace talviren {
 
 class MeterChecks;
-class StatisticsModel;
+class StatisticsTable;
 
 // The Trend view: a chart of both quantities over time (and of power where there is AC
 // voltage), their statistics and energy, logging every live reading to a CSV file, and opening
@@ -81,8 +80,7 @@ public:
 
     // Controls, named as the tests and the screen reader know them.
     TrendChart* chart = nullptr;
-    QTableView* statisticsTable = nullptr;
-    StatisticsModel* statistics = nullptr;
+    StatisticsTable* statisticsTable = nullptr;
     QToolButton* spanButtons[5] = {};
     QToolButton* liveButton = nullptr;
     QToolButton* resetButton = nullptr;
@@ -118,7 +116,6 @@ private:
     void listenToAlarms(bool listen);
     // The recording the single-meter view shows: the log read back, or the run's own meter.
     const Recording& shown() const;
-    bool checked(std::size_t index) const;
     // Hands the chart what the checks say.
     void applyTraces();
     void showOpened(std::unique_ptr<Recording> recording, const QString& name);
@@ -136,7 +133,6 @@ private:
     Notify notify_;
     EditAlarms editAlarms_;
     std::unique_ptr<Recording> opened_; // a log read back, while it is shown
-    QString openedName_;                // its file name
     std::vector<AlarmEngine*> heardAlarms_;
     QTimer refresh_;
 };
