@@ -4,12 +4,43 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Whether the command draws (a study's report): its charts need a QApplication, which needs
+// no display when there is none.
+bool draws(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "study") != 0) {
+        return false;
+    }
+    for (int i = 2; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--report", 8) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> application;
+    if (draws(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+            qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        application = std::make_unique<QApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     using namespace talviren::cli;
     const ParsedArguments parsed = parseArguments(QCoreApplication::arguments());
     switch (parsed.outcome) {

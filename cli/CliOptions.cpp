@@ -206,6 +206,23 @@ std::optional<std::string> readHttpOptions(const QCommandLineParser& parser,
 } // namespace
 
 ParsedArguments parseArguments(const QStringList& givenArguments) {
+    // study reads its own arguments: the files after --meter NAME are that meter's.
+    if (givenArguments.size() > 1 && givenArguments[1] == QLatin1String("study")) {
+        const QStringList rest = givenArguments.mid(2);
+        if (rest.contains(QStringLiteral("--help")) || rest.contains(QStringLiteral("-h"))) {
+            ParsedArguments help;
+            help.outcome = ParsedArguments::Help;
+            return help;
+        }
+        ParsedArguments parsed;
+        parsed.options.command = Command::Study;
+        const std::string error = parseStudyArguments(rest, parsed.options.study);
+        if (!error.empty()) {
+            return failure(error);
+        }
+        parsed.outcome = ParsedArguments::Run;
+        return parsed;
+    }
     const QStringList arguments = withDiscoveryDefault(givenArguments);
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
@@ -253,7 +270,7 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
-        return failure("no command given: use watch or download");
+        return failure("no command given: use watch, download or study");
     }
     Options& options = parsed.options;
     if (positional[0] == QLatin1String("watch")) {
@@ -261,7 +278,8 @@ ParsedArguments parseArguments(const QStringList& givenArguments) {
     } else if (positional[0] == QLatin1String("download")) {
         options.command = Command::Download;
     } else {
-        return failure("unknown command " + quoted(positional[0]) + ": use watch or download");
+        return failure("unknown command " + quoted(positional[0]) +
+                       ": use watch, download or study");
     }
     if (positional.size() > 1) {
         return failure("unexpected argument " + quoted(positional[1]));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarm/AlarmRule.h"
+#include "cli/StudyOptions.h"
 #include "mqtt/MqttSettings.h"
 #include "power/PowerFactor.h"
 #include "web/HttpAddress.h"
@@ -25,7 +26,7 @@ enum ExitCode {
 };
 
 // What to do.
-enum class Command { Watch, Download };
+enum class Command { Watch, Download, Study };
 
 // The command line, checked.
 struct Options {
@@ -46,6 +47,7 @@ struct Options {
     std::optional<web::HttpAddress> http;   // watch: serve the web page and metrics here
     std::string httpToken;                  // the token every request must bring, if any
     std::uint64_t logMinFreeBytes = 0;      // watch: the log pauses below this much free space
+    StudyRequest study;                     // study: the logs, the settings, the outputs
 };
 
 // Outcome of reading the command line.

@@ -4,6 +4,7 @@
 #include "cli/PortReport.h"
 #include "cli/QtIoLoop.h"
 #include "cli/RunSummary.h"
+#include "cli/StudyCommand.h"
 #include "export/FileTypes.h"
 #include "log/CsvLog.h"
 #include "log/TriggeredLog.h"
@@ -482,6 +483,9 @@ void installStopSignals() {
 }
 
 int run(const Options& options) {
+    if (options.command == Command::Study) {
+        return runStudyCommand(options.study);
+    }
     if (options.command == Command::Watch) {
         WatchCommand command(options);
         return command.run();

@@ -1,6 +1,7 @@
 #include "log/CsvLogReader.h"
 
 #include "log/CsvLog.h"
+#include "log/LogFile.h"
 #include "measure/ReadingTexts.h"
 #include "measure/ValueText.h"
 #include "time/TimeReader.h"
@@ -10,14 +11,11 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <future>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace talviren {
 
@@ -153,6 +151,26 @@ bool readingOf(const Fields& f, MeterReading& read) {
            (valueIsTheTextsNumber(f[5], f[7]) || plainValueAgrees(f[7], secondNumber(read)));
 }
 
+// The first line of `text` as a message may show it: quoted, at most 60 characters, what is no
+// printable ASCII as \xHH.
+std::string shownLine(std::string_view text) {
+    std::string shown = "\"";
+    for (std::size_t i = 0; i < text.size() && text[i] != '\n' && text[i] != '\r'; ++i) {
+        if (shown.size() > 60) {
+            shown += "...";
+            break;
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            shown += static_cast<char>(c);
+        } else {
+            static constexpr char kHex[] = "0123456789abcdef";
+            shown += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    return shown + "\"";
+}
+
 } // namespace
 
 LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
@@ -182,8 +200,9 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
         }
     }
     if (columns == 0) {
-        result.error = "it does not begin with the header of a talviren log (" +
-                       std::string(csvlog::kHeader) + ")";
+        result.error = "its first line, " + shownLine(text) +
+                       ", is not the header of a talviren log (" + std::string(csvlog::kHeader) +
+                       ")";
         return result;
     }
     result.isLog = true;
@@ -212,74 +231,23 @@ LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink) {
 
 namespace {
 
-// A log mapped into memory for reading, unmapped when it goes.
-class MappedLog {
-public:
-    explicit MappedLog(std::string path) : path_(std::move(path)) {
-        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat info {};
-        if (fd < 0 || ::fstat(fd, &info) != 0) {
-            error_ = "cannot open " + path_ + ": " + std::strerror(errno);
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            return;
-        }
-        size_ = static_cast<std::size_t>(info.st_size);
-        if (size_ == 0) {
-            ::close(fd);
-            error_ = path_ + " is empty";
-            return;
-        }
-        data_ = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-        const int mapError = errno;
-        ::close(fd);
-        if (data_ == MAP_FAILED) {
-            data_ = nullptr;
-            error_ = "cannot read " + path_ + ": " + std::strerror(mapError);
-            return;
-        }
-        ::madvise(data_, size_, MADV_SEQUENTIAL);
-    }
-    ~MappedLog() {
-        if (data_) {
-            ::munmap(data_, size_);
-        }
-    }
-    MappedLog(const MappedLog&) = delete;
-    MappedLog& operator=(const MappedLog&) = delete;
-
-    const std::string& path() const { return path_; }
-    const std::string& error() const { return error_; }
-    std::string_view text() const {
-        return data_ ? std::string_view(static_cast<const char*>(data_), size_)
-                     : std::string_view();
-    }
-
-    // Reads it into `sink`, the error naming the file.
-    LogReadResult read(LogReadingSink& sink) const {
-        if (!data_) {
-            LogReadResult result;
-            result.error = error_;
-            return result;
-        }
-        LogReadResult result = readCsvLogText(text(), sink);
-        if (!result.isLog) {
-            result.error = path_ + " is no talviren log: " + result.error;
-        }
+// Reads a log file into `sink`, the error naming the file.
+LogReadResult readFile(const LogFile& file, LogReadingSink& sink) {
+    LogReadResult result;
+    if (!file.error().empty()) {
+        result.error = file.error();
         return result;
     }
-
-private:
-    std::string path_;
-    std::string error_;
-    void* data_ = nullptr;
-    std::size_t size_ = 0;
-};
+    result = readCsvLogText(file.text(), sink);
+    if (!result.isLog) {
+        result.error = file.path() + " is no talviren log: " + result.error;
+    }
+    return result;
+}
 
 // The time of a log's first reading, read from its first lines; none when no line is read
 // there (the file is still checked whole when it is read).
-std::optional<std::int64_t> firstReadingTime(const MappedLog& log) {
+std::optional<std::int64_t> firstReadingTime(std::string_view text) {
     struct First : LogReadingSink {
         std::optional<std::int64_t> wallMs;
         void reading(std::int64_t ms, const MeterReading&, std::string_view,
@@ -289,7 +257,7 @@ std::optional<std::int64_t> firstReadingTime(const MappedLog& log) {
             }
         }
     } first;
-    std::string_view text = log.text().substr(0, 4096);
+    text = text.substr(0, 4096);
     if (const std::size_t end = text.rfind('\n'); end != std::string_view::npos) {
         text = text.substr(0, end + 1);
     }
@@ -304,6 +272,13 @@ struct ParsedLine {
     MeterReading reading;
     std::array<std::uint8_t, 2> length{};
     std::array<std::array<char, 22>, 2> text{}; // the longest text a display writes fits
+
+    std::string_view textOf(std::size_t k) const { return {text[k].data(), length[k]}; }
+    // The same time and the same fields: the same reading given twice.
+    bool sameAs(const ParsedLine& other) const {
+        return wallMs == other.wallMs && reading == other.reading && textOf(0) == other.textOf(0) &&
+               textOf(1) == other.textOf(1);
+    }
 };
 
 // A log read whole, its readings waiting to be handed on in order.
@@ -334,31 +309,95 @@ ParsedLog parseLog(const std::string& path, std::vector<ParsedLine> lines) {
     ParsedLog parsed;
     parsed.lines = std::move(lines);
     parsed.lines.clear();
-    const MappedLog log(path);
+    const LogFile log(path);
     // A day of readings at 2 Hz, the size of the files this is for.
     parsed.lines.reserve(std::min<std::size_t>(log.text().size() / 50 + 1, 250'000));
     Collect collect(parsed.lines);
-    parsed.result = log.read(collect);
+    parsed.result = readFile(log, collect);
+    // A clock set back leaves a file out of order: its readings go in time order.
+    const auto earlier = [](const ParsedLine& a, const ParsedLine& b) {
+        return a.wallMs < b.wallMs;
+    };
+    if (!std::is_sorted(parsed.lines.begin(), parsed.lines.end(), earlier)) {
+        std::stable_sort(parsed.lines.begin(), parsed.lines.end(), earlier);
+    }
     return parsed;
 }
+
+// Hands the readings of files on in time order, however they overlap (a day given twice,
+// plain and compressed), and each reading that stands twice once. Files come in the order of
+// their first readings; what the one before holds from the next one's first reading on waits
+// to be merged with it.
+class MergedReadings {
+public:
+    MergedReadings(LogReadingSink& sink, LogReadResult& total) : sink_(sink), total_(total) {}
+
+    // The next file's readings (in time order); its buffer may be used again afterwards.
+    void add(std::vector<ParsedLine>& lines) {
+        if (lines.empty()) {
+            return;
+        }
+        const std::int64_t first = lines.front().wallMs;
+        std::size_t sent = 0;
+        while (sent < tail_.size() && tail_[sent].wallMs < first) {
+            send(tail_[sent++]);
+        }
+        if (sent == tail_.size()) {
+            tail_.swap(lines); // no overlap, nearly always: no copy
+            return;
+        }
+        merged_.clear();
+        merged_.reserve(tail_.size() - sent + lines.size());
+        std::merge(tail_.begin() + static_cast<std::ptrdiff_t>(sent), tail_.end(), lines.begin(),
+                   lines.end(), std::back_inserter(merged_),
+                   [](const ParsedLine& a, const ParsedLine& b) { return a.wallMs < b.wallMs; });
+        tail_.swap(merged_);
+    }
+    void finish() {
+        for (const ParsedLine& line : tail_) {
+            send(line);
+        }
+        tail_.clear();
+    }
+
+private:
+    void send(const ParsedLine& line) {
+        if (line.wallMs != time_) {
+            time_ = line.wallMs;
+            atTime_.clear();
+        }
+        for (const ParsedLine& sent : atTime_) {
+            if (sent.sameAs(line)) {
+                ++total_.duplicates;
+                return;
+            }
+        }
+        atTime_.push_back(line);
+        sink_.reading(line.wallMs, line.reading, line.textOf(0), line.textOf(1));
+        ++total_.readings;
+    }
+
+    LogReadingSink& sink_;
+    LogReadResult& total_;
+    std::vector<ParsedLine> tail_, merged_;
+    std::int64_t time_ = std::numeric_limits<std::int64_t>::min();
+    std::vector<ParsedLine> atTime_; // the readings sent at time_
+};
 
 } // namespace
 
 LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
-    return MappedLog(path).read(sink);
+    return readFile(LogFile(path), sink);
 }
 
-LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink) {
-    if (paths.size() == 1) {
-        return readCsvLog(paths.front(), sink);
-    }
-    // Each file is checked and its first reading's time taken, then unmapped again.
+LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink,
+                          const std::function<bool(std::size_t)>& fileRead) {
+    // Each file is checked and its first reading's time taken from its first lines alone.
     std::vector<std::pair<std::int64_t, std::string>> order;
     for (const std::string& path : paths) {
-        const MappedLog log(path);
+        const LogFile log = LogFile::beginning(path, 4096);
         LogReadResult checked;
-        checked.isLog = log.error().empty();
-        if (checked.isLog) {
+        if (log.error().empty()) {
             // No reading is taken here: the header decides whether it is a log at all.
             struct None : LogReadingSink {
                 void reading(std::int64_t, const MeterReading&, std::string_view,
@@ -375,8 +414,8 @@ LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink&
                 log.error().empty() ? path + " is no talviren log: " + checked.error : log.error();
             return refused;
         }
-        order.emplace_back(firstReadingTime(log).value_or(std::numeric_limits<std::int64_t>::max()),
-                           path);
+        order.emplace_back(
+            firstReadingTime(log.text()).value_or(std::numeric_limits<std::int64_t>::max()), path);
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -400,20 +439,29 @@ LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink&
     };
     LogReadResult total;
     total.isLog = true;
+    MergedReadings merged(sink, total);
     readAhead();
+    std::size_t read = 0;
     while (!ahead.empty()) {
         ParsedLog parsed = ahead.front().get();
         ahead.pop_front();
-        readAhead();
-        for (const ParsedLine& line : parsed.lines) {
-            sink.reading(line.wallMs, line.reading,
-                         std::string_view(line.text[0].data(), line.length[0]),
-                         std::string_view(line.text[1].data(), line.length[1]));
+        const bool goOn = parsed.result.isLog && (!fileRead || fileRead(read++));
+        if (!goOn) {
+            // Damaged past its first lines (a gzip file cut short), or given up.
+            for (auto& pending : ahead) {
+                pending.wait();
+            }
+            LogReadResult refused;
+            refused.error = parsed.result.error;
+            refused.cancelled = parsed.result.isLog;
+            return refused;
         }
-        total.readings += parsed.result.readings;
+        readAhead();
+        merged.add(parsed.lines);
         total.skipped += parsed.result.skipped;
         spare.push_back(std::move(parsed.lines));
     }
+    merged.finish();
     return total;
 }
 

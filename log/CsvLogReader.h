@@ -3,6 +3,7 @@
 #include "measure/MeterReading.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,10 +21,12 @@ public:
 
 // How reading a log went.
 struct LogReadResult {
-    bool isLog = false;        // false: the file cannot be read, or is no log (see error)
-    std::string error;         // why, naming the file
-    std::int64_t readings = 0; // lines read
-    std::int64_t skipped = 0;  // lines that could not be read
+    bool isLog = false;          // false: the file cannot be read, or is no log (see error)
+    std::string error;           // why, naming the file
+    std::int64_t readings = 0;   // readings read (and handed on)
+    std::int64_t skipped = 0;    // lines that could not be read
+    std::int64_t duplicates = 0; // readings that stood twice, handed on once
+    bool cancelled = false;      // given up when asked
 };
 
 // Reads a CSV log as talviren-cli watch and the window write it (export/CsvLog.h). Every line
@@ -36,9 +39,15 @@ struct LogReadResult {
 // no lines, the torn line is skipped and counted.
 LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink);
 
-// Several logs as one (a month of daily files): in the order of their first readings, whatever
-// order they are given in. No log at all when one of them is none (the error names it).
-LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink);
+// Several logs as one (a month of daily files, plain or gzip-compressed: log/LogFile.h): their
+// readings in time order, whatever order the files are given in and however they overlap; a
+// reading that stands twice (the same time and fields, as when a day is given both plain and
+// compressed) is handed on once and counted. No log at all when one of them is none, or cannot
+// be read whole (the error names it): the caller drops what it was handed.
+// `fileRead` hears of each file read (its number in time order); false gives up (the result is
+// then no log, and cancelled).
+LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink,
+                          const std::function<bool(std::size_t)>& fileRead = {});
 
 // The same over text already in memory (for tests and benchmarks).
 LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink);

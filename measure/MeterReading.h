@@ -28,6 +28,8 @@ struct MeterReading {
 
     // Reads the first seven bytes; nothing when fewer arrived.
     static std::optional<MeterReading> fromBytes(std::span<const std::uint8_t> bytes);
+
+    friend bool operator==(const MeterReading&, const MeterReading&) = default;
 };
 
 // Decimal digits only, as an integer; nothing when empty, longer than nine digits, or holding

@@ -20,14 +20,14 @@ public:
         fleet_.listeners_.notify(
             [&](FleetListener& listener) { listener.readingRecorded(index_, reading); });
     }
-    void logChanged(bool) override { logNews(); }
-    void logBehind(bool) override { logNews(); }
+    void logChanged(bool) override { tellLogChanged(); }
+    void logBehind(bool) override { tellLogChanged(); }
     void meterChanged(const Meter&) override {
         fleet_.listeners_.notify([&](FleetListener& listener) { listener.meterChanged(index_); });
     }
 
 private:
-    void logNews() {
+    void tellLogChanged() {
         fleet_.listeners_.notify([&](FleetListener& listener) { listener.logChanged(index_); });
     }
 

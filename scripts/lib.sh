@@ -4,7 +4,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(
   cmake make g++ pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libxlsxwriter-dev zlib1g-dev
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libxlsxwriter-dev zlib1g-dev libdeflate-dev
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libmicrohttpd-dev libsystemd-dev libjs-dygraphs prometheus chromium chromium-driver python3-selenium
   libgtest-dev libgmock-dev

@@ -44,6 +44,30 @@ std::int64_t systemOffsetMs(std::int64_t wallMs) {
     return static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
 }
 
+void civilFromDays(std::int64_t days, int& year, int& month, int& day) {
+    civil(days, year, month, day);
+}
+
+std::int64_t localDay(std::int64_t wallMs) {
+    return floorDiv(wallMs + systemOffsetMs(wallMs), 86'400'000);
+}
+
+std::int64_t localDayStartMs(std::int64_t day) {
+    // The first minute whose local day is `day`, within the day in UTC and the farthest
+    // offsets from it (−12 h to +14 h).
+    std::int64_t low = (day * 86'400'000 - 15 * 3'600'000) / 60'000;
+    std::int64_t high = (day * 86'400'000 + 13 * 3'600'000) / 60'000;
+    while (low < high) {
+        const std::int64_t middle = low + (high - low) / 2;
+        if (localDay(middle * 60'000) < day) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low * 60'000;
+}
+
 std::int64_t daysFromCivil(int year, int month, int day) {
     // H. Hinnant's days_from_civil.
     const std::int64_t y = month <= 2 ? year - 1 : year;
