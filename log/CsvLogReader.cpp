@@ -33,6 +33,9 @@ bool nextRecord(std::string_view& text, Fields& fields, std::array<std::string, 
                 std::size_t columns) {
     // Nearly every line holds no quote: its fields are what lies between the commas, found in
     // one pass over the line (a call of memchr a field costs more than the field's bytes).
+    if (text.empty()) {
+        return false; // no record at all (and memchr may not see a null text)
+    }
     const char* begin = text.data();
     const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', text.size()));
     const char* end = lineEnd ? lineEnd : begin + text.size();

@@ -112,36 +112,49 @@ void LogFile::decompress(std::string_view packed, std::size_t limit) {
         }
         return;
     }
-    // The whole file, member after member (a file may hold several, end to end); each member
-    // says its size at its end, the last one the file's.
+    std::string why;
+    if (!gunzip(packed, unpacked_, why)) {
+        error_ = damaged + " (" + why + ")";
+    }
+}
+
+bool gunzip(std::string_view packed, std::vector<char>& text, std::string& error) {
+    // Member after member (a file may hold several, end to end); each says its size at its
+    // end, the last one the file's.
     const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
         libdeflate_alloc_decompressor());
-    std::size_t room = std::max(statedSize(packed), packed.size() * 4);
+    // Deflate packs at most 1032 bytes into one: no member needs more room, whatever its last
+    // bytes claim.
+    const auto most = [](std::string_view rest) { return rest.size() * 1032 + 1024; };
+    std::size_t room = std::min(std::max(statedSize(packed), packed.size() * 4), most(packed));
     std::size_t written = 0;
+    text.clear();
     while (!packed.empty()) {
         if (!isGzip(packed)) {
-            error_ = damaged + " (bytes after its end that are no gzip member)";
-            return;
+            error = "bytes after its end that are no gzip member";
+            text.clear();
+            return false;
         }
         std::size_t in = 0, out = 0;
-        unpacked_.resize(written + room);
-        const libdeflate_result result =
-            libdeflate_gzip_decompress_ex(decompressor.get(), packed.data(), packed.size(),
-                                          unpacked_.data() + written, room, &in, &out);
-        if (result == LIBDEFLATE_INSUFFICIENT_SPACE) {
-            room *= 2;
+        text.resize(written + room);
+        const libdeflate_result result = libdeflate_gzip_decompress_ex(
+            decompressor.get(), packed.data(), packed.size(), text.data() + written, room, &in,
+            &out);
+        if (result == LIBDEFLATE_INSUFFICIENT_SPACE && room < most(packed)) {
+            room = std::min(room * 2, most(packed));
             continue;
         }
         if (result != LIBDEFLATE_SUCCESS) {
-            error_ = damaged + " (it is cut short, or its data does not decompress)";
-            unpacked_.clear();
-            return;
+            error = "it is cut short, or its data does not decompress";
+            text.clear();
+            return false;
         }
         written += out;
         packed.remove_prefix(in);
-        room = std::max<std::size_t>(packed.size() * 4, 1 << 16);
+        room = std::min(std::max<std::size_t>(packed.size() * 4, 1 << 16), most(packed));
     }
-    unpacked_.resize(written);
+    text.resize(written);
+    return true;
 }
 
 LogFile::~LogFile() {

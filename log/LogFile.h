@@ -45,4 +45,8 @@ private:
 // Whether these are the first bytes of a gzip stream.
 bool isGzip(std::string_view bytes);
 
+// Decompresses a whole gzip stream in memory, every member of it; false with `error` when it is
+// damaged or cut short (then `text` is empty).
+bool gunzip(std::string_view packed, std::vector<char>& text, std::string& error);
+
 } // namespace talviren

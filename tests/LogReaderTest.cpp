@@ -1,13 +1,18 @@
 #include "log/CsvLog.h"
 #include "log/CsvLogReader.h"
 
+#include "LogFuzzDriver.h"
 #include "TimeZone.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 using namespace talviren;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -143,6 +148,27 @@ TEST(LogReader, AFileThatIsNoLogSaysSo) {
     EXPECT_FALSE(missing.isLog);
     EXPECT_NE(missing.error.find("/nonexistent/log.csv"), std::string::npos) << missing.error;
     EXPECT_TRUE(got.lines.empty());
+}
+
+// What the fuzzer found, and its seeds, through the same driver.
+TEST(LogReader, CompressedLogsTheFuzzerKeptStillHold) {
+    int replayed = 0;
+    for (const char* folder : {"log-crashes", "log-corpus"}) {
+        const fs::path path = fs::path(TALVIREN_SOURCE_DIR) / "tests" / "fuzz" / folder;
+        if (!fs::exists(path)) {
+            continue;
+        }
+        for (const auto& entry : fs::directory_iterator(path)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string input((std::istreambuf_iterator<char>(in)), {});
+            EXPECT_EQ(talviren::testing::replayCompressedLog(
+                          reinterpret_cast<const std::uint8_t*>(input.data()), input.size()),
+                      "")
+                << entry.path();
+            ++replayed;
+        }
+    }
+    EXPECT_GE(replayed, 4);
 }
 
 } // namespace

@@ -468,6 +468,32 @@ TEST(TrendView, OpeningALogShowsItUntilLiveAndSaysHowManyLinesWereSkipped) {
     EXPECT_EQ(rig.view.chart->currentCurve()->series()->size(), 17u);
 }
 
+// The service's rotated days, compressed, open as they are, several at once.
+TEST(TrendView, CompressedRotatedLogsOpenAsTheyAre) {
+    TrendRig rig;
+    feedAScene(rig);
+    QStringList paths;
+    for (int day = 0; day < 2; ++day) {
+        const QString plain = rig.folder.filePath(QStringLiteral("COM1.csv-2026-12-0%1").arg(day + 7));
+        QFile file(plain);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write((std::string(csvlog::kHeader) + "\n").c_str());
+        for (std::size_t i = 0; i < rig.fed.size(); ++i) {
+            TimedReading r = rig.fed[i];
+            r.wallMs += day * 86'400'000LL;
+            file.write(csvlog::line(r).c_str());
+        }
+        file.close();
+        ASSERT_EQ(QProcess::execute("gzip", {plain}), 0);
+        paths << plain + ".gz";
+    }
+    rig.openDialog.answers.push_back({paths[1], paths[0]});
+    rig.view.openButton->click();
+    ASSERT_TRUE(rig.view.showingLog()) << (rig.messages.empty() ? "" : rig.messages[0].toStdString());
+    EXPECT_EQ(rig.view.sourceLabel->text(), "2 files: 32 readings");
+    EXPECT_EQ(rig.view.chart->currentCurve()->series()->key(0), kStart / 1000.0) << "in time order";
+}
+
 TEST(TrendView, EverySaveTypeReadsBack) {
     TrendRig rig;
     feedAScene(rig);

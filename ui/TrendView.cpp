@@ -407,9 +407,11 @@ void TrendView::logRefused(const std::string& file, const std::string& error) {
 }
 
 void TrendView::openLog() {
-    const QStringList paths = openDialog_.exec(saveCommand_.folder(),
-                                               QString::fromStdString(dialogFilter(SaveView::Log)) +
-                                                   tr("All files (*)") + QStringLiteral("|*|"));
+    // The service's rotated logs too: "COM1.csv-2026-12-09", compressed or not.
+    const QString logs = tr("Logs, plain or compressed (*.csv *.csv-* *.gz)");
+    const QStringList paths = openDialog_.exec(
+        saveCommand_.folder(),
+        logs + QStringLiteral("|*.csv *.csv-* *.gz|") + tr("All files (*)") + QStringLiteral("|*|"));
     if (paths.isEmpty()) {
         return;
     }
