@@ -18,37 +18,48 @@ std::int64_t minuteOf(std::int64_t ms) {
 } // namespace
 
 Minute& MeterMinutes::minute(std::int64_t ms) {
+    // Two readings a second: the minute of the one before, mostly.
+    if (ms >= cachedFromMs_ && ms < cachedFromMs_ + kMinuteMs) {
+        return minutes_[cachedIndex_];
+    }
     const std::int64_t m = minuteOf(ms);
     if (minutes_.empty()) {
         firstMinute_ = m;
     } else if (m < firstMinute_) {
         minutes_.insert(minutes_.begin(), static_cast<std::size_t>(firstMinute_ - m), Minute{});
+        cachedIndex_ += static_cast<std::size_t>(firstMinute_ - m);
         firstMinute_ = m;
     }
     const auto i = static_cast<std::size_t>(m - firstMinute_);
     if (i >= minutes_.size()) {
         minutes_.resize(i + 1);
     }
+    cachedFromMs_ = m * kMinuteMs;
+    cachedIndex_ = i;
     return minutes_[i];
 }
 
 void MeterMinutes::add(std::int64_t wallMs, const MeterReading& reading) {
     Point point;
     point.ms = wallMs;
+    // Both quantities decoded once; S from them as apparentPower() takes it, exact.
     const auto current = currentNumber(reading);
+    const auto second = secondNumber(reading);
     if (current && !current->overload) {
         point.hasCurrent = true;
         point.current = current->value();
-    }
-    const ApparentPower power = apparentPower(reading);
-    if (power.hasValue()) {
-        point.hasApparent = true;
-        point.apparent = power.va();
+        if (second && !second->overload && second->kind == QuantityKind::AcVoltage) {
+            point.hasApparent = true;
+            const std::int64_t scale =
+                kPowerUnitsPerVA / (std::int64_t{current->divisor} * second->divisor);
+            point.apparent = static_cast<double>(std::int64_t{current->count} * second->count *
+                                                 scale) /
+                             kPowerUnitsPerVA;
+        }
     }
     if (wallMs >= fromMs_ && wallMs < toMs_) {
         Minute& m = minute(wallMs);
         m.readings = static_cast<std::uint16_t>(std::min(m.readings + 1, 65535));
-        const auto second = secondNumber(reading);
         if ((current && current->overload) || (second && second->overload)) {
             m.overloads = static_cast<std::uint16_t>(std::min(m.overloads + 1, 65535));
         }

@@ -79,6 +79,8 @@ private:
     std::int64_t fromMs_, toMs_;
     std::int64_t firstMinute_ = 0;
     std::vector<Minute> minutes_;
+    std::int64_t cachedFromMs_ = INT64_MIN / 2; // the minute asked for last
+    std::size_t cachedIndex_ = 0;
     std::optional<Point> previous_;
     std::int64_t readings_ = 0;
     std::int64_t firstMs_ = 0, lastMs_ = 0;

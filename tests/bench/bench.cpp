@@ -1647,8 +1647,14 @@ int metersTrendChild() {
     return 0;
 }
 
+int studyBench(int argc, char** argv, const char* cli);
+
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
+    if (const int studied = argc > 1 ? studyBench(argc, argv, TALVIREN_CLI_PATH) : 2;
+        studied != 2) {
+        return studied;
+    }
     if (command == "meters-trend-child") {
         return metersTrendChild();
     }
@@ -1737,7 +1743,8 @@ int main(int argc, char** argv) {
         "usage: talviren-bench decode | save DIR | dump FILE | latency | stream | statistics | "
         "trend DIR | trend-memory | mqtt | mqtt-memory | power | alarms | alarm-latency | "
         "web PAGE_SCRIPT | web-memory | year DIR [READINGS] | meters | meters-trend | startup | "
-        "download READINGS [RUNS] | "
+        "download READINGS [RUNS] | write-year DIR DAYS | study-cli NAME RUNS FILE... | "
+        "gunzip-choice | "
         "soak MINUTES\n");
     return 2;
 }
