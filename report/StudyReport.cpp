@@ -3,6 +3,7 @@
 #include "log/CsvLog.h"
 #include "report/StudyCharts.h"
 #include "study/StudyOutputs.h"
+#include "time/LocalTime.h"
 
 #include <qcustomplot.h>
 
@@ -34,10 +35,42 @@ std::string fixed(double value, int decimals) {
 }
 
 std::string duration(double seconds) {
+    if (seconds < 60) {
+        return fixed(seconds, seconds < 10 ? 1 : 0) + " s";
+    }
     const auto minutes = static_cast<long long>(seconds / 60 + 0.5);
     return minutes >= 60
                ? std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min"
                : std::to_string(minutes) + " min";
+}
+
+// The days of a meter's own span under the coverage, runs of unmeasured days as one.
+std::string lowDays(const MeterStudy& m, double minCoverage) {
+    if (!m.firstMs) {
+        return "none measured";
+    }
+    const std::int64_t first = localDay(*m.firstMs), last = localDay(*m.lastMs);
+    std::string out;
+    const auto add = [&](const std::string& text) { out += (out.empty() ? "" : ", ") + text; };
+    for (std::size_t d = 0; d < m.days.size(); ++d) {
+        const Day& day = m.days[d];
+        if (day.day < first || day.day > last || day.coverage >= minCoverage) {
+            continue;
+        }
+        if (day.measuredS == 0) {
+            std::size_t e = d;
+            while (e + 1 < m.days.size() && m.days[e + 1].measuredS == 0 &&
+                   m.days[e + 1].day <= last) {
+                ++e;
+            }
+            add(e > d ? dateText(day.day) + " to " + dateText(m.days[e].day) + " (none measured)"
+                      : dateText(day.day) + " (none measured)");
+            d = e;
+        } else {
+            add(dateText(day.day) + " (" + fixed(day.coverage * 100, 0) + " %)");
+        }
+    }
+    return out.empty() ? "none" : out;
 }
 
 // Lays the report out page after page, top to bottom.
@@ -53,14 +86,15 @@ public:
     }
     // A line of text, in colour; long lines wrap.
     void line(const QString& text, const QFont& font = QFont(QStringLiteral("Sans"), 9),
-              const QColor& colour = Qt::black, int indent = 0) {
+              const QColor& colour = Qt::black, int indent = 0, int right = 0) {
         painter_.setFont(font);
         painter_.setPen(colour);
-        const QRect bounds = painter_.boundingRect(
-            QRect(kMargin + indent, 0, kWidth - indent, 2000), Qt::TextWordWrap, text);
+        const int width = kWidth - indent - right;
+        const QRect bounds =
+            painter_.boundingRect(QRect(kMargin + indent, 0, width, 2000), Qt::TextWordWrap, text);
         room(bounds.height());
-        painter_.drawText(QRect(kMargin + indent, y_, kWidth - indent, bounds.height()),
-                          Qt::TextWordWrap, text);
+        painter_.drawText(QRect(kMargin + indent, y_, width, bounds.height()), Qt::TextWordWrap,
+                          text);
         y_ += bounds.height() + 2;
     }
     void gap(int pixels) { y_ += pixels; }
@@ -81,7 +115,7 @@ public:
         painter_.drawRect(kMargin, top, kWidth, height);
         y_ += 8;
         for (const auto& [text, colour] : lines) {
-            line(text, font, colour, 12);
+            line(text, font, colour, 12, 12);
         }
         y_ = top + height + 10;
     }
@@ -184,8 +218,11 @@ void summary(Pages& pages, const StudyResult& r) {
     if (r.nec) {
         pages.gap(8);
         pages.heading(QStringLiteral("NEC 220.87"), 11);
-        const bool good = r.nec->passes && r.nec->qualifies;
-        const QColor verdict = good ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28);
+        // Green: passes on a recording that qualifies; amber: passes on one that does not; red:
+        // does not pass.
+        const QColor verdict = !r.nec->passes     ? QColor(0xc6, 0x28, 0x28)
+                               : r.nec->qualifies ? QColor(0x2e, 0x7d, 0x32)
+                                                  : QColor(0xef, 0x6c, 0x00);
         std::vector<std::pair<QString, QColor>> lines = {{q(necLine(r)), verdict}};
         for (const std::string& note : necNotes(r)) {
             lines.emplace_back(q(note), note.starts_with("The recording")
@@ -241,18 +278,11 @@ void tables(Pages& pages, const StudyResult& r) {
         std::string line = m.name + ": " + fixed(m.coverage * 100, 1) +
                            " % of the time from its first reading to its last measured";
         pages.line(q(line), QFont(QStringLiteral("Sans"), 9, QFont::Bold));
-        std::string low;
-        for (const Day& day : m.days) {
-            if (day.coverage < r.settings.minCoverage) {
-                low += (low.empty() ? "" : ", ") + dateText(day.day) + " (" +
-                       fixed(day.coverage * 100, 0) + " %)";
-            }
-        }
         pages.line(q("Days under " + fixed(r.settings.minCoverage * 100, 0) +
-                     " %: " + (low.empty() ? std::string("none") : low)),
+                     " %: " + lowDays(m, r.settings.minCoverage)),
                    QFont(QStringLiteral("Sans"), 8), Qt::black, 12);
         std::vector<std::vector<QString>> rows = {
-            {QStringLiteral("gap from"), QStringLiteral("length")}};
+            {QStringLiteral("longest gaps, from"), QStringLiteral("length")}};
         for (const MeterMinutes::Gap& gap : m.gaps) {
             rows.push_back({q(csvlog::timeField(gap.fromMs).substr(0, 19).replace(10, 1, " ")),
                             q(duration(static_cast<double>(gap.lengthMs) / 1000.0))});
