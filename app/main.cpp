@@ -17,5 +17,7 @@ int main(int argc, char** argv) {
         window.move(frame.topLeft());
     }
     window.show();
+    // Files given (by the file manager, say): the Trend view, or with --study the Study view.
+    window.openFromCommandLine(QApplication::arguments().mid(1));
     return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include "export/AtomicFile.h"
 #include "export/FileName.h"
+#include "export/StudyFiles.h"
 #include "export/TrendFiles.h"
 #include "export/Workbook.h"
 #include "log/CsvLog.h"
@@ -81,6 +82,16 @@ bool readingsWorkbook(const FileType&, const SaveData& data, const std::string& 
     return writeReadingsWorkbook(*data.readings, path, error, progress, data.powerFactor);
 }
 
+bool studyCsv(const FileType&, const SaveData& data, const std::string& path, std::string& error,
+              const WriteProgress&) {
+    return data.study ? writeStudyCsv(*data.study, path, error) : nothingToSave(error);
+}
+
+bool studyWorkbook(const FileType&, const SaveData& data, const std::string& path,
+                   std::string& error, const WriteProgress&) {
+    return data.study ? writeStudyWorkbook(*data.study, path, error) : nothingToSave(error);
+}
+
 // Every type there is. The labels of the Realtime and Record views are the window's own.
 constexpr FileType kTypes[] = {
     {SaveView::Realtime, "jpg", "jpg\u683C\u5F0F (*.jpg)", 1, "JPG", nullptr},
@@ -104,6 +115,11 @@ constexpr FileType kTypes[] = {
     {SaveView::Download, "xls", "", 1, "XLS", recordWorkbook},
     {SaveView::Download, "xlsx", "", 1, "XLSX", recordWorkbook},
     {SaveView::Download, "csv", "", 1, "", downloadCsvFile},
+
+    {SaveView::Study, "csv", "CSV intervals (*.csv)", 1, "", studyCsv},
+    {SaveView::Study, "xlsx", "Excel workbook (*.xlsx)", 1, "", studyWorkbook},
+
+    {SaveView::Report, "pdf", "PDF report (*.pdf)", 1, "PDF", nullptr},
 };
 
 // The types of the dialog's list.

@@ -6,6 +6,7 @@
 #include "measure/ReadingSequence.h"
 #include "power/PowerFactor.h"
 #include "records/RecordTable.h"
+#include "study/LoadStudy.h"
 
 #include <optional>
 #include <span>
@@ -15,8 +16,9 @@
 
 namespace talviren {
 
-// Where a file is saved from: a view's save, the Trend view's log, or talviren-cli download.
-enum class SaveView : std::uint8_t { Realtime, Record, Trend, Log, Download };
+// Where a file is saved from: a view's save, the Trend view's log, talviren-cli download, or the
+// Study view's report.
+enum class SaveView : std::uint8_t { Realtime, Record, Trend, Log, Download, Study, Report };
 
 // What a save writes from; each type reads what it needs.
 struct SaveData {
@@ -28,6 +30,7 @@ struct SaveData {
     // With several meters: each one's readings (a file or a sheet each) and their sum.
     std::vector<MeterReadings> meters;
     const std::vector<SumPoint>* total = nullptr;
+    const study::StudyResult* study = nullptr; // a load study's intervals
 };
 
 struct FileType;

@@ -98,8 +98,8 @@ bool nextRecord(std::string_view& text, Fields& fields, std::array<std::string, 
         const char* end = lineEnd ? lineEnd : limit;
         const char* stop = end > begin && end[-1] == '\r' ? end - 1 : end;
         if (count < kColumns) {
-            fields[count] = std::string_view(
-                field, static_cast<std::size_t>(std::max(stop, field) - field));
+            fields[count] =
+                std::string_view(field, static_cast<std::size_t>(std::max(stop, field) - field));
         }
         ++count;
         text.remove_prefix(static_cast<std::size_t>((lineEnd ? lineEnd + 1 : end) - begin));
@@ -433,6 +433,29 @@ private:
 };
 
 } // namespace
+
+std::vector<std::string> logsCovering(const std::vector<std::string>& paths, std::int64_t fromMs,
+                                      std::int64_t toMs) {
+    std::vector<std::pair<std::int64_t, std::string>> firsts;
+    std::vector<std::string> kept;
+    for (const std::string& path : paths) {
+        const LogFile log = LogFile::beginning(path, 4096);
+        if (const auto first = log.error().empty() ? firstReadingTime(log.text()) : std::nullopt) {
+            firsts.emplace_back(*first, path);
+        } else {
+            kept.push_back(path);
+        }
+    }
+    std::sort(firsts.begin(), firsts.end());
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        const bool before =
+            firsts[i].first <= fromMs && (i + 1 == firsts.size() || firsts[i + 1].first > fromMs);
+        if (before || (firsts[i].first > fromMs && firsts[i].first < toMs)) {
+            kept.push_back(firsts[i].second);
+        }
+    }
+    return kept;
+}
 
 LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink) {
     return readFile(LogFile(path), sink);

@@ -49,6 +49,12 @@ LogReadResult readCsvLog(const std::string& path, LogReadingSink& sink);
 LogReadResult readCsvLogs(const std::vector<std::string>& paths, LogReadingSink& sink,
                           const std::function<bool(std::size_t)>& fileRead = {});
 
+// Of several logs, those that may hold readings from `fromMs` to `toMs`, judged by their first
+// readings alone (read from their first lines): the last one that begins before the span and
+// every one that begins within it. A file that cannot be read is kept, to be refused later.
+std::vector<std::string> logsCovering(const std::vector<std::string>& paths, std::int64_t fromMs,
+                                      std::int64_t toMs);
+
 // The same over text already in memory (for tests and benchmarks).
 LogReadResult readCsvLogText(std::string_view text, LogReadingSink& sink);
 

@@ -25,6 +25,15 @@ void clear(QCustomPlot& plot) {
     plot.clearGraphs();
     plot.clearPlottables();
     plot.clearItems();
+    // The legend in a row of its own above the chart, so that it hides no curve.
+    if (plot.legend->layout() != plot.plotLayout()) {
+        plot.plotLayout()->insertRow(0);
+        plot.plotLayout()->addElement(0, 0, plot.legend);
+        plot.plotLayout()->setRowStretchFactor(0, 0.001);
+        plot.legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+        plot.legend->setMargins(QMargins(2, 0, 2, 0));
+        plot.legend->setBorderPen(Qt::NoPen);
+    }
     plot.legend->clearItems();
     plot.legend->setVisible(true);
     plot.legend->setFont(QFont(plot.font().family(), 7));
@@ -83,16 +92,16 @@ void drawDemand(QCustomPlot& plot, const StudyResult& r) {
                 std::max({highest, counts ? *in.current : 0.0, in.slidingCurrent.value_or(0.0)});
         }
         QCPGraph* steps = plot.addGraph();
-        steps->setName(meterName(m) + QStringLiteral(" interval"));
+        steps->setName(meterName(m));
         steps->setLineStyle(QCPGraph::lsStepLeft);
         steps->setPen(QPen(meterColour(k), 1.2));
         steps->setData(keys, block, true);
         QCPGraph* line = plot.addGraph();
-        line->setName(meterName(m) + QStringLiteral(" sliding"));
         QColor light = meterColour(k);
         light.setAlpha(150);
         line->setPen(QPen(light, 0.8, Qt::DotLine));
         line->setData(keys, sliding, true);
+        line->removeFromLegend(); // dotted, in the meter's colour: its sliding windows
     }
     if (r.settings.ratingA) {
         auto* rating = new QCPItemStraightLine(&plot);

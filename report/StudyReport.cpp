@@ -126,8 +126,6 @@ public:
         plot.resize(kWidth, height);
         plot.setFont(QFont(QStringLiteral("Sans"), 8));
         draw(plot);
-        plot.legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
-        plot.axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
         plot.replot(QCustomPlot::rpImmediateRefresh);
         painter_.save();
         painter_.translate(kMargin, y_);

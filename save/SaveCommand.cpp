@@ -59,6 +59,7 @@ SaveOutcome SaveCommand::save(SaveView view, const Sources& sources) {
         data.powerFactor = sources.powerFactor;
         data.meters = sources.meters;
         data.total = sources.total;
+        data.study = sources.study;
         std::string reason;
         ok = writeDataFile(type, data, path->toStdString(), reason, sources.progress);
         error = QString::fromStdString(reason);

@@ -43,6 +43,7 @@ public:
         std::optional<PowerFactor> powerFactor;       // with the readings: real power too
         std::vector<MeterReadings> meters;            // several meters: a file or a sheet each
         const std::vector<SumPoint>* total = nullptr; // and their sum
+        const study::StudyResult* study = nullptr;    // a load study's intervals
         WriteProgress progress;                       // long writes tell how far they are
     };
 

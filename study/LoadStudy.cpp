@@ -562,21 +562,29 @@ StudyResult studyMeters(const std::vector<MeterInput>& meters, const StudySettin
 
 StudyOutcome runStudy(const std::vector<MeterFiles>& meters, const StudySettings& settings,
                       const std::function<bool(double)>& progress) {
+    return runStudy(meters, {}, settings, progress);
+}
+
+StudyOutcome runStudy(const std::vector<MeterFiles>& meters,
+                      const std::vector<MeterReadings>& atHand, const StudySettings& settings,
+                      const std::function<bool(double)>& progress) {
     StudyOutcome outcome;
     std::vector<std::unique_ptr<MeterMinutes>> minutes;
     std::vector<MeterInput> inputs;
-    std::size_t files = 0, done = 0;
+    std::size_t steps = atHand.size(), done = 0;
     for (const MeterFiles& meter : meters) {
-        files += meter.files.size();
+        steps += meter.files.size();
     }
+    const auto step = [&] {
+        ++done;
+        return !progress ||
+               progress(0.95 * static_cast<double>(done) / std::max<std::size_t>(steps, 1));
+    };
     for (const MeterFiles& meter : meters) {
         minutes.push_back(
             std::make_unique<MeterMinutes>(periodFromMs(settings), periodToMs(settings)));
-        const auto fileRead = [&](std::size_t) {
-            ++done;
-            return !progress || progress(0.95 * static_cast<double>(done) / files);
-        };
-        LogReadResult read = readCsvLogs(meter.files, *minutes.back(), fileRead);
+        LogReadResult read =
+            readCsvLogs(meter.files, *minutes.back(), [&](std::size_t) { return step(); });
         if (read.cancelled) {
             outcome.cancelled = true;
             return outcome;
@@ -586,6 +594,19 @@ StudyOutcome runStudy(const std::vector<MeterFiles>& meters, const StudySettings
             return outcome;
         }
         inputs.push_back({meter.name, meter.files, read, minutes.back().get()});
+    }
+    for (const MeterReadings& meter : atHand) {
+        minutes.push_back(
+            std::make_unique<MeterMinutes>(periodFromMs(settings), periodToMs(settings)));
+        meter.readings(*minutes.back());
+        LogReadResult read;
+        read.isLog = true;
+        read.readings = minutes.back()->readings();
+        inputs.push_back({meter.name, {}, read, minutes.back().get()});
+        if (!step()) {
+            outcome.cancelled = true;
+            return outcome;
+        }
     }
     outcome.result = studyMeters(inputs, settings);
     if (progress) {

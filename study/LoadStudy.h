@@ -148,6 +148,17 @@ struct StudyOutcome {
 StudyOutcome runStudy(const std::vector<MeterFiles>& meters, const StudySettings& settings,
                       const std::function<bool(double)>& progress = {});
 
+// A meter whose readings are at hand (the window's own run): its name, and what hands them on
+// in time order.
+struct MeterReadings {
+    std::string name;
+    std::function<void(LogReadingSink&)> readings;
+};
+// The same over files and readings at hand alike, the files' meters first.
+StudyOutcome runStudy(const std::vector<MeterFiles>& meters,
+                      const std::vector<MeterReadings>& atHand, const StudySettings& settings,
+                      const std::function<bool(double)>& progress = {});
+
 // The period's bounds in UTC ms for the settings' days (none: open).
 std::int64_t periodFromMs(const StudySettings& settings);
 std::int64_t periodToMs(const StudySettings& settings);

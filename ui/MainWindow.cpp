@@ -1,10 +1,12 @@
 #include "ui/MainWindow.h"
 
+#include "log/CsvLogReader.h"
 #include "ui/Fonts.h"
 #include "ui/MetersDialog.h"
 #include "ui/MetersView.h"
 #include "ui/RecordTableModel.h"
 #include "ui/Settings.h"
+#include "ui/StudyView.h"
 #include "ui/TrendView.h"
 
 #include <QApplication>
@@ -28,6 +30,7 @@ namespace {
 
 constexpr int kTrendTab = 2;
 constexpr int kMetersTab = 3;
+constexpr int kStudyTab = 4;
 
 QRect place(int left, int top, int width, int height) {
     return {twips(left), twips(top), twips(width), twips(height)};
@@ -68,6 +71,8 @@ MainWindow::MainWindow(std::unique_ptr<SaveDialog> dialog, std::unique_ptr<SaveD
       openDialog_(openDialog ? std::move(openDialog) : std::make_unique<QtOpenDialog>(this)) {
     loadRunSettings(runSettings_);
     keeper_ = std::make_unique<RunSettingsKeeper>(runSettings_);
+    loadStudySettings(studyPlan_);
+    studyKeeper_ = std::make_unique<StudyPlanKeeper>(studyPlan_);
     fleet_ = std::make_unique<MeterFleet>(session_, runSettings_);
     fleet_->core().addListener(this);
     session_.addConsumer(&presenter_);
@@ -91,6 +96,8 @@ MainWindow::~MainWindow() {
     trendView = nullptr;
     delete metersView;
     metersView = nullptr;
+    delete studyView;
+    studyView = nullptr;
     fleet_->core().removeListener(this);
     for (Meter* meter : fleet_->meters()) {
         meter->alarms().removeListener(notifier_.get());
@@ -113,10 +120,16 @@ QToolButton* MainWindow::makeButton(const QString& caption, const char* themeIco
     return button;
 }
 
+QSize MainWindow::defaultSize() {
+    return {twips(11745), twips(10050)};
+}
+
 void MainWindow::buildControls() {
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(drawnWindowIcon());
-    setFixedSize(twips(11745), twips(10050));
+    // The specified size at the start, and never smaller; larger, or maximised, at will.
+    setMinimumSize(defaultSize());
+    resize(defaultSize());
     setFont(windowFont(9));
 
     // Created back to front: where controls overlap, the later one lies on top. The status
@@ -138,6 +151,7 @@ void MainWindow::buildControls() {
 
     // The tab strip with its pane: the views lie on top of it.
     auto* pane = new QFrame(this);
+    pane_ = pane;
     pane->setFrameShape(QFrame::StyledPanel);
     pane->setGeometry(place(840, 600, 8535, 8246).adjusted(0, 24, 0, 0));
     TabStrip1 = new QTabBar(this);
@@ -146,6 +160,7 @@ void MainWindow::buildControls() {
     TabStrip1->addTab(tr("Record"));
     TabStrip1->addTab(tr("Trend"));
     TabStrip1->addTab(tr("Meters"));
+    TabStrip1->addTab(tr("Study"));
     TabStrip1->setGeometry(place(840, 600, 8535, 8246).adjusted(0, 0, 0, -(twips(8246) - 26)));
     TabStrip1->setExpanding(false);
     TabStrip1->setDrawBase(false);
@@ -223,6 +238,49 @@ void MainWindow::buildControls() {
     });
     metersReplaced();
 
+    studyView = new StudyView(studyPlan_, fleet_->core(), *trendDialog_, *openDialog_, this);
+    studyView->setGeometry(Frame_realtime->geometry());
+    studyView->setFont(windowFont(9));
+    studyView->hide();
+    // A peak of the study: the Trend view on that span of its log, or of the run.
+    connect(studyView, &StudyView::peakChosen, this,
+            [this](const QStringList& files, qint64 fromMs, qint64 toMs) {
+                TabStrip1->setCurrentIndex(kTrendTab);
+                if (files.isEmpty()) {
+                    trendView->showLive();
+                } else {
+                    std::vector<std::string> all;
+                    for (const QString& file : files) {
+                        all.push_back(file.toStdString());
+                    }
+                    QStringList covering;
+                    for (const std::string& file : logsCovering(all, fromMs, toMs)) {
+                        covering << QString::fromStdString(file);
+                    }
+                    if (!trendView->openFiles(covering)) {
+                        return;
+                    }
+                }
+                trendView->showSpan(fromMs, toMs);
+            });
+
+    // Where each control lies now, and how it follows the window when it grows.
+    for (QWidget* grows :
+         std::initializer_list<QWidget*>{pane_, TabStrip1, trendView, metersView, studyView}) {
+        placed_.push_back({grows, grows->geometry(), true});
+    }
+    for (QWidget* right : std::initializer_list<QWidget*>{Button_read, Button_save, Button_clear,
+                                                          Button_help, Button_close, Lab_comsta,
+                                                          Lab_consta, downloadProgressBar}) {
+        placed_.push_back({right, right->geometry(), false});
+    }
+    if (const auto size = storedWindowSize()) {
+        resize(size->expandedTo(defaultSize()));
+    }
+    if (storedWindowMaximized()) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+
     // A click on a tab applies its view, also a click on the tab already shown.
     connect(TabStrip1, &QTabBar::tabBarClicked, this, [this](int index) {
         if (index >= 0) {
@@ -260,7 +318,30 @@ void MainWindow::metersReplaced() {
     fleet_->totalAlarms().addListener(notifier_.get());
 }
 
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int dx = std::max(0, width() - defaultSize().width());
+    const int dy = std::max(0, height() - defaultSize().height());
+    for (const Placed& p : placed_) {
+        const bool tabs = p.widget == TabStrip1;
+        p.widget->setGeometry(p.grows ? p.home.adjusted(0, 0, dx, tabs ? 0 : dy)
+                                      : p.home.translated(dx, 0));
+    }
+}
+
 void MainWindow::TabStrip1_Click(int index) {
+    studyView->setVisible(index == kStudyTab);
+    if (index == kStudyTab) {
+        // Polls live readings as the Realtime view does; the study reads logs meanwhile.
+        Frame_realtime->hide();
+        trendView->hide();
+        metersView->hide();
+        Button_clear->setEnabled(false);
+        Button_read->setEnabled(false);
+        viewMode_ = kStudyView;
+        session_.setPolling(Polling::Live);
+        return;
+    }
     metersView->setVisible(index == kMetersTab);
     if (index == kMetersTab) {
         // Polls live readings as the Realtime view does.
@@ -308,6 +389,10 @@ void MainWindow::Button_save_Click() {
         trendView->save();
         return;
     }
+    if (viewMode_ == kStudyView) {
+        studyView->save();
+        return;
+    }
     SaveCommand::Sources sources;
     sources.grabWindow = [this] { return grab().toImage(); };
     sources.captions = [this] { return presenter_.captions(); };
@@ -317,6 +402,43 @@ void MainWindow::Button_save_Click() {
 
 void MainWindow::Button_clear_Click() {
     session_.table().ResetRecordTable();
+}
+
+bool MainWindow::openFromCommandLine(const QStringList& arguments) {
+    bool study = false;
+    std::vector<study::MeterFiles> groups;
+    QStringList files;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--study")) {
+            study = true;
+        } else if (a == QLatin1String("--meter") && i + 1 < arguments.size()) {
+            groups.push_back({arguments[++i].toStdString(), {}});
+        } else if (a.startsWith(QLatin1String("--"))) {
+            QMessageBox::warning(this, tr("Open"),
+                                 tr("%1 is no option of talviren: it takes FILE..., or --study "
+                                    "[--meter NAME] FILE...")
+                                     .arg(a));
+            return false;
+        } else {
+            if (groups.empty()) {
+                groups.push_back({"log", {}});
+            }
+            groups.back().files.push_back(a.toStdString());
+            files << a;
+        }
+    }
+    std::erase_if(groups, [](const study::MeterFiles& g) { return g.files.empty(); });
+    if (files.isEmpty()) {
+        return true;
+    }
+    if (study) {
+        TabStrip1->setCurrentIndex(kStudyTab);
+        studyPlan_.setMeters(std::move(groups));
+        return true;
+    }
+    TabStrip1->setCurrentIndex(kTrendTab);
+    return trendView->openFiles(files);
 }
 
 std::unique_ptr<QMessageBox> MainWindow::createHelpBox() {
@@ -335,12 +457,14 @@ void MainWindow::Button_help_Click() {
 }
 
 void MainWindow::Button_close_Click() {
+    storeWindowSize(isMaximized() ? normalGeometry().size() : size(), isMaximized());
     session_.shutDown();
     hide();
     QCoreApplication::exit(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    storeWindowSize(isMaximized() ? normalGeometry().size() : size(), isMaximized());
     link().shutDown();
     event->accept();
 }

@@ -25,6 +25,7 @@ namespace talviren {
 
 class MetersView;
 class RecordTableModel;
+class StudyView;
 class TrendView;
 
 // The one window: the Realtime, Record and Trend views, the five buttons and the two status
@@ -50,7 +51,7 @@ public:
 
     // Start-up steps, run once before the window is shown.
     void Form_Load();
-    // Applies the view of tab `index` (0 Realtime, 1 Record, 2 Trend, 3 Meters).
+    // Applies the view of tab `index` (0 Realtime, 1 Record, 2 Trend, 3 Meters, 4 Study).
     void TabStrip1_Click(int index);
     void Button_read_Click();
     void Button_save_Click();
@@ -66,7 +67,8 @@ public:
         kRealtimeView = 1,
         kRecordView = 2,
         kTrendView = 3,
-        kMetersView = 4
+        kMetersView = 4,
+        kStudyView = 5
     };
 
     MeterSession& session() { return session_; }
@@ -74,6 +76,12 @@ public:
     MeterFleet& fleet() { return *fleet_; }
     // What the user set for the run: the power factor, the alarms, the log.
     RunSettings& runSettings() { return runSettings_; }
+    // What the Study view studies.
+    study::StudyPlan& studyPlan() { return studyPlan_; }
+    // The files of the command line: `talviren FILE...` opens them in the Trend view as Open…
+    // does, `talviren --study [--meter NAME] FILE...` studies them; false, with the reason
+    // shown, for arguments it cannot take.
+    bool openFromCommandLine(const QStringList& arguments);
     // Takes meters as the lines of [meters] ("L2=COM5"): kept in the settings and used now.
     void setMeterLines(const QStringList& lines);
     MeterLink& link() { return session_.link(); }
@@ -99,9 +107,16 @@ public:
     QProgressBar* downloadProgressBar = nullptr;
     TrendView* trendView = nullptr;
     MetersView* metersView = nullptr;
+    StudyView* studyView = nullptr;
+
+    // The window's size at its start: the specified layout.
+    static QSize defaultSize();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The Trend, Meters and Study views grow with the window, the buttons and the status keep
+    // to its right edge; the Realtime and Record views keep their specified layout.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildControls();
@@ -117,6 +132,8 @@ private:
 
     MeterSession session_;
     RunSettings runSettings_;
+    study::StudyPlan studyPlan_;
+    std::unique_ptr<StudyPlanKeeper> studyKeeper_;
     std::unique_ptr<RunSettingsKeeper> keeper_; // the settings kept for the next start
     std::unique_ptr<MeterFleet> fleet_;
     LinkPresenter presenter_{*this};
@@ -127,6 +144,14 @@ private:
     std::unique_ptr<OpenDialog> openDialog_;
     std::unique_ptr<SaveCommand> save_;
     std::unique_ptr<DesktopNotifier> notifier_; // raised alarms on the desktop
+    QFrame* pane_ = nullptr;
+    // Where each control lies at the default size, and how it follows a larger window.
+    struct Placed {
+        QWidget* widget;
+        QRect home;
+        bool grows; // with the window; else it keeps to its right edge
+    };
+    std::vector<Placed> placed_;
 };
 
 } // namespace talviren

@@ -78,6 +78,75 @@ void RunSettingsKeeper::alarmsChanged() {
     storeAlarms(alarms);
 }
 
+void loadStudySettings(study::StudyPlan& plan) {
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("study"));
+    study::StudySettings s = plan.settings();
+    if (const auto interval = study::parseInterval(
+            settings.value(QStringLiteral("interval")).toString().toStdString())) {
+        s.intervalS = *interval;
+    }
+    if (const auto coverage = study::parseCoverage(
+            settings.value(QStringLiteral("min_coverage")).toString().toStdString())) {
+        s.minCoverage = *coverage;
+    }
+    const auto rating =
+        study::parseAmperes(settings.value(QStringLiteral("rating")).toString().toStdString());
+    s.ratingA = rating && *rating > 0 ? rating : std::nullopt;
+    s.newLoadA =
+        study::parseAmperes(settings.value(QStringLiteral("new_load")).toString().toStdString())
+            .value_or(0);
+    s.demand = settings.value(QStringLiteral("demand")).toString() == QLatin1String("block")
+                   ? study::Demand::Block
+                   : study::Demand::Sliding;
+    plan.setSettings(s);
+}
+
+StudyPlanKeeper::StudyPlanKeeper(study::StudyPlan& plan) : plan_(plan) {
+    plan_.addListener(this);
+}
+
+StudyPlanKeeper::~StudyPlanKeeper() {
+    plan_.removeListener(this);
+}
+
+void StudyPlanKeeper::settingsChanged() {
+    const study::StudySettings& s = plan_.settings();
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("study"));
+    const int minutes = s.intervalS / 60;
+    settings.setValue(QStringLiteral("interval"), minutes % 60 == 0
+                                                      ? QStringLiteral("%1h").arg(minutes / 60)
+                                                      : QStringLiteral("%1m").arg(minutes));
+    settings.setValue(QStringLiteral("min_coverage"),
+                      QStringLiteral("%1%").arg(s.minCoverage * 100));
+    settings.setValue(QStringLiteral("rating"),
+                      s.ratingA ? QStringLiteral("%1A").arg(*s.ratingA) : QString());
+    settings.setValue(QStringLiteral("new_load"), QStringLiteral("%1A").arg(s.newLoadA));
+    settings.setValue(QStringLiteral("demand"), s.demand == study::Demand::Block
+                                                    ? QStringLiteral("block")
+                                                    : QStringLiteral("sliding"));
+}
+
+std::optional<QSize> storedWindowSize() {
+    const QSize size = QSettings(settingsFile(), QSettings::IniFormat)
+                           .value(QStringLiteral("window/size"))
+                           .toSize();
+    return size.isValid() ? std::optional(size) : std::nullopt;
+}
+
+bool storedWindowMaximized() {
+    return QSettings(settingsFile(), QSettings::IniFormat)
+        .value(QStringLiteral("window/maximized"))
+        .toBool();
+}
+
+void storeWindowSize(QSize size, bool maximized) {
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("window/size"), size);
+    settings.setValue(QStringLiteral("window/maximized"), maximized);
+}
+
 QStringList storedMeterLines() {
     QSettings settings(settingsFile(), QSettings::IniFormat);
     settings.beginGroup(kMeters);

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "meters/RunSettings.h"
+#include "study/StudyPlan.h"
+
+#include <QSize>
 
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace talviren {
@@ -46,6 +50,29 @@ private:
 
     RunSettings& settings_;
 };
+
+// Reads the Study view's settings the window keeps ([study]: interval, coverage, rating, new
+// load, demand).
+void loadStudySettings(study::StudyPlan& plan);
+
+// Keeps the Study view's settings whenever they change.
+class StudyPlanKeeper : private study::StudyPlanListener {
+public:
+    explicit StudyPlanKeeper(study::StudyPlan& plan);
+    ~StudyPlanKeeper() override;
+    StudyPlanKeeper(const StudyPlanKeeper&) = delete;
+    StudyPlanKeeper& operator=(const StudyPlanKeeper&) = delete;
+
+private:
+    void settingsChanged() override;
+
+    study::StudyPlan& plan_;
+};
+
+// The window's size as it was left ([window] size, maximized); none before the first time.
+std::optional<QSize> storedWindowSize();
+bool storedWindowMaximized();
+void storeWindowSize(QSize size, bool maximized);
 
 // The meters kept in the group [meters], "NAME=VALUE" each ("L2=COM5"), by name;
 // empty when there is no such group.

@@ -449,6 +449,13 @@ void TrendChart::showAll() {
     redraw();
 }
 
+void TrendChart::showRange(double from, double to) {
+    following_ = false;
+    emit followingChanged(false);
+    timeAxis()->setRange(from, std::max(to, from + 1));
+    redraw();
+}
+
 void TrendChart::stopFollowing() {
     if (following_) {
         following_ = false;

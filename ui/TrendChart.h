@@ -76,6 +76,8 @@ public:
     void follow();
     // Stops following and shows the whole history.
     void showAll();
+    // Stops following and shows the time from `from` to `to` (seconds since 1970).
+    void showRange(double from, double to);
     bool following() const { return following_; }
 
     // The lead trace's curves; the power curve is none while no trace holds AC voltage.

@@ -1,5 +1,7 @@
 #include "ui/TrendToolBar.h"
 
+#include "report/StudyCharts.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -72,11 +74,7 @@ MeterChecks::MeterChecks(QWidget* parent) : QWidget(parent) {
 }
 
 QColor MeterChecks::colour(std::size_t index) {
-    static const QColor colours[] = {QColor(0x15, 0x65, 0xc0), QColor(0xc6, 0x28, 0x28),
-                                     QColor(0x2e, 0x7d, 0x32), QColor(0x6a, 0x1b, 0x9a),
-                                     QColor(0xef, 0x6c, 0x00), QColor(0x00, 0x83, 0x8f),
-                                     QColor(0x5d, 0x40, 0x37), QColor(0xad, 0x14, 0x57)};
-    return colours[index % std::size(colours)];
+    return report::meterColour(index);
 }
 
 void MeterChecks::setMeters(const QStringList& names) {

@@ -409,12 +409,15 @@ void TrendView::logRefused(const std::string& file, const std::string& error) {
 void TrendView::openLog() {
     // The service's rotated logs too: "COM1.csv-2026-12-09", compressed or not.
     const QString logs = tr("Logs, plain or compressed (*.csv *.csv-* *.gz)");
-    const QStringList paths = openDialog_.exec(
-        saveCommand_.folder(),
-        logs + QStringLiteral("|*.csv *.csv-* *.gz|") + tr("All files (*)") + QStringLiteral("|*|"));
-    if (paths.isEmpty()) {
-        return;
+    const QStringList paths =
+        openDialog_.exec(saveCommand_.folder(), logs + QStringLiteral("|*.csv *.csv-* *.gz|") +
+                                                    tr("All files (*)") + QStringLiteral("|*|"));
+    if (!paths.isEmpty()) {
+        openFiles(paths);
     }
+}
+
+bool TrendView::openFiles(const QStringList& paths) {
     // Read into a recording of its own: a file that is no log changes nothing. Several files
     // (a month of daily logs) are one log, in time order.
     std::vector<std::string> files;
@@ -429,7 +432,7 @@ void TrendView::openLog() {
         tell(tr("Open"),
              tr("Could not open %1:\n%2")
                  .arg(paths.join(QStringLiteral(", ")), QString::fromStdString(result.error)));
-        return;
+        return false;
     }
     const QString name =
         paths.size() == 1 ? QFileInfo(paths.front()).fileName() : tr("%1 files").arg(paths.size());
@@ -444,6 +447,12 @@ void TrendView::openLog() {
                                    .arg(result.skipped)
                                    .arg(name));
     }
+    return true;
+}
+
+void TrendView::showSpan(std::int64_t fromMs, std::int64_t toMs) {
+    spanButtons[static_cast<int>(TrendChart::Span::All)]->setChecked(false);
+    chart->showRange(static_cast<double>(fromMs) / 1000.0, static_cast<double>(toMs) / 1000.0);
 }
 
 SaveOutcome TrendView::save() {

@@ -55,6 +55,10 @@ public:
     void setLogging(bool on);
     // "Open…": shows a log in place of the live history.
     void openLog();
+    // Shows these logs as one (as Open… does); false, with the reason told, when one is no log.
+    bool openFiles(const QStringList& paths);
+    // Shows the time from `fromMs` to `toMs` (a peak of a study with its minutes around).
+    void showSpan(std::int64_t fromMs, std::int64_t toMs);
     // "Live": back to the live history, following the newest reading.
     void showLive();
     // "Reset": clears the statistics shown, not the history.

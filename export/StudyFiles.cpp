@@ -1,0 +1,117 @@
+#include "export/StudyFiles.h"
+
+#include "export/AtomicFile.h"
+#include "study/StudyOutputs.h"
+#include "time/LocalTime.h"
+
+#include <xlsxwriter.h>
+
+#include <ctime>
+
+namespace talviren {
+
+namespace {
+
+// The local time of an interval's start, as a spreadsheet's date.
+lxw_datetime localDate(std::int64_t wallMs) {
+    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     static_cast<double>(local.tm_sec)};
+}
+
+// A sheet's name: what Excel allows (31 characters, none of []:*?/\).
+std::string sheetName(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+        out += std::string_view("[]:*?/\\").find(c) == std::string_view::npos ? c : '_';
+    }
+    return out.substr(0, 31);
+}
+
+} // namespace
+
+bool writeStudyCsv(const study::StudyResult& result, const std::string& path, std::string& error) {
+    return writeFileAtomically(path, study::studyCsv(result), error);
+}
+
+bool writeStudyWorkbook(const study::StudyResult& result, const std::string& path,
+                        std::string& error) {
+    AtomicFile file(path);
+    if (!file.open()) {
+        error = file.error();
+        return false;
+    }
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* workbook = workbook_new_opt(file.temporaryPath().c_str(), &options);
+    if (!workbook) {
+        error = "cannot start the workbook " + path;
+        return false;
+    }
+    lxw_format* date = workbook_add_format(workbook);
+    format_set_num_format(date, "yyyy-mm-dd hh:mm");
+    lxw_format* bold = workbook_add_format(workbook);
+    format_set_bold(bold);
+    const auto number = [](lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col,
+                           const std::optional<double>& value) {
+        if (value) {
+            worksheet_write_number(sheet, row, col, *value, nullptr);
+        }
+    };
+    for (const study::MeterStudy& m : result.meters) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, sheetName(m.name).c_str());
+        const char* heads[] = {"start",         "measured_s",        "coverage", "current_a",
+                               "max_current_a", "apparent_power_va", "power_w",  "power_coverage",
+                               "energy_vah",    "energy_wh",         "overloads"};
+        for (lxw_col_t c = 0; c < std::size(heads); ++c) {
+            worksheet_write_string(sheet, 0, c, heads[c], bold);
+        }
+        worksheet_set_column(sheet, 0, 0, 17, nullptr);
+        lxw_row_t row = 1;
+        for (const study::Interval& in : m.intervals) {
+            lxw_datetime when = localDate(in.startMs);
+            worksheet_write_datetime(sheet, row, 0, &when, date);
+            number(sheet, row, 1, in.measuredS);
+            number(sheet, row, 2, in.coverage);
+            number(sheet, row, 3, in.current);
+            number(sheet, row, 4, in.maxCurrent);
+            number(sheet, row, 5, in.apparent);
+            number(sheet, row, 6, in.power);
+            number(sheet, row, 7, in.powerCoverage);
+            number(sheet, row, 8, in.energyVAh);
+            number(sheet, row, 9, in.energyWh);
+            number(sheet, row, 10, in.overloads);
+            ++row;
+        }
+    }
+    if (result.total) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "total");
+        const char* heads[] = {"start", "apparent_power_va", "power_w"};
+        for (lxw_col_t c = 0; c < std::size(heads); ++c) {
+            worksheet_write_string(sheet, 0, c, heads[c], bold);
+        }
+        worksheet_set_column(sheet, 0, 0, 17, nullptr);
+        lxw_row_t row = 1;
+        for (const study::TotalInterval& in : result.total->intervals) {
+            lxw_datetime when = localDate(in.startMs);
+            worksheet_write_datetime(sheet, row, 0, &when, date);
+            number(sheet, row, 1, in.apparent);
+            number(sheet, row, 2, in.power);
+            ++row;
+        }
+    }
+    const lxw_error status = workbook_close(workbook);
+    if (status != LXW_NO_ERROR) {
+        error = std::string("cannot write the workbook: ") + lxw_strerror(status);
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.error();
+        return false;
+    }
+    return true;
+}
+
+} // namespace talviren
