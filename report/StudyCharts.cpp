@@ -78,6 +78,8 @@ QColor meterColour(std::size_t index) {
 void drawDemand(QCustomPlot& plot, const StudyResult& r) {
     clear(plot);
     timeAxis(plot, r);
+    // Steps of many intervals drawn line by line: a year's are too many for one stroked polyline.
+    plot.setPlottingHint(QCP::phFastPolylines, true);
     plot.yAxis->setLabel(QStringLiteral("A"));
     double highest = 0;
     for (std::size_t k = 0; k < r.meters.size(); ++k) {
@@ -98,10 +100,12 @@ void drawDemand(QCustomPlot& plot, const StudyResult& r) {
         steps->setData(keys, block, true);
         QCPGraph* line = plot.addGraph();
         QColor light = meterColour(k);
-        light.setAlpha(150);
-        line->setPen(QPen(light, 0.8, Qt::DotLine));
+        light.setAlpha(110);
+        // The sliding windows in a light shade of the meter's colour; a solid pen, as a dotted
+        // one over a year of intervals takes several times as long to draw.
+        line->setPen(QPen(light, 1));
         line->setData(keys, sliding, true);
-        line->removeFromLegend(); // dotted, in the meter's colour: its sliding windows
+        line->removeFromLegend();
     }
     if (r.settings.ratingA) {
         auto* rating = new QCPItemStraightLine(&plot);

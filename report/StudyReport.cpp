@@ -235,7 +235,7 @@ void charts(Pages& pages, const StudyResult& r) {
     pages.newPage();
     pages.heading(QStringLiteral("Demand over time"));
     pages.line(q("Interval means of the current as steps, the highest sliding window starting in "
-                 "each as a dotted line" +
+                 "each as a lighter line" +
                  std::string(r.total ? ", the total S on the right" : "") + "."));
     pages.chart(330, [&](QCustomPlot& plot) { drawDemand(plot, r); });
     pages.heading(QStringLiteral("Daily energy"));

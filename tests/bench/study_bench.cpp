@@ -5,7 +5,16 @@
 #include "log/CsvLog.h"
 #include "log/LogFile.h"
 #include "measure/Reading.h"
+#include "session/StudyRunner.h"
 #include "time/LocalTime.h"
+#include "ui/MainWindow.h"
+#include "ui/StudyView.h"
+
+#include <qcustomplot.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -38,7 +47,8 @@ double median(std::vector<double> values) {
 
 // One day of readings at 2 Hz in local time, as the service logs them (only those from
 // `fromMs` to `toMs`): AC current and voltage that wander over the day.
-std::string dayText(std::int64_t day, std::int64_t fromMs = INT64_MIN, std::int64_t toMs = INT64_MAX) {
+std::string dayText(std::int64_t day, std::int64_t fromMs = INT64_MIN,
+                    std::int64_t toMs = INT64_MAX) {
     const std::int64_t start = std::max(talviren::localDayStartMs(day), fromMs);
     const std::int64_t end = std::min(talviren::localDayStartMs(day + 1), toMs);
     std::string text = std::string(talviren::csvlog::kHeader) + "\n";
@@ -107,8 +117,7 @@ int studyCli(const char* cli, const char* name, int runs, std::vector<std::strin
         const pid_t child = ::fork();
         if (child == 0) {
             std::vector<char*> argv = {const_cast<char*>(cli), const_cast<char*>("study"),
-                                       const_cast<char*>("--json"),
-                                       const_cast<char*>("/dev/null")};
+                                       const_cast<char*>("--json"), const_cast<char*>("/dev/null")};
             for (std::string& file : files) {
                 argv.push_back(file.data());
             }
@@ -149,7 +158,8 @@ int gunzipChoice() {
         stream.avail_out = static_cast<uInt>(text.size());
         inflate(&stream, Z_FINISH);
         inflateEnd(&stream);
-        zlibTimes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        zlibTimes.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         start = Clock::now();
         talviren::gunzip(packed, out, error);
         deflateTimes.push_back(
@@ -158,6 +168,72 @@ int gunzipChoice() {
     report("gunzip_day_zlib", median(zlibTimes), "ms");
     report("gunzip_day_libdeflate", median(deflateTimes), "ms");
     report("gunzip_day_mb", static_cast<double>(out.size()) / 1e6, "MB");
+    return 0;
+}
+
+// The window studies the files in its Study view: how late a 10 ms timer ever came meanwhile
+// (the event loop's longest stall), the process's peak resident memory, and then the redraw of
+// the four charts of what it studied.
+int studyWindow(int argc, char** argv, std::vector<std::string> files) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    talviren::MainWindow window;
+    window.resize(1360, 1020);
+    window.show();
+    window.TabStrip1->setCurrentIndex(4);
+    QElapsedTimer clock;
+    qint64 last = 0, latest = 0;
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        latest = std::max(latest, now - last - 10);
+        last = now;
+    });
+    bool done = false;
+    talviren::StudyView& view = *window.studyView;
+    QObject::connect(&view.runner(), &talviren::StudyRunner::finished, [&] {
+        // What the result sets off on the loop's next turns counts too.
+        QTimer::singleShot(500, [&] { done = true; });
+    });
+    std::vector<talviren::study::MeterFiles> meters{{"COM1", std::move(files)}};
+    const auto start = Clock::now();
+    clock.start();
+    beat.start(10);
+    window.studyPlan().setMeters(std::move(meters));
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    beat.stop();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count() - 0.5;
+    if (!view.runner().result()) {
+        std::fprintf(stderr, "the window did not study: %s\n", view.runner().error().c_str());
+        return 1;
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    report("study_window_year", seconds, "s");
+    report("study_window_longest_stall", static_cast<double>(latest), "ms");
+    report("study_window_rss", static_cast<double>(usage.ru_maxrss) / 1024.0, "MB");
+    std::vector<double> times;
+    for (int run = 0; run < 9; ++run) {
+        const auto begin = Clock::now();
+        for (QCustomPlot* chart :
+             {view.demandChart, view.energyChart, view.dayChart, view.durationChart}) {
+            chart->replot(QCustomPlot::rpImmediateRefresh);
+        }
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+    }
+    report("study_window_redraw_year", median(times), "ms");
+    if (std::getenv("TALVIREN_BENCH_DETAIL")) {
+        for (QCustomPlot* chart :
+             {view.demandChart, view.energyChart, view.dayChart, view.durationChart}) {
+            const auto begin = Clock::now();
+            chart->replot(QCustomPlot::rpImmediateRefresh);
+            std::fprintf(stderr, "%s %.1f ms\n", qPrintable(chart->accessibleName()),
+                         std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+        }
+    }
     return 0;
 }
 
@@ -175,6 +251,9 @@ int studyBench(int argc, char** argv, const char* cli) {
     }
     if (command == "gunzip-choice") {
         return gunzipChoice();
+    }
+    if (command == "study-window" && argc > 2) {
+        return studyWindow(argc, argv, std::vector<std::string>(argv + 2, argv + argc));
     }
     return 2;
 }
