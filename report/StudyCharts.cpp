@@ -227,6 +227,16 @@ void drawAverageDay(QCustomPlot& plot, const MeterStudy& m) {
     fromZero(plot.yAxis, highest);
 }
 
+void drawNote(QCustomPlot& plot, const QString& text) {
+    clear(plot);
+    plot.legend->setVisible(false);
+    auto* note = new QCPItemText(&plot);
+    note->position->setType(QCPItemPosition::ptAxisRectRatio);
+    note->position->setCoords(0.5, 0.5);
+    note->setText(text);
+    note->setFont(QFont(plot.font().family(), 9));
+}
+
 void drawDurationCurve(QCustomPlot& plot, const StudyResult& r) {
     clear(plot);
     plot.xAxis->setLabel(QStringLiteral("hours at or above"));

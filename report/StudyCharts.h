@@ -24,6 +24,8 @@ void drawDailyEnergy(QCustomPlot& plot, const study::StudyResult& result);
 // The average weekday and weekend of one meter: the mean current at each interval of the
 // day, with the band from the 10th to the 90th percentile.
 void drawAverageDay(QCustomPlot& plot, const study::MeterStudy& meter);
+// No chart, only a line of text in its middle (what a chart cannot show for the total).
+void drawNote(QCustomPlot& plot, const QString& text);
 // The duration curve: each meter's qualifying interval means from the highest, over the hours.
 void drawDurationCurve(QCustomPlot& plot, const study::StudyResult& result);
 

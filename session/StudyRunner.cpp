@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 namespace talviren {
 
 // One study on its thread; it is given up by its flag.
@@ -91,6 +93,12 @@ void StudyRunner::cancel() {
         ++generation_;
         emit cancelled();
     }
+}
+
+bool StudyRunner::idle() const {
+    return std::all_of(runs_.begin(), runs_.end(), [](const std::unique_ptr<Run>& run) {
+        return !run->thread || run->thread->isFinished();
+    });
 }
 
 void StudyRunner::reap() {

@@ -37,6 +37,8 @@ public:
     // Gives up the study under way; its result never comes.
     void cancel();
     bool running() const { return running_; }
+    // Whether no worker runs, not even one given up that has yet to notice.
+    bool idle() const;
 
     // The last study that ended, none before; and why the last one asked for could not be made.
     const std::shared_ptr<const study::StudyResult>& result() const { return result_; }

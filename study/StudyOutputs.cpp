@@ -401,6 +401,43 @@ std::vector<MeterSummary> meterSummaries(const StudyResult& r) {
     return out;
 }
 
+MeterSummary totalSummary(const StudyResult& r) {
+    const TotalStudy& t = *r.total;
+    MeterSummary s;
+    s.name = "total";
+    int measuredDays = 0;
+    for (const Day& day : t.days) {
+        measuredDays += measured(day) ? 1 : 0;
+    }
+    s.period = t.intervals.empty() ? std::string("no interval where every meter measured")
+                                   : dateText(localDay(t.intervals.front().startMs)) + " to " +
+                                         dateText(localDay(t.intervals.back().startMs));
+    s.days =
+        std::to_string(measuredDays) + " of " + std::to_string(t.days.size()) + " days measured";
+    const std::string span = intervalName(r.settings.intervalS);
+    const auto peakText = [&](const char* what, const Peak& p) {
+        return p.value ? std::string(what) + " " + span + " " + fixed(*p.value / 1000, 3) +
+                             " kVA at " + whenText(p.startMs)
+                       : std::string(what) + " " + span +
+                             ": no interval where every meter measured S enough";
+    };
+    s.peak = peakText("Peak S", t.peak.apparent);
+    s.slidingPeak = peakText("Sliding peak S", t.slidingPeak.apparent);
+    std::optional<double> vah, wh;
+    for (const Day& day : t.days) {
+        if (day.energyVAh) {
+            vah = vah.value_or(0) + *day.energyVAh;
+        }
+        if (day.energyWh) {
+            wh = wh.value_or(0) + *day.energyWh;
+        }
+    }
+    s.energy = vah ? "Energy " + fixed(*vah / 1000, 3) + " kVAh" +
+                         (wh ? ", " + fixed(*wh / 1000, 3) + " kWh" : std::string())
+                   : std::string("Energy: no AC voltage measured");
+    return s;
+}
+
 std::string imbalanceLine(const StudyResult& r) {
     if (!r.imbalance) {
         return {};
@@ -456,29 +493,10 @@ std::string summaryText(const StudyResult& r) {
         }
     }
     if (r.total) {
-        const TotalStudy& t = *r.total;
-        const std::string span = intervalName(r.settings.intervalS);
-        const auto line = [&](const char* what, const Peak& p) {
-            return p.value ? std::string(what) + " " + span + " " + fixed(*p.value / 1000, 3) +
-                                 " kVA at " + whenText(p.startMs)
-                           : std::string(what) + " " + span +
-                                 ": no interval where every meter "
-                                 "measured S enough";
-        };
-        out += "total:\n  " + line("Peak S", t.peak.apparent) + "\n  " +
-               line("Sliding peak S", t.slidingPeak.apparent) + "\n";
-        std::optional<double> vah, wh;
-        for (const Day& day : t.days) {
-            if (day.energyVAh) {
-                vah = vah.value_or(0) + *day.energyVAh;
-            }
-            if (day.energyWh) {
-                wh = wh.value_or(0) + *day.energyWh;
-            }
-        }
-        if (vah) {
-            out += "  Energy " + fixed(*vah / 1000, 3) + " kVAh" +
-                   (wh ? ", " + fixed(*wh / 1000, 3) + " kWh" : std::string()) + "\n";
+        const MeterSummary t = totalSummary(r);
+        out += "total:\n  " + t.peak + "\n  " + t.slidingPeak + "\n";
+        if (t.energy.starts_with("Energy ")) {
+            out += "  " + t.energy + "\n";
         }
         out += "  " + imbalanceLine(r) + "\n";
     }

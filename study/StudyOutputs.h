@@ -24,6 +24,8 @@ struct MeterSummary {
     std::string energy;      // "Energy 1234.568 kVAh, 1172.840 kWh"
 };
 std::vector<MeterSummary> meterSummaries(const StudyResult& result);
+// The total's lines, of S (the current is not summed) and with no load factor; needs a total.
+MeterSummary totalSummary(const StudyResult& result);
 // "Imbalance max 12.3 % at 18:00 on 2026-01-12, mean 4.1 % over 2976 intervals"; empty with
 // one meter.
 std::string imbalanceLine(const StudyResult& result);

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -69,6 +70,17 @@ public:
     }
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString log() { return QString::fromUtf8(process_.readAll()); }
+    // Waits until the broker has saved its state (a session, say) once more after now.
+    bool saved() {
+        const QFileInfo db(path("mosquitto.db"));
+        const QDateTime before = db.exists() ? db.lastModified() : QDateTime();
+        return waitFor(
+            [&] {
+                const QFileInfo now(path("mosquitto.db"));
+                return now.exists() && (!before.isValid() || now.lastModified() > before);
+            },
+            5000);
+    }
 
 private:
     QTemporaryDir dir_;
@@ -199,8 +211,20 @@ TEST(Mqtt, ReadingsPlainTopicsStatusLinkAndDiscovery) {
                                    broker.url(), "--meter-id", "m1", "--homeassistant"});
     ASSERT_TRUE(sub.waitForPayload("talviren/m1/status", "online", 5000))
         << cli.errors().toStdString();
-    // Home Assistant restarts: it asks for the configs again.
-    waitFor([] { return false; }, 1000);
+    // Home Assistant restarts: it asks for the configs again, once the first are here (the
+    // watcher subscribes to its status before it sends them).
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (const char* key : {"ac_current", "ac_voltage", "dc_voltage", "resistance"}) {
+                if (sub.payloads(QStringLiteral("homeassistant/sensor/talviren_m1_%1/config")
+                                     .arg(QLatin1String(key)))
+                        .isEmpty()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        5000));
     QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()),
                                         "-t", "homeassistant/status", "-m", "online"});
     ASSERT_TRUE(cli.finished(10000));
@@ -480,9 +504,10 @@ TEST(Mqtt, ABrokerKilledAndRestartedMidRunLosesNoReading) {
                                    broker.url(), "--meter-id", "r"});
     ASSERT_TRUE(waitFor([&] { return seqs(sub, "talviren/r").size() >= 4; }, 8000))
         << cli.errors().toStdString();
-    waitFor([] { return false; }, 1200); // the broker has saved the subscriber's session
+    ASSERT_TRUE(broker.saved()) << "the subscriber's session";
     broker.kill();
-    waitFor([] { return false; }, 3000);
+    ASSERT_TRUE(waitFor([&] { return cli.errors().contains(" lost ("); }, 5000))
+        << cli.errors().toStdString();
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(cli.finished(25000));
     EXPECT_EQ(cli.process.exitCode(), 0) << cli.errors().toStdString();
@@ -502,7 +527,7 @@ TEST(Mqtt, ABrokerThatIsDownAtStartGetsEveryReadingWhenItComes) {
         Subscriber registered(broker.port(), {"talviren/late/reading"}, session);
         ASSERT_TRUE(registered.ready());
     }
-    waitFor([] { return false; }, 1200); // the broker has saved the session
+    ASSERT_TRUE(broker.saved()) << "the session";
     broker.stop();
     QTemporaryDir config;
     SimProcess sim(config.path());

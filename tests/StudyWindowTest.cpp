@@ -134,7 +134,9 @@ TEST(StudyWindow, CancelMidwayAndAPeakThatOpensTheTrendViewOnItsInterval) {
     EXPECT_FALSE(rig.view().runner().running());
     EXPECT_FALSE(rig.view().cancelButton->isEnabled());
     EXPECT_EQ(rig.view().status->text(), "Cancelled.");
-    waitFor([] { return false; }, 300); // what the study given up still hands over is dropped
+    // What the study given up still hands over once its worker ends is dropped.
+    ASSERT_TRUE(waitFor([&] { return rig.view().runner().idle(); }, 20000));
+    QCoreApplication::processEvents();
     EXPECT_FALSE(rig.view().runner().result()) << "nothing of the study given up";
     // Again, to its end; then a double click on the highest peak.
     rig.view().restudy();

@@ -407,6 +407,9 @@ void StudyView::showResult() {
         for (const auto& meter : result->meters) {
             meterBox->addItem(q(meter.name));
         }
+        if (result->total) {
+            meterBox->addItem(tr("\u03A3 total"));
+        }
     }
     peaks->setStudy(result);
     showMeter();
@@ -418,13 +421,18 @@ void StudyView::showMeter() {
     if (!result || result->meters.empty()) {
         return;
     }
-    const auto summaries = study::meterSummaries(*result);
-    const auto& s = summaries[static_cast<std::size_t>(std::max(0, meterBox->currentIndex()))];
+    // The meters in their order, then the total.
+    const auto chosen = static_cast<std::size_t>(std::max(0, meterBox->currentIndex()));
+    const bool total = chosen >= result->meters.size() && result->total;
+    const study::MeterSummary s =
+        total ? study::totalSummary(*result)
+              : study::meterSummaries(*result)[std::min(chosen, result->meters.size() - 1)];
     periodLabel->setText(q(s.period));
     daysLabel->setText(q(s.days));
     peakLabel->setText(q(s.peak));
     slidingPeakLabel->setText(q(s.slidingPeak));
     loadFactorLabel->setText(q(s.loadFactor));
+    loadFactorLabel->setVisible(!total); // each meter's own: the current is not summed
     energyLabel->setText(q(s.energy));
     imbalanceLabel->setText(q(study::imbalanceLine(*result)));
     imbalanceLabel->setVisible(result->imbalance.has_value());
@@ -441,12 +449,13 @@ void StudyView::showMeter() {
         necLabel->setStyleSheet(QStringLiteral("border: 2px solid %1; padding: 4px; color: %1")
                                     .arg(QLatin1String(colour)));
     }
-    if (dayChart) {
-        report::drawAverageDay(
-            *dayChart,
-            result->meters[static_cast<std::size_t>(std::max(0, meterBox->currentIndex()))]);
-        dayChart->replot();
+    if (total) {
+        report::drawNote(*dayChart, tr("The average day is each meter's own: choose a meter."));
+    } else {
+        report::drawAverageDay(*dayChart,
+                               result->meters[std::min(chosen, result->meters.size() - 1)]);
     }
+    dayChart->replot();
 }
 
 void StudyView::drawCharts() {
