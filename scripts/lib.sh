@@ -9,7 +9,7 @@ packages=(
   libmicrohttpd-dev libsystemd-dev libjs-dygraphs prometheus chromium chromium-driver python3-selenium
   libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-arphic-uming fonts-wqy-zenhei xvfb xauth tzdata dbus-daemon dbus-session-bus-common at-spi2-core python3-pyatspi
-  python3-xlrd python3-openpyxl
+  python3-xlrd python3-openpyxl poppler-utils
 )
 
 # Installs whatever of the packages is missing (root, or sudo without a password).
