@@ -1,6 +1,7 @@
 #include "export/StudyFiles.h"
 
 #include "export/AtomicFile.h"
+#include "export/StreamingWorkbook.h"
 #include "study/StudyOutputs.h"
 #include "time/LocalTime.h"
 
@@ -38,41 +39,37 @@ bool writeStudyCsv(const study::StudyResult& result, const std::string& path, st
 
 bool writeStudyWorkbook(const study::StudyResult& result, const std::string& path,
                         std::string& error) {
-    AtomicFile file(path);
-    if (!file.open()) {
-        error = file.error();
+    StreamingWorkbook book(path);
+    if (!book.open(error)) {
         return false;
     }
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    lxw_workbook* workbook = workbook_new_opt(file.temporaryPath().c_str(), &options);
-    if (!workbook) {
-        error = "cannot start the workbook " + path;
-        return false;
-    }
+    lxw_workbook* workbook = book.workbook();
     lxw_format* date = workbook_add_format(workbook);
     format_set_num_format(date, "yyyy-mm-dd hh:mm");
     lxw_format* bold = workbook_add_format(workbook);
     format_set_bold(bold);
-    const auto number = [](lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col,
-                           const std::optional<double>& value) {
+    const auto number = [&book](lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col,
+                                const std::optional<double>& value) {
         if (value) {
-            worksheet_write_number(sheet, row, col, *value, nullptr);
+            book.check(worksheet_write_number(sheet, row, col, *value, nullptr));
         }
     };
     for (const study::MeterStudy& m : result.meters) {
-        lxw_worksheet* sheet = workbook_add_worksheet(workbook, sheetName(m.name).c_str());
+        lxw_worksheet* sheet = book.addSheet(sheetName(m.name));
+        if (!sheet) {
+            break;
+        }
         const char* heads[] = {"start",         "measured_s",        "coverage", "current_a",
                                "max_current_a", "apparent_power_va", "power_w",  "power_coverage",
                                "energy_vah",    "energy_wh",         "overloads"};
         for (lxw_col_t c = 0; c < std::size(heads); ++c) {
-            worksheet_write_string(sheet, 0, c, heads[c], bold);
+            book.check(worksheet_write_string(sheet, 0, c, heads[c], bold));
         }
         worksheet_set_column(sheet, 0, 0, 17, nullptr);
         lxw_row_t row = 1;
         for (const study::Interval& in : m.intervals) {
             lxw_datetime when = localDate(in.startMs);
-            worksheet_write_datetime(sheet, row, 0, &when, date);
+            book.check(worksheet_write_datetime(sheet, row, 0, &when, date));
             number(sheet, row, 1, in.measuredS);
             number(sheet, row, 2, in.coverage);
             number(sheet, row, 3, in.current);
@@ -86,32 +83,24 @@ bool writeStudyWorkbook(const study::StudyResult& result, const std::string& pat
             ++row;
         }
     }
-    if (result.total) {
-        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "total");
+    // No meter is called "total", the sum's name; were one, the save fails and says the name is
+    // taken rather than write into no sheet.
+    if (lxw_worksheet* sheet = result.total && book.good() ? book.addSheet("total") : nullptr) {
         const char* heads[] = {"start", "apparent_power_va", "power_w"};
         for (lxw_col_t c = 0; c < std::size(heads); ++c) {
-            worksheet_write_string(sheet, 0, c, heads[c], bold);
+            book.check(worksheet_write_string(sheet, 0, c, heads[c], bold));
         }
         worksheet_set_column(sheet, 0, 0, 17, nullptr);
         lxw_row_t row = 1;
         for (const study::TotalInterval& in : result.total->intervals) {
             lxw_datetime when = localDate(in.startMs);
-            worksheet_write_datetime(sheet, row, 0, &when, date);
+            book.check(worksheet_write_datetime(sheet, row, 0, &when, date));
             number(sheet, row, 1, in.apparent);
             number(sheet, row, 2, in.power);
             ++row;
         }
     }
-    const lxw_error status = workbook_close(workbook);
-    if (status != LXW_NO_ERROR) {
-        error = std::string("cannot write the workbook: ") + lxw_strerror(status);
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.error();
-        return false;
-    }
-    return true;
+    return book.finish(error);
 }
 
 } // namespace talviren

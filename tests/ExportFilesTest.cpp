@@ -1,6 +1,7 @@
 #include "RecordBlocks.h"
 #include "export/AtomicFile.h"
 #include "export/FileTypes.h"
+#include "export/StudyFiles.h"
 #include "export/TextFiles.h"
 #include "export/Workbook.h"
 #include "export/XlsWriter.h"
@@ -271,6 +272,60 @@ TEST_F(TempFolder, LargestTableRoundTripsInBothFormats) {
         ASSERT_EQ(lines.size(), expected.size()) << name;
         EXPECT_TRUE(lines == expected) << name;
     }
+}
+
+// A study's workbook: a sheet per meter under a name Excel takes, and one for the total, read
+// back by openpyxl; a meter called "total" fails the save and leaves no file.
+TEST_F(TempFolder, StudyWorkbookHasASheetPerMeterAndTheTotal) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    study::StudyResult result;
+    const std::int64_t start = 1'767'622'500'000; // 2026-01-05 14:15 UTC
+    for (const char* name : {"L1", "cellar/north?"}) {
+        study::MeterStudy meter;
+        meter.name = name;
+        study::Interval measured;
+        measured.startMs = start;
+        measured.measuredS = 900;
+        measured.coverage = 1;
+        measured.current = 12.5;
+        study::Interval empty; // nothing measured: its means stay empty cells
+        empty.startMs = start + 900'000;
+        empty.overloads = 2;
+        meter.intervals = {measured, empty};
+        result.meters.push_back(meter);
+    }
+    result.total = study::TotalStudy{};
+    result.total->intervals = {{start, 5750.5, 5463}};
+    const std::string path = (folder_ / "study.xlsx").string();
+    std::string error;
+    ASSERT_TRUE(writeStudyWorkbook(result, path, error)) << error;
+    const std::vector<std::string> cells = talviren::testing::commandLines(
+        "/usr/bin/python3 -c \"import openpyxl,sys\n"
+        "for s in openpyxl.load_workbook(sys.argv[1]).worksheets:\n"
+        "  for r in s.iter_rows(values_only=True): print(s.title, *['' if v is None else v for v "
+        "in r], sep='|')\" '" +
+        path + "'");
+    const std::vector<std::string> expected = {
+        "L1|start|measured_s|coverage|current_a|max_current_a|apparent_power_va|power_w|"
+        "power_coverage|energy_vah|energy_wh|overloads",
+        "L1|2026-01-05 14:15:00|900|1|12.5||||0|||0",
+        "L1|2026-01-05 14:30:00|0|0|||||0|||2",
+        "cellar_north_|start|measured_s|coverage|current_a|max_current_a|apparent_power_va|"
+        "power_w|power_coverage|energy_vah|energy_wh|overloads",
+        "cellar_north_|2026-01-05 14:15:00|900|1|12.5||||0|||0",
+        "cellar_north_|2026-01-05 14:30:00|0|0|||||0|||2",
+        "total|start|apparent_power_va|power_w",
+        "total|2026-01-05 14:15:00|5750.5|5463"};
+    EXPECT_EQ(cells, expected);
+
+    result.meters[1].name = "total";
+    EXPECT_FALSE(writeStudyWorkbook(result, (folder_ / "taken.xlsx").string(), error));
+    EXPECT_NE(error.find("taken.xlsx"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(folder_ / "taken.xlsx"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << "no temporary file left";
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 } // namespace
