@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 using namespace talviren;
@@ -125,54 +126,75 @@ TEST(Fleet, LogsEveryMeterToAFileOfItsOwnLineByLineAsEachSentIt) {
     }
 }
 
-// The remote's meter wants its clock while it logs, and its tick syncs a line within a second
-// and, after a disk that refused the lines, catches up.
-TEST(Fleet, ARemoteMetersLogIsTickedByItsClockAsALocalOnesIs) {
-    TempFolder folder;
-    HandClock clock;
-    ScriptedRemote remote("L3", clock);
-    Meter& meter = remote.core.meter();
-    EXPECT_FALSE(meter.wantsTicks()) << "nothing to tick: the event loop sleeps";
-    std::string error;
-    ASSERT_TRUE(meter.recording().startLog((folder.path / "remote.csv").string(), error)) << error;
-    EXPECT_TRUE(meter.wantsTicks());
-    remote.send(1, {1, 1234, 1, 2313, 0}, 0);
-    const DurableLog& log = *meter.recording().log();
-    EXPECT_EQ(log.linesSynced(), 0);
-    clock.nowNs += Meter::kTickMs * 1'000'000;
-    meter.tick();
-    EXPECT_EQ(log.linesSynced(), 1) << "on the disk at the first tick";
-    remote.send(2, {1, 1235, 1, 2313, 0}, 1);
-    for (int tick = 0; tick < 1000 / Meter::kTickMs; ++tick) {
+// Every kind of meter (the scan, a port, a remote logger) wants its clock while it logs, and
+// its tick syncs a line within a second and, after a disk that refused the lines, catches up.
+TEST(Fleet, EveryKindOfMetersLogIsSyncedAndCaughtUpByItsClock) {
+    for (const std::string kind : {"scan", "COM5", "remote"}) {
+        SCOPED_TRACE(kind);
+        TempFolder folder;
+        HandClock clock;
+        std::optional<ScriptedRemote> remote;
+        std::optional<Meter> local;
+        if (kind == "remote") {
+            remote.emplace("L3", clock);
+        } else {
+            local.emplace(sourceOf("L1", kind.c_str()), clock);
+        }
+        Meter& meter = remote ? remote->core.meter() : *local;
+        // Reading `seq` comes at tick `tick`: its log line.
+        const auto send = [&](std::uint64_t seq, const MeterReading& raw, int tick) {
+            if (remote) {
+                return remote->send(seq, raw, tick);
+            }
+            const TimedReading reading = timedReading(raw, tick);
+            meter.recording().add(reading);
+            return csvlog::line(reading);
+        };
+        EXPECT_FALSE(meter.wantsTicks()) << "nothing to tick: the event loop sleeps";
+        std::string error;
+        ASSERT_TRUE(meter.recording().startLog((folder.path / "meter.csv").string(), error))
+            << error;
+        EXPECT_TRUE(meter.wantsTicks());
+        send(1, {1, 1234, 1, 2313, 0}, 0);
+        const DurableLog& log = *meter.recording().log();
+        EXPECT_EQ(log.linesSynced(), 0);
         clock.nowNs += Meter::kTickMs * 1'000'000;
         meter.tick();
-    }
-    EXPECT_EQ(log.linesSynced(), 2) << "on the disk a second after it came";
+        EXPECT_EQ(log.linesSynced(), 1) << "on the disk at the first tick";
+        send(2, {1, 1235, 1, 2313, 0}, 1);
+        for (int tick = 0; tick < 1000 / Meter::kTickMs; ++tick) {
+            clock.nowNs += Meter::kTickMs * 1'000'000;
+            meter.tick();
+        }
+        EXPECT_EQ(log.linesSynced(), 2) << "on the disk a second after it came";
 
-    // Nothing can be written (the folder went): the remote's lines wait, and when the folder is
-    // back the tick that tries again writes every one of them once, in order.
-    fs::remove_all(folder.path);
-    std::string expected = std::string(csvlog::kHeader) + "\n";
-    for (int tick = 2; tick < 30; ++tick) {
-        expected +=
-            remote.send(static_cast<std::uint64_t>(tick + 1), {1, 1200 + tick, 1, 2300, 0}, tick);
-        clock.nowNs += 500'000'000;
-        meter.tick();
+        // Nothing can be written (the folder went): the lines wait, and when the folder is back
+        // the tick that tries again writes every one of them once, in order.
+        fs::remove_all(folder.path);
+        std::string expected = std::string(csvlog::kHeader) + "\n";
+        for (int tick = 2; tick < 30; ++tick) {
+            expected +=
+                send(static_cast<std::uint64_t>(tick + 1), {1, 1200 + tick, 1, 2300, 0}, tick);
+            clock.nowNs += 500'000'000;
+            meter.tick();
+        }
+        ASSERT_TRUE(log.behind());
+        EXPECT_GT(log.waiting(), 20u);
+        fs::create_directories(folder.path);
+        for (int tick = 0; tick < 60 && log.behind(); ++tick) {
+            clock.nowNs += Meter::kTickMs * 1'000'000;
+            meter.tick();
+        }
+        EXPECT_FALSE(log.behind()) << "caught up from its own clock";
+        meter.recording().stopLog();
+        EXPECT_EQ(fileText(folder.path / "meter.csv"), expected)
+            << "a new file with its header, and every line that waited once, in order";
+        EXPECT_FALSE(meter.wantsTicks());
+        if (remote) {
+            // The remote's P alarms judge at the power factor it tells.
+            EXPECT_EQ(meter.powerFactor(), PowerFactor{800'000});
+        }
     }
-    ASSERT_TRUE(log.behind());
-    EXPECT_GT(log.waiting(), 20u);
-    fs::create_directories(folder.path);
-    for (int tick = 0; tick < 60 && log.behind(); ++tick) {
-        clock.nowNs += Meter::kTickMs * 1'000'000;
-        meter.tick();
-    }
-    EXPECT_FALSE(log.behind()) << "caught up from its own clock";
-    meter.recording().stopLog();
-    EXPECT_EQ(fileText(folder.path / "remote.csv"), expected)
-        << "a new file with its header, and every line that waited once, in order";
-    EXPECT_FALSE(meter.wantsTicks());
-    // The remote's P alarms judge at the power factor it tells.
-    EXPECT_EQ(meter.powerFactor(), PowerFactor{800'000});
 }
 
 } // namespace
