@@ -54,18 +54,23 @@ bool writeStudyWorkbook(const study::StudyResult& result, const std::string& pat
             book.check(worksheet_write_number(sheet, row, col, *value, nullptr));
         }
     };
+    // A sheet with its columns' names in bold and room for the start's date and time; null when
+    // its name is taken.
+    const auto startSheet = [&](const std::string& name, const auto& heads) {
+        lxw_worksheet* sheet = book.addSheet(name);
+        if (sheet) {
+            for (lxw_col_t c = 0; c < heads.size(); ++c) {
+                book.check(worksheet_write_string(sheet, 0, c, heads[c], bold));
+            }
+            book.check(worksheet_set_column(sheet, 0, 0, 17, nullptr));
+        }
+        return sheet;
+    };
     for (const study::MeterStudy& m : result.meters) {
-        lxw_worksheet* sheet = book.addSheet(sheetName(m.name));
+        lxw_worksheet* sheet = startSheet(sheetName(m.name), study::kIntervalColumns);
         if (!sheet) {
             break;
         }
-        const char* heads[] = {"start",         "measured_s",        "coverage", "current_a",
-                               "max_current_a", "apparent_power_va", "power_w",  "power_coverage",
-                               "energy_vah",    "energy_wh",         "overloads"};
-        for (lxw_col_t c = 0; c < std::size(heads); ++c) {
-            book.check(worksheet_write_string(sheet, 0, c, heads[c], bold));
-        }
-        worksheet_set_column(sheet, 0, 0, 17, nullptr);
         lxw_row_t row = 1;
         for (const study::Interval& in : m.intervals) {
             lxw_datetime when = localDate(in.startMs);
@@ -85,12 +90,10 @@ bool writeStudyWorkbook(const study::StudyResult& result, const std::string& pat
     }
     // No meter is called "total", the sum's name; were one, the save fails and says the name is
     // taken rather than write into no sheet.
-    if (lxw_worksheet* sheet = result.total && book.good() ? book.addSheet("total") : nullptr) {
-        const char* heads[] = {"start", "apparent_power_va", "power_w"};
-        for (lxw_col_t c = 0; c < std::size(heads); ++c) {
-            book.check(worksheet_write_string(sheet, 0, c, heads[c], bold));
-        }
-        worksheet_set_column(sheet, 0, 0, 17, nullptr);
+    if (lxw_worksheet* sheet =
+            result.total && book.good()
+                ? startSheet("total", std::array{"start", "apparent_power_va", "power_w"})
+                : nullptr) {
         lxw_row_t row = 1;
         for (const study::TotalInterval& in : result.total->intervals) {
             lxw_datetime when = localDate(in.startMs);

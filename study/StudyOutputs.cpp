@@ -347,8 +347,11 @@ std::string studyJson(const StudyResult& r) {
 }
 
 std::string studyCsv(const StudyResult& r) {
-    std::string out = "meter,start,measured_s,coverage,current_a,max_current_a,apparent_power_va,"
-                      "power_w,power_coverage,energy_vah,energy_wh,overloads\n";
+    std::string out = "meter";
+    for (const char* column : kIntervalColumns) {
+        out += std::string(",") + column;
+    }
+    out += '\n';
     for (const MeterStudy& m : r.meters) {
         for (const Interval& in : m.intervals) {
             out += csvlog::field(m.name) + ',' + csvlog::timeField(in.startMs) + ',' +

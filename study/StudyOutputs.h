@@ -2,6 +2,7 @@
 
 #include "study/LoadStudy.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,11 @@ namespace talviren::study {
 
 // The study as JSON, under the names the manual page gives: a scripting interface, kept stable.
 std::string studyJson(const StudyResult& result);
+
+// The columns of an interval's row, as the CSV (after its meter) and the workbook name them.
+inline constexpr std::array<const char*, 11> kIntervalColumns = {
+    "start",   "measured_s",     "coverage",   "current_a", "max_current_a", "apparent_power_va",
+    "power_w", "power_coverage", "energy_vah", "energy_wh", "overloads"};
 
 // The intervals as CSV, a row per interval and meter (the total's rows under "total").
 std::string studyCsv(const StudyResult& result);
