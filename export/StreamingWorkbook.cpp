@@ -28,7 +28,10 @@ bool StreamingWorkbook::open(std::string& error) {
 lxw_worksheet* StreamingWorkbook::addSheet(const std::string& name) {
     lxw_worksheet* sheet = workbook_add_worksheet(workbook_, name.empty() ? nullptr : name.c_str());
     if (!sheet) {
-        check(LXW_ERROR_SHEETNAME_ALREADY_USED);
+        // Why the name was refused (taken, too long), or else memory ran out.
+        const lxw_error why =
+            name.empty() ? LXW_NO_ERROR : workbook_validate_sheet_name(workbook_, name.c_str());
+        check(why != LXW_NO_ERROR ? why : LXW_ERROR_MEMORY_MALLOC_FAILED);
     }
     return sheet;
 }

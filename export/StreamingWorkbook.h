@@ -20,7 +20,7 @@ public:
     // Starts the workbook; false with `error` set.
     bool open(std::string& error);
     lxw_workbook* workbook() const { return workbook_; }
-    // A new sheet, or null (the name taken already) with the failure kept.
+    // A new sheet, or null (its name refused, or no memory) with the failure kept.
     lxw_worksheet* addSheet(const std::string& name);
     // Keeps the first failure of a write, which finish() reports.
     void check(lxw_error status) {
